@@ -1,0 +1,75 @@
+#include "runtime.h"
+
+#include "buildconfig.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QQuickWindow>
+#include <QSocketNotifier>
+#include <QThread>
+#include <clocale>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumivale {
+namespace {
+int signalSockets[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalSockets[0], &byte, 1);
+}
+} // namespace
+
+void prepareProcess()
+{
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+    QCoreApplication::setOrganizationName(QStringLiteral("lumivale"));
+    QCoreApplication::setApplicationName(QStringLiteral("lumivale"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(buildconfig::version));
+}
+
+void prepareApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("lumivale"));
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+int execUntilSignalled(const std::function<void()> &beforeExit)
+{
+    if (signalSockets[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
+        qFatal("cannot create the signal socket pair");
+    QSocketNotifier notifier(signalSockets[1], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(signalSockets[1], &byte, 1);
+        notifier.setEnabled(false);
+        if (beforeExit)
+            beforeExit();
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    return QCoreApplication::exec();
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace lumivale

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/desktopsurface.h"
+#include "platform/screens.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+namespace lumivale {
+
+class Platform;
+
+// The window that plays the wallpaper on one screen: a desktop-level surface
+// with one looping, muted video that fills it.
+//
+// Its care is the hand-over between videos. A new video is prepared in a second
+// player whose layer lies invisible above the shown one; only once the new item
+// is ready (a frame of it has been drawn) is it shown, in one step, and the old
+// player stopped and dropped. The screen never goes black between wallpapers. A
+// generation counter makes every late report of an abandoned preparation
+// harmless.
+//
+// States: empty (no player) → preparing first (pending only, its layer opaque)
+// → showing (player only) → handing over (player and pending, pending layer
+// transparent) → showing. A failed preparation returns to what was shown.
+//
+// Main thread only. Owns its surface and its players; destroying the window
+// stops playback. Failures are silent: a file that cannot be played leaves the
+// window as it was.
+class DesktopWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    DesktopWindow(Platform &platform, const Screen &screen, QObject *parent = nullptr);
+    ~DesktopWindow() override;
+
+    const QString &screenID() const { return m_screenID; }
+
+    // Shows `file`, looping. Returns at once; the hand-over completes later.
+    void playVideo(const QUrl &file);
+    // Follows a change of the screen's frame, for the shown and pending layer.
+    void updateFrame(const Screen &screen);
+    // Hides the window; the owner then destroys it.
+    void close();
+
+    // The player whose picture is shown, if any. Others may pause, play and read
+    // it; the pending player is this window's own business.
+    VideoPlayer *player() const { return m_player.get(); }
+    std::optional<QUrl> currentVideoURL() const { return m_currentVideoURL; }
+    std::optional<QUrl> pendingVideoURL() const { return m_pendingVideoURL; }
+    VideoPlayer *pendingPlayer() const { return m_pendingPlayer.get(); }
+    qint64 playbackGeneration() const { return m_playbackGeneration; }
+    DesktopSurface &surface() const { return *m_surface; }
+
+private:
+    void cancelPending();
+    void promotePending(qint64 generation);
+    void handlePendingStatus(qint64 generation, VideoPlayer *item);
+    void installLoopObserver(VideoPlayer *player);
+    void removeLoopObserver();
+    void stopPlayback();
+
+    const QString m_screenID;
+    // Declared first so that it goes last: players must go before their surface.
+    std::unique_ptr<DesktopSurface> m_surface;
+    // Each player carries its own layer, so the player and layer pairs of the
+    // design are one object here.
+    std::unique_ptr<VideoPlayer> m_player;
+    std::unique_ptr<VideoPlayer> m_pendingPlayer;
+    QMetaObject::Connection m_pendingStatusObservation;
+    QMetaObject::Connection m_loopObserver;
+    std::optional<QUrl> m_currentVideoURL;
+    std::optional<QUrl> m_pendingVideoURL;
+    qint64 m_playbackGeneration = 0;
+};
+
+} // namespace lumivale

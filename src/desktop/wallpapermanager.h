@@ -1,0 +1,122 @@
+#pragma once
+
+#include "desktopwindow.h"
+#include "previousdesktopstore.h"
+
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace lumivale {
+
+class Platform;
+class UserDefaults;
+
+// The desktop playback engine. It decides which screens show the applied
+// video, keeps exactly one DesktopWindow per such screen, rebuilds that set
+// 0.3 s after the last screen change, remembers the applied wallpaper in the
+// user defaults ("currentWallpaperID", "currentWallpaperScreenIDs") and
+// publishes its state to the views and the menu.
+//
+// The manager knows nothing of the catalogue or the cache: callers hand it a
+// local file. None of its operations fails; a file that cannot be played is
+// handled by each window, which keeps what it showed.
+//
+// Main thread only. `shared()` is made on first use over the installed
+// platform and the standard user defaults, and is never destroyed; tests make
+// their own instances, whose platform and defaults must outlive them.
+class WallpaperManager : public QObject
+{
+    Q_OBJECT
+    // Published: every assignment notifies, also when the value is unchanged.
+    Q_PROPERTY(bool isPlaying READ isPlaying WRITE setIsPlaying NOTIFY isPlayingChanged)
+    Q_PROPERTY(QString currentWallpaperID READ currentWallpaperID NOTIFY currentWallpaperIDChanged)
+    Q_PROPERTY(QStringList currentWallpaperScreenIDs READ currentWallpaperScreenIDList NOTIFY
+                   currentWallpaperScreenIDsChanged)
+
+public:
+    static constexpr int kRebuildDelayMs = 300;
+
+    WallpaperManager(Platform &platform, UserDefaults &defaults, QObject *parent = nullptr);
+    ~WallpaperManager() override;
+
+    static WallpaperManager &shared();
+
+    // The key of a screen everywhere: its number in decimal, or its name when
+    // it has no number.
+    static QString screenID(const Screen &screen);
+
+    // Plays `videoFile` on the requested screens (none or empty: every
+    // connected screen) and persists the choice.
+    void apply(const QUrl &videoFile, const QString &wallpaperID,
+               const std::optional<QSet<QString>> &screenIDs = std::nullopt);
+    // Makes the windows match the target screens; with `reloadPlayback`, every
+    // kept window is also asked to play the current video.
+    void rebuildWindows(bool reloadPlayback);
+    // Rebuilds without reloading 0.3 s from now, replacing a rebuild that is
+    // still waiting.
+    void scheduleRebuild();
+    // Takes every window down and forgets the wallpaper. The system's desktop
+    // pictures stay as they are; see previousDesktopStore().restore().
+    void stop();
+    void pauseAll();
+    void playAll();
+    // Closes every window but keeps the applied wallpaper and its persisted
+    // keys: for a process that is about to exit.
+    void releaseWindows();
+
+    QList<Screen> targetScreens() const;
+    QSet<QString> normalizedScreenIDs(const std::optional<QSet<QString>> &requested) const;
+
+    bool isPlaying() const { return m_isPlaying; }
+    void setIsPlaying(bool playing);
+    // Null when no wallpaper is applied.
+    QString currentWallpaperID() const { return m_currentWallpaperID.value_or(QString()); }
+    std::optional<QString> currentWallpaperIDValue() const { return m_currentWallpaperID; }
+    const QSet<QString> &currentWallpaperScreenIDs() const { return m_currentWallpaperScreenIDs; }
+    QStringList currentWallpaperScreenIDList() const;
+
+    const std::map<QString, std::unique_ptr<DesktopWindow>> &windows() const { return m_windows; }
+    std::optional<QUrl> currentVideoURL() const { return m_currentVideoURL; }
+    const QSet<QString> &targetScreenIDs() const { return m_targetScreenIDs; }
+    bool isRebuildScheduled() const { return m_rebuildWorkItem.isActive(); }
+    PreviousDesktopStore &previousDesktopStore() { return m_previousDesktopStore; }
+
+    static inline const QString kCurrentWallpaperIDKey = QStringLiteral("currentWallpaperID");
+    static inline const QString kCurrentWallpaperScreenIDsKey =
+        QStringLiteral("currentWallpaperScreenIDs");
+    static inline const QString kPreviousDesktopSnapshotsKey =
+        QStringLiteral("previousDesktopSnapshots");
+
+Q_SIGNALS:
+    void isPlayingChanged();
+    void currentWallpaperIDChanged();
+    void currentWallpaperScreenIDsChanged();
+    // After every rebuildWindows run, for observers that follow the windows.
+    void windowsRebuilt();
+
+private:
+    void setCurrentWallpaperID(std::optional<QString> id);
+    void setCurrentWallpaperScreenIDs(QSet<QString> ids);
+    void closeAllWindows();
+
+    Platform &m_platform;
+    UserDefaults &m_defaults;
+
+    bool m_isPlaying = false;
+    std::optional<QString> m_currentWallpaperID;
+    QSet<QString> m_currentWallpaperScreenIDs;
+    // Ordered by screen ID, so "the map's order" is stable.
+    std::map<QString, std::unique_ptr<DesktopWindow>> m_windows;
+    std::optional<QUrl> m_currentVideoURL;
+    QSet<QString> m_targetScreenIDs;
+    QTimer m_rebuildWorkItem;
+    PreviousDesktopStore m_previousDesktopStore;
+};
+
+} // namespace lumivale

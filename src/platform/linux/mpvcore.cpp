@@ -1,0 +1,171 @@
+#include "mpvcore.h"
+
+#include <QThreadPool>
+#include <clocale>
+#include <mpv/client.h>
+#include <vector>
+
+namespace lumivale {
+namespace {
+
+enum PropertyReply : uint64_t { EofReached = 1, VoConfigured = 2 };
+
+std::atomic_int terminations = 0;
+
+const char *const kOptions[][2] = {
+    {"vo", "libmpv"},
+    {"audio", "no"}, // selects no audio track, so no audio output is opened
+    {"mute", "yes"},
+    {"hwdec", "auto-safe"},
+    {"stop-screensaver", "no"},
+    {"keep-open", "yes"}, // hold the last frame; the owner loops by seeking
+    {"keep-open-pause", "no"},
+    {"panscan", "1.0"}, // fill the screen by cropping, never letter-box
+    {"idle", "yes"},
+    {"pause", "yes"},
+    {"video-timing-offset", "0"}, // frames are handed over at their display time
+    {"config", "no"},
+    {"load-scripts", "no"},
+    {"osc", "no"},
+    {"ytdl", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"terminal", "no"},
+    {"cache", "no"},
+};
+
+} // namespace
+
+MpvCore *MpvCore::create(QObject *parent)
+{
+    // mpv refuses to start under a numeric locale that is not "C".
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_handle *mpv = mpv_create();
+    if (!mpv)
+        return nullptr;
+    for (const auto &[name, value] : kOptions)
+        mpv_set_option_string(mpv, name, value);
+    if (mpv_initialize(mpv) < 0) {
+        mpv_terminate_destroy(mpv);
+        return nullptr;
+    }
+    return new MpvCore(mpv, parent);
+}
+
+MpvCore::MpvCore(mpv_handle *mpv, QObject *parent)
+    : QObject(parent)
+    , m_mpv(mpv)
+{
+    mpv_observe_property(m_mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, VoConfigured, "vo-configured", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(
+        m_mpv,
+        [](void *context) {
+            auto *self = static_cast<MpvCore *>(context);
+            if (!self->m_drainQueued.exchange(true))
+                QMetaObject::invokeMethod(self, &MpvCore::drainEvents, Qt::QueuedConnection);
+        },
+        this);
+}
+
+MpvCore::~MpvCore()
+{
+    if (m_mpv) {
+        detach();
+        mpv_terminate_destroy(std::exchange(m_mpv, nullptr));
+    }
+}
+
+void MpvCore::detach()
+{
+    // Once this returns, mpv calls the old callback no more.
+    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+}
+
+void MpvCore::terminateLater()
+{
+    if (m_mpv) {
+        detach();
+        ++terminations;
+        QThreadPool::globalInstance()->start([mpv = std::exchange(m_mpv, nullptr)] {
+            mpv_terminate_destroy(mpv);
+            --terminations;
+        });
+    }
+    deleteLater();
+}
+
+int MpvCore::pendingTerminations()
+{
+    return terminations;
+}
+
+void MpvCore::setPaused(bool paused)
+{
+    int flag = paused ? 1 : 0;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+}
+
+void MpvCore::command(std::initializer_list<const char *> arguments)
+{
+    std::vector<const char *> list(arguments);
+    list.push_back(nullptr);
+    mpv_command_async(m_mpv, 0, list.data());
+}
+
+double MpvCore::timePosition() const
+{
+    double seconds = 0;
+    if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &seconds) < 0)
+        return 0;
+    return seconds;
+}
+
+void MpvCore::drainEvents()
+{
+    m_drainQueued = false;
+    while (m_mpv) {
+        mpv_event *event = mpv_wait_event(m_mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        switch (event->event_id) {
+        case MPV_EVENT_FILE_LOADED: {
+            m_fileLoaded = true;
+            // A still image or cover art is a "video" track to mpv, but no wallpaper.
+            char *vid = mpv_get_property_string(m_mpv, "vid");
+            int image = 0;
+            mpv_get_property(m_mpv, "current-tracks/video/image", MPV_FORMAT_FLAG, &image);
+            const bool playable = vid && qstrcmp(vid, "no") != 0 && !image;
+            mpv_free(vid);
+            Q_EMIT fileLoaded(playable);
+            break;
+        }
+        case MPV_EVENT_END_FILE: {
+            const auto *end = static_cast<mpv_event_end_file *>(event->data);
+            if (end->reason == MPV_END_FILE_REASON_ERROR ||
+                (end->reason == MPV_END_FILE_REASON_EOF && !m_fileLoaded))
+                Q_EMIT loadFailed();
+            else if (end->reason == MPV_END_FILE_REASON_EOF)
+                Q_EMIT endReached();
+            break;
+        }
+        case MPV_EVENT_PROPERTY_CHANGE: {
+            const auto *property = static_cast<mpv_event_property *>(event->data);
+            if (property->format != MPV_FORMAT_FLAG)
+                break;
+            const bool value = *static_cast<int *>(property->data) != 0;
+            if (event->reply_userdata == EofReached && value) {
+                Q_EMIT endReached();
+            } else if (event->reply_userdata == VoConfigured) {
+                m_voConfigured = value;
+                Q_EMIT videoOutputConfiguredChanged(value);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace lumivale

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <initializer_list>
+
+struct mpv_handle;
+
+namespace lumivale {
+
+// One libmpv core, set up for wallpaper playback: no audio output at all,
+// hardware decoding where it is safe, no screensaver inhibition, the last
+// frame held at the end of the item, the picture cropped to fill, and output
+// only through the render API (a render context must exist before `loadfile`).
+//
+// Lives on the main thread. mpv's wakeup callback runs on mpv's threads and
+// only posts to this object; the callback is cleared before the object goes,
+// which mpv guarantees waits out a call in progress. Signals arrive on the
+// main thread.
+class MpvCore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Null when libmpv cannot make a core (it refuses under a non-C numeric
+    // locale, for one).
+    static MpvCore *create(QObject *parent = nullptr);
+    ~MpvCore() override;
+
+    mpv_handle *handle() const { return m_mpv; }
+
+    void setPaused(bool paused);
+    void command(std::initializer_list<const char *> arguments);
+    double timePosition() const;
+    bool isVideoOutputConfigured() const { return m_voConfigured; }
+
+    // Hands the core to a worker thread that destroys it, then deletes this
+    // object. After the call no signal is emitted.
+    void terminateLater();
+
+    // Cores still being destroyed off the main thread.
+    static int pendingTerminations();
+
+Q_SIGNALS:
+    // The file opened; `playable` is false when it has no moving video track.
+    void fileLoaded(bool playable);
+    // The file ended without playing: missing, unreadable or not a video.
+    void loadFailed();
+    void endReached();
+    void videoOutputConfiguredChanged(bool configured);
+
+private:
+    explicit MpvCore(mpv_handle *mpv, QObject *parent);
+    void drainEvents();
+    void detach();
+
+    mpv_handle *m_mpv;
+    std::atomic_bool m_drainQueued = false;
+    bool m_voConfigured = false;
+    bool m_fileLoaded = false;
+};
+
+} // namespace lumivale

@@ -1,0 +1,472 @@
+#include "x11desktopsurface.h"
+
+#include "mpvcore.h"
+#include "mpvrenderer.h"
+
+#include <QExposeEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
+#include <map>
+#include <xcb/xcb.h>
+
+namespace lumivale {
+namespace {
+
+int disposals = 0;
+
+// The dynamic property Qt's xcb plugin reads for the EWMH window type; 0x2 is
+// _NET_WM_WINDOW_TYPE_DESKTOP. Qt::Desktop would take over the root window.
+constexpr char kWindowTypeProperty[] = "_q_xcb_wm_window_type";
+constexpr int kDesktopWindowType = 0x2;
+
+xcb_atom_t atom(xcb_connection_t *connection, const char *name)
+{
+    const xcb_intern_atom_cookie_t cookie =
+        xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+xcb_connection_t *x11Connection()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+class DesktopGLWindow : public QWindow
+{
+public:
+    explicit DesktopGLWindow(QScreen *screen)
+        : QWindow(screen)
+    {
+        setSurfaceType(QSurface::OpenGLSurface);
+        QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+        format.setSwapInterval(0);
+        format.setAlphaBufferSize(0);
+        format.setDepthBufferSize(0);
+        format.setStencilBufferSize(0);
+        setFormat(format);
+        setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
+                 Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+        setProperty(kWindowTypeProperty, kDesktopWindowType);
+        setTitle(QStringLiteral("Lumivale Wallpaper"));
+    }
+
+    std::function<void()> onTargetChanged;
+
+    void setUpBeforeMap()
+    {
+        create();
+        xcb_connection_t *connection = x11Connection();
+        if (!connection)
+            return;
+        const auto id = xcb_window_t(winId());
+        // Black behind the first frame, drawn by the server on map.
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const uint32_t black = screen->black_pixel;
+        xcb_change_window_attributes(connection, id, XCB_CW_BACK_PIXEL, &black);
+        // On every workspace.
+        const uint32_t allDesktops = 0xFFFFFFFF;
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
+                            atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
+                            &allDesktops);
+        xcb_flush(connection);
+    }
+
+    // Qt writes _NET_WM_STATE itself when it maps the window, so the states
+    // it does not know of are asked for after the map, the EWMH way.
+    void requestStatesAfterMap()
+    {
+        xcb_connection_t *connection = x11Connection();
+        if (!connection)
+            return;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
+        const std::pair<const char *, const char *> pairs[] = {
+            {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_BELOW"},
+            {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"},
+        };
+        for (const auto &[first, second] : pairs) {
+            xcb_client_message_event_t event{};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 32;
+            event.window = xcb_window_t(winId());
+            event.type = state;
+            event.data.data32[0] = 1; // _NET_WM_STATE_ADD
+            event.data.data32[1] = atom(connection, first);
+            event.data.data32[2] = atom(connection, second);
+            event.data.data32[3] = 1; // from a normal application
+            xcb_send_event(connection, 0, root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
+                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char *>(&event));
+        }
+        const uint32_t allDesktops = 0xFFFFFFFF;
+        xcb_client_message_event_t desktop{};
+        desktop.response_type = XCB_CLIENT_MESSAGE;
+        desktop.format = 32;
+        desktop.window = xcb_window_t(winId());
+        desktop.type = atom(connection, "_NET_WM_DESKTOP");
+        desktop.data.data32[0] = allDesktops;
+        desktop.data.data32[1] = 1;
+        xcb_send_event(connection, 0, root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&desktop));
+        xcb_flush(connection);
+    }
+
+protected:
+    void exposeEvent(QExposeEvent *) override
+    {
+        if (onTargetChanged)
+            onTargetChanged();
+    }
+    void resizeEvent(QResizeEvent *) override
+    {
+        if (onTargetChanged)
+            onTargetChanged();
+    }
+};
+
+class MpvPlayer;
+
+} // namespace
+
+// Owns one desktop window, its render thread and the mpv cores drawn in it,
+// including those still retiring. Shared by the surface and its players, and
+// kept alive by itself while cores retire, so that the surface and players can
+// go at any moment without waiting.
+class RenderHost : public QObject, public std::enable_shared_from_this<RenderHost>
+{
+    Q_OBJECT
+
+public:
+    static std::shared_ptr<RenderHost> make(QScreen *screen, const QRect &frame)
+    {
+        // Deleted through the event loop: the last reference may drop inside
+        // one of the host's own slots.
+        return std::shared_ptr<RenderHost>(new RenderHost(screen, frame),
+                                           [](RenderHost *host) { host->deleteLater(); });
+    }
+
+    ~RenderHost() override
+    {
+        QMetaObject::invokeMethod(m_renderer, &MpvRenderer::shutdown, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+        delete m_renderer;
+        for (auto &[id, entry] : m_layers)
+            delete entry.core;
+        if (m_surfaceGone)
+            --disposals;
+    }
+
+    DesktopGLWindow &window() { return m_window; }
+    bool isSuspended() const { return !m_window.isExposed(); }
+
+    int attach(MpvPlayer *player, MpvCore *core, const QUrl &file, bool visible);
+    void setLayerVisible(int id, bool visible)
+    {
+        QMetaObject::invokeMethod(
+            m_renderer, [r = m_renderer, id, visible] { r->setLayerVisible(id, visible); },
+            Qt::QueuedConnection);
+    }
+    void retire(int id);
+
+    void surfaceGone()
+    {
+        m_surfaceGone = true;
+        ++disposals;
+        m_window.hide();
+    }
+
+    void show()
+    {
+        const bool firstMap = !m_window.handle();
+        if (firstMap)
+            m_window.setUpBeforeMap();
+        m_window.show();
+        if (firstMap)
+            m_window.requestStatesAfterMap();
+        m_window.lower();
+    }
+
+private:
+    struct Entry
+    {
+        MpvCore *core;
+        QPointer<MpvPlayer> player;
+        bool retiring = false;
+    };
+
+    RenderHost(QScreen *screen, const QRect &frame);
+    void updateTarget();
+    void freeWhenOutputClosed(int id);
+    void finishRetiring(int id);
+
+    DesktopGLWindow m_window;
+    QThread m_thread;
+    MpvRenderer *m_renderer;
+    std::map<int, Entry> m_layers;
+    int m_nextID = 1;
+    bool m_surfaceGone = false;
+    bool m_wasSuspended = true;
+    std::shared_ptr<RenderHost> m_selfWhileRetiring;
+};
+
+namespace {
+
+// A player and its layer in a desktop window.
+class MpvPlayer : public VideoPlayer
+{
+public:
+    MpvPlayer(std::shared_ptr<RenderHost> host, const QUrl &file, qreal opacity)
+        : m_host(std::move(host))
+        , m_url(file)
+        , m_opacity(opacity)
+    {
+        m_core = MpvCore::create();
+        if (!m_core) {
+            // Reported as a failed item once the owner listens.
+            QMetaObject::invokeMethod(
+                this, [this] { setStatus(ItemStatus::Failed); }, Qt::QueuedConnection);
+            return;
+        }
+        connect(m_core, &MpvCore::loadFailed, this, [this] { setStatus(ItemStatus::Failed); });
+        connect(m_core, &MpvCore::fileLoaded, this, [this](bool playable) {
+            if (!playable)
+                setStatus(ItemStatus::Failed);
+        });
+        connect(m_core, &MpvCore::endReached, this, &VideoPlayer::playedToEnd);
+        m_layerID = m_host->attach(this, m_core, file, opacity > 0);
+    }
+
+    ~MpvPlayer() override
+    {
+        if (m_core) {
+            disconnect(m_core, nullptr, this, nullptr);
+            m_host->retire(m_layerID);
+        }
+    }
+
+    QUrl url() const override { return m_url; }
+    bool hasCurrentItem() const override { return true; }
+    ItemStatus itemStatus() const override { return m_status; }
+    void play() override
+    {
+        m_wantsPlay = true;
+        applyPause();
+    }
+    void pause() override
+    {
+        m_wantsPlay = false;
+        applyPause();
+    }
+    bool isPaused() const override { return !m_wantsPlay; }
+    void seekToStart() override
+    {
+        if (m_core)
+            m_core->command({"seek", "0", "absolute"});
+    }
+    double currentTime() const override { return m_core ? m_core->timePosition() : 0; }
+    qreal layerOpacity() const override { return m_opacity; }
+    void setLayerOpacity(qreal opacity) override
+    {
+        m_opacity = opacity;
+        if (m_core)
+            m_host->setLayerVisible(m_layerID, opacity > 0);
+    }
+
+    // From the host.
+    void applyPause()
+    {
+        if (m_core)
+            m_core->setPaused(!m_wantsPlay || m_host->isSuspended());
+    }
+    void frameDrawn()
+    {
+        if (m_status == ItemStatus::Unknown)
+            setStatus(ItemStatus::ReadyToPlay);
+    }
+    void failed() { setStatus(ItemStatus::Failed); }
+
+private:
+    void setStatus(ItemStatus status)
+    {
+        if (m_status == status || m_status == ItemStatus::Failed)
+            return;
+        m_status = status;
+        Q_EMIT itemStatusChanged();
+    }
+
+    std::shared_ptr<RenderHost> m_host;
+    MpvCore *m_core = nullptr;
+    int m_layerID = 0;
+    QUrl m_url;
+    qreal m_opacity;
+    bool m_wantsPlay = false;
+    ItemStatus m_status = ItemStatus::Unknown;
+};
+
+} // namespace
+
+RenderHost::RenderHost(QScreen *screen, const QRect &frame)
+    : m_window(screen)
+    , m_renderer(nullptr)
+{
+    m_window.setGeometry(frame);
+    m_window.create();
+    m_renderer = new MpvRenderer(&m_window);
+    m_renderer->moveToThread(&m_thread);
+    m_thread.setObjectName(QStringLiteral("lumivale-render"));
+    m_thread.start();
+
+    m_window.onTargetChanged = [this] { updateTarget(); };
+    connect(m_renderer, &MpvRenderer::frameDrawn, this, [this](int id) {
+        const auto it = m_layers.find(id);
+        if (it != m_layers.end() && it->second.player)
+            it->second.player->frameDrawn();
+    });
+    connect(m_renderer, &MpvRenderer::layerFailed, this, [this](int id) {
+        const auto it = m_layers.find(id);
+        if (it != m_layers.end() && it->second.player)
+            it->second.player->failed();
+    });
+    connect(m_renderer, &MpvRenderer::layerFreed, this, &RenderHost::finishRetiring);
+}
+
+void RenderHost::updateTarget()
+{
+    const bool suspended = isSuspended();
+    const QSize pixels = m_window.size() * m_window.devicePixelRatio();
+    QMetaObject::invokeMethod(
+        m_renderer, [r = m_renderer, pixels, suspended] { r->setTarget(pixels, !suspended); },
+        Qt::QueuedConnection);
+    if (suspended != m_wasSuspended) {
+        m_wasSuspended = suspended;
+        for (auto &[id, entry] : m_layers) {
+            if (entry.player && !entry.retiring)
+                entry.player->applyPause();
+        }
+    }
+}
+
+int RenderHost::attach(MpvPlayer *player, MpvCore *core, const QUrl &file, bool visible)
+{
+    const int id = m_nextID++;
+    m_layers.emplace(id, Entry{core, player});
+    QMetaObject::invokeMethod(
+        m_renderer,
+        [r = m_renderer, id, mpv = core->handle(), path = QFile::encodeName(file.toLocalFile()),
+         visible] { r->addLayer(id, mpv, path, visible); },
+        Qt::QueuedConnection);
+    return id;
+}
+
+void RenderHost::retire(int id)
+{
+    const auto it = m_layers.find(id);
+    if (it == m_layers.end() || it->second.retiring)
+        return;
+    it->second.retiring = true;
+    m_selfWhileRetiring = shared_from_this();
+
+    QMetaObject::invokeMethod(
+        m_renderer, [r = m_renderer, id] { r->removeLayer(id); }, Qt::QueuedConnection);
+    MpvCore *core = it->second.core;
+    core->setPaused(true);
+    core->command({"stop"});
+    // Freeing a render context while mpv still has a frame queued blocks the
+    // render thread; once the video output is closed it takes no time.
+    if (!core->isVideoOutputConfigured()) {
+        freeWhenOutputClosed(id);
+        return;
+    }
+    connect(core, &MpvCore::videoOutputConfiguredChanged, this, [this, id](bool configured) {
+        if (!configured)
+            freeWhenOutputClosed(id);
+    });
+    QTimer::singleShot(2000, this, [this, id] { freeWhenOutputClosed(id); });
+}
+
+void RenderHost::freeWhenOutputClosed(int id)
+{
+    const auto it = m_layers.find(id);
+    if (it == m_layers.end() || !it->second.core)
+        return;
+    disconnect(it->second.core, nullptr, this, nullptr);
+    QMetaObject::invokeMethod(
+        m_renderer, [r = m_renderer, id] { r->freeLayer(id); }, Qt::QueuedConnection);
+}
+
+void RenderHost::finishRetiring(int id)
+{
+    const auto it = m_layers.find(id);
+    if (it == m_layers.end())
+        return;
+    it->second.core->terminateLater();
+    m_layers.erase(it);
+    if (std::none_of(m_layers.begin(), m_layers.end(),
+                     [](const auto &entry) { return entry.second.retiring; }))
+        m_selfWhileRetiring.reset();
+}
+
+X11DesktopSurface::X11DesktopSurface(QScreen *screen, const QRect &frame)
+    : m_host(RenderHost::make(screen, frame))
+{}
+
+X11DesktopSurface::~X11DesktopSurface()
+{
+    m_host->surfaceGone();
+}
+
+QRect X11DesktopSurface::frame() const
+{
+    return m_host->window().geometry();
+}
+
+void X11DesktopSurface::setFrame(const QRect &frame)
+{
+    m_host->window().setGeometry(frame);
+}
+
+void X11DesktopSurface::orderFront()
+{
+    m_host->show();
+}
+
+void X11DesktopSurface::close()
+{
+    m_host->window().hide();
+}
+
+bool X11DesktopSurface::isVisible() const
+{
+    return m_host->window().isVisible();
+}
+
+std::unique_ptr<VideoPlayer> X11DesktopSurface::createPlayer(const QUrl &file, qreal layerOpacity)
+{
+    return std::make_unique<MpvPlayer>(m_host, file, layerOpacity);
+}
+
+quintptr X11DesktopSurface::nativeWindowID() const
+{
+    return m_host->window().winId();
+}
+
+int X11DesktopSurface::pendingDisposals()
+{
+    return disposals;
+}
+
+} // namespace lumivale
+
+#include "x11desktopsurface.moc"

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/desktopsurface.h"
+
+#include <QPointer>
+#include <memory>
+
+class QScreen;
+
+namespace lumivale {
+
+class RenderHost;
+
+// The desktop-level window on X11, with libmpv drawing straight into it.
+//
+// The window carries the EWMH desktop type (set before it is mapped), is
+// sticky, below other windows and skipped by taskbar and pager, has an empty
+// input shape and never takes focus; it is also lowered whenever it is shown,
+// for window managers that ignore the desktop type. Its players are paused for
+// as long as the window is not exposed, so a hidden wallpaper decodes nothing.
+//
+// Main thread only. Players retire in the background: the old player is
+// stopped behind the new one, and its render context is freed only once mpv
+// has closed its video output, so a hand-over never stalls drawing. Destroying
+// the surface hides the window at once; its native window and render thread
+// go when the last player has retired (see pendingDisposals()).
+class X11DesktopSurface : public DesktopSurface
+{
+    Q_OBJECT
+
+public:
+    X11DesktopSurface(QScreen *screen, const QRect &frame);
+    ~X11DesktopSurface() override;
+
+    QRect frame() const override;
+    void setFrame(const QRect &frame) override;
+    void orderFront() override;
+    void close() override;
+    bool isVisible() const override;
+    std::unique_ptr<VideoPlayer> createPlayer(const QUrl &file, qreal layerOpacity) override;
+
+    // The X11 window ID, for tests and tools.
+    quintptr nativeWindowID() const;
+
+    // Surfaces destroyed whose window and render thread are still winding down.
+    static int pendingDisposals();
+
+private:
+    std::shared_ptr<RenderHost> m_host;
+};
+
+} // namespace lumivale

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "desktoppictures.h"
+#include "desktopsurface.h"
+#include "screens.h"
+
+#include <memory>
+
+namespace lumivale {
+
+// Everything the rest of the system needs of the desktop it runs on. One
+// implementation drives the real Linux desktop; tests install an in-process
+// double. Main thread only.
+class Platform
+{
+public:
+    virtual ~Platform() = default;
+
+    virtual ScreenSystem &screens() = 0;
+    virtual DesktopPictures &desktopPictures() = 0;
+    // A hidden desktop-level surface over the screen's frame.
+    virtual std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) = 0;
+
+    // The platform in use. Unless one was installed, the Linux platform is made
+    // on first use, which needs a running QGuiApplication.
+    static Platform &instance();
+    // Installs the platform that `instance` returns, or with nullptr goes back
+    // to the default; the caller keeps ownership.
+    static void setInstance(Platform *platform);
+};
+
+} // namespace lumivale

@@ -1,0 +1,199 @@
+#include "loopbackhttpserver.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace lumivale::test {
+namespace {
+
+const char kBufferProperty[] = "lumivaleRequestBuffer";
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+// Parses one complete request from the front of `buffer` and removes it;
+// nullopt while the request is still incomplete.
+std::optional<LoopbackHttpServer::Request> takeRequest(QByteArray &buffer)
+{
+    const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return std::nullopt;
+    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    LoopbackHttpServer::Request request;
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    qsizetype contentLength = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = lines[i].left(colon).trimmed();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        if (name.compare("content-length", Qt::CaseInsensitive) == 0)
+            contentLength = value.toLongLong();
+        request.headers.append({name, value});
+    }
+    const qsizetype bodyStart = headerEnd + 4;
+    if (buffer.size() - bodyStart < contentLength)
+        return std::nullopt;
+    request.body = buffer.mid(bodyStart, contentLength);
+    buffer.remove(0, bodyStart + contentLength);
+    return request;
+}
+
+} // namespace
+
+std::optional<QByteArray> LoopbackHttpServer::Request::header(QByteArrayView name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return std::nullopt;
+}
+
+QByteArray LoopbackHttpServer::Request::path() const
+{
+    const qsizetype question = target.indexOf('?');
+    return question < 0 ? target : target.left(question);
+}
+
+QByteArray LoopbackHttpServer::Request::query() const
+{
+    const qsizetype question = target.indexOf('?');
+    return question < 0 ? QByteArray() : target.mid(question + 1);
+}
+
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
+    : QObject(parent)
+{
+    m_defaultResponse.status = 404;
+    connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::onNewConnection);
+    if (!m_server.listen(QHostAddress::LocalHost, 0))
+        qFatal("loopback server cannot listen: %s", qPrintable(m_server.errorString()));
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() = default;
+
+QUrl LoopbackHttpServer::url(const QString &path) const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(port());
+    url.setPath(path);
+    return url;
+}
+
+quint16 LoopbackHttpServer::port() const
+{
+    return m_server.serverPort();
+}
+
+void LoopbackHttpServer::enqueue(Response response)
+{
+    m_queue.append(std::move(response));
+}
+
+void LoopbackHttpServer::setDefaultResponse(Response response)
+{
+    m_defaultResponse = std::move(response);
+}
+
+void LoopbackHttpServer::setHandler(std::function<Response(const Request &)> handler)
+{
+    m_handler = std::move(handler);
+}
+
+bool LoopbackHttpServer::waitForRequests(qsizetype count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return m_requests.size() >= count; }, timeoutMs);
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::json(const QByteArray &body, int status)
+{
+    Response response;
+    response.status = status;
+    response.headers.append({"Content-Type", "application/json"});
+    response.body = body;
+    return response;
+}
+
+void LoopbackHttpServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void LoopbackHttpServer::readFrom(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
+    while (std::optional<Request> request = takeRequest(buffer)) {
+        m_requests.append(*request);
+        Q_EMIT requestReceived(*request);
+        const Response response = responseFor(*request);
+        if (response.delayMs > 0) {
+            QTimer::singleShot(response.delayMs, socket,
+                               [this, socket, response] { send(socket, response); });
+        } else {
+            send(socket, response);
+        }
+    }
+    socket->setProperty(kBufferProperty, buffer);
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &request)
+{
+    if (!m_queue.isEmpty())
+        return m_queue.takeFirst();
+    if (m_handler)
+        return m_handler(request);
+    return m_defaultResponse;
+}
+
+void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
+                      reasonPhrase(response.status) + "\r\n";
+    for (const auto &[name, value] : response.headers)
+        head += name + ": " + value + "\r\n";
+    const bool hasBody = response.status != 204 && response.status != 304;
+    if (hasBody)
+        head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    head += "\r\n";
+    socket->write(head);
+    if (!hasBody)
+        return;
+    if (response.dropMidBody) {
+        socket->write(response.body.left(response.body.size() / 2));
+        socket->flush();
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(response.body);
+}
+
+} // namespace lumivale::test

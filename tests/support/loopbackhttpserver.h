@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QTcpSocket;
+
+namespace lumivale::test {
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests that talk to a real socket.
+// It records every request it receives and answers with scripted responses:
+// first those queued with enqueue(), in order, then the default response, or
+// whatever the handler returns when one is set.
+//
+// Requests are parsed just far enough for tests: request line, headers and a
+// body of "Content-Length" bytes (chunked request bodies are not supported).
+// Connections are kept alive, as clients expect, unless a response drops them.
+//
+// Lives on the thread that created it (the test's main thread); answers are
+// produced from its event loop, so the test must spin the loop (QTRY_*,
+// QTest::qWaitFor) while it waits.
+class LoopbackHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+
+    struct Request
+    {
+        QByteArray method;
+        // The request target as sent: path and query ("/manifest?deviceId=...").
+        QByteArray target;
+        Headers headers;
+        QByteArray body;
+
+        // The first header with this name, compared case-insensitively.
+        std::optional<QByteArray> header(QByteArrayView name) const;
+        QByteArray path() const;
+        QByteArray query() const;
+    };
+
+    struct Response
+    {
+        int status = 200;
+        Headers headers;
+        QByteArray body;
+        // Wait this long before answering.
+        int delayMs = 0;
+        // Announce the full body but close the connection after half of it.
+        bool dropMidBody = false;
+    };
+
+    explicit LoopbackHttpServer(QObject *parent = nullptr);
+    ~LoopbackHttpServer() override;
+
+    // http://127.0.0.1:<port><path>
+    QUrl url(const QString &path = QStringLiteral("/")) const;
+    quint16 port() const;
+
+    void enqueue(Response response);
+    void setDefaultResponse(Response response);
+    void setHandler(std::function<Response(const Request &)> handler);
+
+    const QList<Request> &requests() const { return m_requests; }
+    // Spins the event loop until `count` requests have arrived.
+    bool waitForRequests(qsizetype count, int timeoutMs = 5000);
+
+    static Response json(const QByteArray &body, int status = 200);
+
+Q_SIGNALS:
+    void requestReceived(const lumivale::test::LoopbackHttpServer::Request &request);
+
+private:
+    void onNewConnection();
+    void readFrom(QTcpSocket *socket);
+    Response responseFor(const Request &request);
+    void send(QTcpSocket *socket, const Response &response);
+
+    QTcpServer m_server;
+    QList<Request> m_requests;
+    QList<Response> m_queue;
+    Response m_defaultResponse;
+    std::function<Response(const Request &)> m_handler;
+};
+
+} // namespace lumivale::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace lumivale::test {
+
+// Points every XDG folder (config, cache, data, runtime) of this process at a
+// fresh temporary folder, so tests never touch the user's files. Must run
+// before the application object exists.
+class IsolatedHome
+{
+public:
+    IsolatedHome();
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A generated test video by name ("red", "blue", ...), or another media file
+// by file name ("not-a-video.mp4").
+QString mediaPath(const QString &name);
+
+} // namespace lumivale::test
+
+// main() for a unit test: isolated folders, Qt's offscreen platform.
+#define LUMIVALE_TEST_MAIN(TestClass)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        lumivale::test::IsolatedHome home;                                                         \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                   \
+        QApplication app(argc, argv);                                                              \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestClass test;                                                                            \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

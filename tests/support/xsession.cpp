@@ -1,0 +1,245 @@
+#include "xsession.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <cstdlib>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+namespace lumivale::test {
+namespace {
+
+xcb_connection_t *connect(int *screenNumber = nullptr)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    return connection;
+}
+
+QImage grabWith(xcb_connection_t *connection, const QRect &area)
+{
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(area.x()),
+                      int16_t(area.y()), uint16_t(area.width()), uint16_t(area.height()), ~0u),
+        nullptr);
+    if (!reply)
+        return {};
+    // Xvfb at depth 24 uses 32 bits per pixel, BGRX in memory.
+    QImage image(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
+                 QImage::Format_RGB32);
+    QImage copy = image.copy();
+    std::free(reply);
+    return copy;
+}
+
+QColor meanColor(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    qint64 r = 0, g = 0, b = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            r += qRed(pixel);
+            g += qGreen(pixel);
+            b += qBlue(pixel);
+        }
+    }
+    const qint64 n = qint64(image.width()) * image.height();
+    return QColor(int(r / n), int(g / n), int(b / n));
+}
+
+bool windowManagerRunning()
+{
+    xcb_connection_t *connection = connect();
+    if (!connection)
+        return false;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+    bool running = false;
+    if (atom && atom->atom != XCB_ATOM_NONE) {
+        xcb_get_property_reply_t *property = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+            nullptr);
+        running = property && xcb_get_property_value_length(property) == 4;
+        std::free(property);
+    }
+    std::free(atom);
+    xcb_disconnect(connection);
+    return running;
+}
+
+} // namespace
+
+XSession::XSession(QSize size)
+{
+    // Free display numbers from a spread-out start, so parallel tests rarely collide.
+    const int first = 200 + int(::getpid() % 500);
+    for (int display = first; display < first + 50; ++display) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
+            continue;
+        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.setStandardOutputFile(QProcess::nullDevice());
+        m_server.start(
+            QStringLiteral("Xvfb"),
+            {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
+             QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+             QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("+extension"),
+             QStringLiteral("RANDR"), QStringLiteral("+extension"), QStringLiteral("GLX")});
+        if (!m_server.waitForStarted(5000))
+            return;
+        qputenv("DISPLAY", QStringLiteral(":%1").arg(display).toLatin1());
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && m_server.state() == QProcess::Running) {
+            if (xcb_connection_t *connection = connect()) {
+                xcb_disconnect(connection);
+                m_display = display;
+                return;
+            }
+            QThread::msleep(20);
+        }
+        m_server.kill();
+        m_server.waitForFinished();
+    }
+}
+
+XSession::~XSession()
+{
+    stopWindowManager();
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+        m_server.waitForFinished();
+    }
+}
+
+bool XSession::startWindowManager()
+{
+    m_windowManager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_windowManager.setStandardOutputFile(QProcess::nullDevice());
+    m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!m_windowManager.waitForStarted(5000))
+        return false;
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        if (windowManagerRunning())
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+void XSession::stopWindowManager()
+{
+    if (m_windowManager.state() == QProcess::NotRunning)
+        return;
+    m_windowManager.terminate();
+    if (!m_windowManager.waitForFinished(5000))
+        m_windowManager.kill();
+    m_windowManager.waitForFinished();
+}
+
+QString XSession::run(const QString &program, const QStringList &arguments, int *exitCode)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+QImage XSession::grab(const QRect &area)
+{
+    xcb_connection_t *connection = connect();
+    if (!connection)
+        return {};
+    QImage image = grabWith(connection, area);
+    xcb_disconnect(connection);
+    return image;
+}
+
+QColor XSession::colorAt(const QPoint &point)
+{
+    return meanColor(grab(QRect(point, QSize(4, 4))));
+}
+
+ScreenSampler::ScreenSampler(const QRect &area)
+    : m_area(area)
+{}
+
+ScreenSampler::~ScreenSampler()
+{
+    stop();
+}
+
+void ScreenSampler::start()
+{
+    m_samples.clear();
+    m_running = true;
+    m_thread = std::thread([this] {
+        xcb_connection_t *connection = connect();
+        if (!connection)
+            return;
+        QElapsedTimer clock;
+        clock.start();
+        while (m_running) {
+            const QColor color = meanColor(grabWith(connection, m_area));
+            m_samples.append(Sample{clock.elapsed(), color});
+            QThread::usleep(2000);
+        }
+        xcb_disconnect(connection);
+    });
+}
+
+QList<ScreenSampler::Sample> ScreenSampler::stop()
+{
+    if (m_thread.joinable()) {
+        m_running = false;
+        m_thread.join();
+    }
+    return m_samples;
+}
+
+Hue classify(const QColor &color)
+{
+    const int r = color.red(), g = color.green(), b = color.blue();
+    if (r < 40 && g < 40 && b < 40)
+        return Hue::Black;
+    if (r > 180 && g < 60 && b < 60)
+        return Hue::Red;
+    if (g > 90 && r < 60 && b < 60)
+        return Hue::Green;
+    if (b > 180 && r < 60 && g < 60)
+        return Hue::Blue;
+    return Hue::Other;
+}
+
+const char *hueName(Hue hue)
+{
+    switch (hue) {
+    case Hue::Black:
+        return "black";
+    case Hue::Red:
+        return "red";
+    case Hue::Green:
+        return "green";
+    case Hue::Blue:
+        return "blue";
+    case Hue::Other:
+        return "other";
+    }
+    return "?";
+}
+
+} // namespace lumivale::test

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "testenvironment.h"
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QList>
+#include <QProcess>
+#include <QRect>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace lumivale::test {
+
+// A private X server (Xvfb) with the openbox window manager, for integration
+// tests. Starting it sets DISPLAY for this process; stopping it ends both.
+class XSession
+{
+public:
+    explicit XSession(QSize size = QSize(1280, 720));
+    ~XSession();
+
+    bool isRunning() const { return m_display >= 0; }
+    QString display() const { return QStringLiteral(":%1").arg(m_display); }
+
+    bool startWindowManager();
+    void stopWindowManager();
+
+    // Runs an X client tool (xrandr, xprop, ...) against this server.
+    static QString run(const QString &program, const QStringList &arguments,
+                       int *exitCode = nullptr);
+
+    // Pixels straight from the X server's screen, not from the application.
+    static QImage grab(const QRect &area);
+    static QColor colorAt(const QPoint &point);
+
+private:
+    int m_display = -1;
+    QProcess m_server;
+    QProcess m_windowManager;
+};
+
+// Samples a small area of the X server's screen as fast as the server allows,
+// from a thread and connection of its own, to see every frame of a change.
+class ScreenSampler
+{
+public:
+    struct Sample
+    {
+        qint64 msecs; // since start()
+        QColor color; // the mean colour of the area
+    };
+
+    explicit ScreenSampler(const QRect &area);
+    ~ScreenSampler();
+    void start();
+    QList<Sample> stop();
+
+private:
+    QRect m_area;
+    std::atomic_bool m_running = false;
+    std::thread m_thread;
+    QList<Sample> m_samples;
+};
+
+// Colour names the tests use, with a tolerance for video compression.
+enum class Hue { Black, Red, Green, Blue, Other };
+Hue classify(const QColor &color);
+const char *hueName(Hue hue);
+
+} // namespace lumivale::test
+
+// main() for an integration test: isolated folders and a private X session
+// with a window manager, started before the application object.
+#define LUMIVALE_X11_TEST_MAIN(TestClass, width, height)                                           \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        lumivale::test::IsolatedHome home;                                                         \
+        lumivale::test::XSession session(QSize(width, height));                                    \
+        if (!session.isRunning() || !session.startWindowManager()) {                               \
+            qCritical("cannot start Xvfb and openbox");                                            \
+            return 1;                                                                              \
+        }                                                                                          \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                         \
+        lumivale::prepareProcess();                                                                \
+        QApplication app(argc, argv);                                                              \
+        lumivale::prepareApplication();                                                            \
+        TestClass test;                                                                            \
+        test.session = &session;                                                                   \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
