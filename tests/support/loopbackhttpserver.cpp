@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 namespace lumivale::test {
 namespace {
@@ -52,7 +53,7 @@ std::optional<LoopbackHttpServer::Request> takeRequest(QByteArray &buffer)
         const QByteArray value = lines[i].mid(colon + 1).trimmed();
         if (name.compare("content-length", Qt::CaseInsensitive) == 0)
             contentLength = value.toLongLong();
-        request.headers.append({name, value});
+        request.headers.emplaceBack(name, value);
     }
     const qsizetype bodyStart = headerEnd + 4;
     if (buffer.size() - bodyStart < contentLength)
@@ -135,7 +136,7 @@ LoopbackHttpServer::Response LoopbackHttpServer::json(const QByteArray &body, in
 {
     Response response;
     response.status = status;
-    response.headers.append({"Content-Type", "application/json"});
+    response.headers.emplaceBack("Content-Type", "application/json");
     response.body = body;
     return response;
 }
@@ -181,7 +182,11 @@ void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     const bool hasBody = response.status != 204 && response.status != 304;
-    if (hasBody)
+    const bool lengthGiven =
+        std::any_of(response.headers.begin(), response.headers.end(), [](const auto &header) {
+            return header.first.compare("content-length", Qt::CaseInsensitive) == 0;
+        });
+    if (hasBody && !lengthGiven)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "\r\n";
     socket->write(head);

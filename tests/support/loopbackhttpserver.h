@@ -49,6 +49,8 @@ public:
     struct Response
     {
         int status = 200;
+        // "Content-Length" is added unless given here (a test may claim a
+        // length the body does not have).
         Headers headers;
         QByteArray body;
         // Wait this long before answering.

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <cstdlib>
 #include <unistd.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 namespace lumivale::test {
@@ -84,7 +85,8 @@ XSession::XSession(QSize size)
     // Free display numbers from a spread-out start, so parallel tests rarely collide.
     const int first = 200 + int(::getpid() % 500);
     for (int display = first; display < first + 50; ++display) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) ||
+            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
             continue;
         m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_server.setStandardOutputFile(QProcess::nullDevice());
@@ -174,6 +176,19 @@ QColor XSession::colorAt(const QPoint &point)
     return meanColor(grab(QRect(point, QSize(4, 4))));
 }
 
+int XSession::inputShapeRectangleCount(quint32 window)
+{
+    xcb_connection_t *connection = connect();
+    if (!connection)
+        return -1;
+    xcb_shape_get_rectangles_reply_t *reply = xcb_shape_get_rectangles_reply(
+        connection, xcb_shape_get_rectangles(connection, window, XCB_SHAPE_SK_INPUT), nullptr);
+    const int count = reply ? int(reply->rectangles_len) : -1;
+    std::free(reply);
+    xcb_disconnect(connection);
+    return count;
+}
+
 ScreenSampler::ScreenSampler(const QRect &area)
     : m_area(area)
 {}
@@ -223,6 +238,11 @@ Hue classify(const QColor &color)
     if (b > 180 && r < 60 && g < 60)
         return Hue::Blue;
     return Hue::Other;
+}
+
+char *toString(Hue hue)
+{
+    return qstrdup(hueName(hue));
 }
 
 const char *hueName(Hue hue)

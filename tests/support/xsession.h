@@ -36,6 +36,8 @@ public:
     // Pixels straight from the X server's screen, not from the application.
     static QImage grab(const QRect &area);
     static QColor colorAt(const QPoint &point);
+    // How many rectangles make up a window's input shape (0: takes no input).
+    static int inputShapeRectangleCount(quint32 window);
 
 private:
     int m_display = -1;
@@ -70,6 +72,8 @@ private:
 enum class Hue { Black, Red, Green, Blue, Other };
 Hue classify(const QColor &color);
 const char *hueName(Hue hue);
+// For QCOMPARE's failure messages.
+char *toString(Hue hue);
 
 } // namespace lumivale::test
 
@@ -80,8 +84,12 @@ const char *hueName(Hue hue);
     {                                                                                              \
         lumivale::test::IsolatedHome home;                                                         \
         lumivale::test::XSession session(QSize(width, height));                                    \
-        if (!session.isRunning() || !session.startWindowManager()) {                               \
-            qCritical("cannot start Xvfb and openbox");                                            \
+        if (!session.isRunning()) {                                                                \
+            qCritical("cannot start Xvfb");                                                        \
+            return 1;                                                                              \
+        }                                                                                          \
+        if (!session.startWindowManager()) {                                                       \
+            qCritical("cannot start openbox");                                                     \
             return 1;                                                                              \
         }                                                                                          \
         qputenv("QT_QPA_PLATFORM", "xcb");                                                         \

@@ -80,51 +80,74 @@ public:
         xcb_flush(connection);
     }
 
-    // Qt writes _NET_WM_STATE itself when it maps the window, so the states
-    // it does not know of are asked for after the map, the EWMH way.
-    void requestStatesAfterMap()
+    // Qt writes _NET_WM_STATE itself when it maps the window, from the flags
+    // it knows, so the states it does not know are added right after the map
+    // request (the window manager reads them when it manages the window), and
+    // asked for again, the EWMH way, once the window is managed and exposed.
+    void addStatesAfterMapRequest()
     {
         xcb_connection_t *connection = x11Connection();
         if (!connection)
             return;
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const auto id = xcb_window_t(winId());
         const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
-        const std::pair<const char *, const char *> pairs[] = {
-            {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_BELOW"},
-            {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"},
-        };
-        for (const auto &[first, second] : pairs) {
+        QList<xcb_atom_t> atoms;
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, id, state, XCB_ATOM_ATOM, 0, 32), nullptr);
+        if (reply && reply->format == 32) {
+            const auto *values = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+            atoms = QList<xcb_atom_t>(values, values + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        for (const char *name : kExtraStates) {
+            const xcb_atom_t extra = atom(connection, name);
+            if (!atoms.contains(extra))
+                atoms.append(extra);
+        }
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
+                            uint32_t(atoms.size()), atoms.constData());
+        xcb_flush(connection);
+        m_statesRequested = false;
+    }
+
+    void requestStatesOnce()
+    {
+        xcb_connection_t *connection = x11Connection();
+        if (m_statesRequested || !connection)
+            return;
+        m_statesRequested = true;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const auto send = [&](xcb_atom_t type, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
             xcb_client_message_event_t event{};
             event.response_type = XCB_CLIENT_MESSAGE;
             event.format = 32;
             event.window = xcb_window_t(winId());
-            event.type = state;
-            event.data.data32[0] = 1; // _NET_WM_STATE_ADD
-            event.data.data32[1] = atom(connection, first);
-            event.data.data32[2] = atom(connection, second);
-            event.data.data32[3] = 1; // from a normal application
+            event.type = type;
+            event.data.data32[0] = a;
+            event.data.data32[1] = b;
+            event.data.data32[2] = c;
+            event.data.data32[3] = d;
             xcb_send_event(connection, 0, root,
                            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
                                XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                            reinterpret_cast<const char *>(&event));
+        };
+        const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
+        constexpr uint32_t add = 1, fromApplication = 1;
+        for (size_t i = 0; i < std::size(kExtraStates); i += 2) {
+            send(state, add, atom(connection, kExtraStates[i]),
+                 i + 1 < std::size(kExtraStates) ? atom(connection, kExtraStates[i + 1]) : 0,
+                 fromApplication);
         }
-        const uint32_t allDesktops = 0xFFFFFFFF;
-        xcb_client_message_event_t desktop{};
-        desktop.response_type = XCB_CLIENT_MESSAGE;
-        desktop.format = 32;
-        desktop.window = xcb_window_t(winId());
-        desktop.type = atom(connection, "_NET_WM_DESKTOP");
-        desktop.data.data32[0] = allDesktops;
-        desktop.data.data32[1] = 1;
-        xcb_send_event(connection, 0, root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char *>(&desktop));
+        send(atom(connection, "_NET_WM_DESKTOP"), 0xFFFFFFFF, fromApplication, 0, 0);
         xcb_flush(connection);
     }
 
 protected:
     void exposeEvent(QExposeEvent *) override
     {
+        if (isExposed())
+            requestStatesOnce();
         if (onTargetChanged)
             onTargetChanged();
     }
@@ -133,6 +156,12 @@ protected:
         if (onTargetChanged)
             onTargetChanged();
     }
+
+private:
+    static constexpr const char *kExtraStates[] = {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_BELOW",
+                                                   "_NET_WM_STATE_SKIP_TASKBAR",
+                                                   "_NET_WM_STATE_SKIP_PAGER"};
+    bool m_statesRequested = false;
 };
 
 class MpvPlayer;
@@ -194,7 +223,7 @@ public:
             m_window.setUpBeforeMap();
         m_window.show();
         if (firstMap)
-            m_window.requestStatesAfterMap();
+            m_window.addStatesAfterMapRequest();
         m_window.lower();
     }
 

@@ -1,0 +1,322 @@
+#include "catalogue/deviceid.h"
+#include "catalogue/likedwallpaperstore.h"
+#include "platform/userdefaults.h"
+#include "support/loopbackhttpserver.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+using namespace lumivale;
+using lumivale::test::LoopbackHttpServer;
+
+namespace {
+
+Wallpaper record(const QString &id, bool isLiked = false)
+{
+    Wallpaper wallpaper;
+    wallpaper.id = id;
+    wallpaper.name = id;
+    wallpaper.isLiked = isLiked;
+    return wallpaper;
+}
+
+LoopbackHttpServer::Response status(int code)
+{
+    LoopbackHttpServer::Response response;
+    response.status = code;
+    return response;
+}
+
+QSet<QString> setOf(const QStringList &list)
+{
+    return QSet<QString>(list.begin(), list.end());
+}
+
+} // namespace
+
+class TestLikedWallpaperStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+
+    QString defaultsPath() const { return m_dir.filePath(QStringLiteral("defaults.json")); }
+    std::optional<QStringList> storedIDs() const
+    {
+        return m_defaults->stringArray(LikedWallpaperStore::kLikedIDsKey);
+    }
+    void useServer()
+    {
+        qputenv("LUMIVALE_MANIFEST_URL",
+                m_server->url(QStringLiteral("/catalogue/manifest.json?x=1")).toString().toUtf8());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_defaults = std::make_unique<UserDefaults>(defaultsPath());
+        m_server = std::make_unique<LoopbackHttpServer>();
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        m_defaults.reset();
+        QFile::remove(defaultsPath());
+        qunsetenv("LUMIVALE_MANIFEST_URL");
+    }
+
+    // --- the endpoint ------------------------------------------------------
+
+    void endpointIsTheHostsLikesPath_data()
+    {
+        QTest::addColumn<QString>("manifest");
+        QTest::addColumn<QString>("endpoint");
+        QTest::newRow("path, query and port") << "https://h.example:8443/v1/manifest.json?a=b#f"
+                                              << "https://h.example:8443/likes";
+        QTest::newRow("no port") << "http://h.example/m.json"
+                                 << "http://h.example/likes";
+        QTest::newRow("empty") << "" << QString();
+        QTest::newRow("no host") << "file:///tmp/manifest.json" << QString();
+        QTest::newRow("relative") << "manifest.json" << QString();
+        QTest::newRow("not a URL") << "http://h .example/m" << QString();
+    }
+
+    void endpointIsTheHostsLikesPath()
+    {
+        QFETCH(QString, manifest);
+        QFETCH(QString, endpoint);
+        const std::optional<QUrl> url = LikedWallpaperStore::likesEndpoint(manifest);
+        QCOMPARE(url.has_value(), !endpoint.isNull());
+        if (url)
+            QCOMPARE(url->toString(), endpoint);
+    }
+
+    // --- toggling and the like protocol ---------------------------------------
+
+    void toggleWritesSortedAndPostsExactlyTheBody()
+    {
+        useServer();
+        m_server->setDefaultResponse(status(204));
+        m_defaults->setStringArray(LikedWallpaperStore::kLikedIDsKey, {QStringLiteral("m")});
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy changed(&store, &LikedWallpaperStore::idsChanged);
+        QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
+
+        store.toggle(record(QStringLiteral("z")));
+        store.toggle(record(QStringLiteral("a")));
+        // At once, before any answer.
+        QCOMPARE(store.ids(),
+                 setOf({QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
+        QCOMPARE(storedIDs(),
+                 QStringList({QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
+        QCOMPARE(changed.size(), 2);
+
+        QVERIFY(m_server->waitForRequests(2));
+        QTRY_COMPARE(finished.size(), 2);
+        const QString device = deviceID(*m_defaults);
+        for (const auto &request : m_server->requests()) {
+            QCOMPARE(request.method, QByteArray("POST"));
+            QCOMPARE(request.target, QByteArray("/likes"));
+            QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+            QJsonParseError error;
+            const QJsonObject body = QJsonDocument::fromJson(request.body, &error).object();
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QCOMPARE(body.keys(), QStringList({QStringLiteral("deviceId"), QStringLiteral("liked"),
+                                               QStringLiteral("wallpaperId")}));
+            QCOMPARE(body.value(u"deviceId").toString(), device);
+            QCOMPARE(body.value(u"liked"), QJsonValue(true));
+        }
+        QCOMPARE(QJsonDocument::fromJson(m_server->requests()[0].body)[u"wallpaperId"].toString(),
+                 QStringLiteral("z"));
+
+        // Unliking sends liked false.
+        store.toggle(record(QStringLiteral("m")));
+        QVERIFY(m_server->waitForRequests(3));
+        QCOMPARE(QJsonDocument::fromJson(m_server->requests()[2].body)[u"liked"],
+                 QJsonValue(false));
+        QCOMPARE(storedIDs(), QStringList({QStringLiteral("a"), QStringLiteral("z")}));
+    }
+
+    void reportRequestHasTheProtocolsShape()
+    {
+        const QUrl endpoint(QStringLiteral("http://127.0.0.1:1/likes"));
+        const QNetworkRequest request = LikedWallpaperStore::makeReportRequest(endpoint);
+        QCOMPARE(request.url(), endpoint);
+        QCOMPARE(request.transferTimeout(), 60000);
+        QCOMPARE(request.header(QNetworkRequest::ContentTypeHeader).toString(),
+                 QStringLiteral("application/json"));
+        const LikeRequest like{QStringLiteral("w\"1"), QStringLiteral("D"), true};
+        QCOMPARE(like.toJson(),
+                 QByteArray("{\"deviceId\":\"D\",\"liked\":true,\"wallpaperId\":\"w\\\"1\"}"));
+    }
+
+    void refusedLikeIsUndoneAcceptedOneKept_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("500 undoes") << 500 << false;
+        QTest::newRow("404 undoes") << 404 << false;
+        QTest::newRow("204 keeps") << 204 << true;
+        QTest::newRow("200 keeps") << 200 << true;
+    }
+
+    void refusedLikeIsUndoneAcceptedOneKept()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, kept);
+        useServer();
+        m_server->enqueue(status(code));
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
+        store.toggle(record(QStringLiteral("w")));
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(2).toBool(), kept);
+        QCOMPARE(store.isLiked(QStringLiteral("w")), kept);
+        QCOMPARE(storedIDs(), kept ? QStringList({QStringLiteral("w")}) : QStringList());
+    }
+
+    void refusedUnlikeIsUndone()
+    {
+        useServer();
+        m_server->enqueue(status(500));
+        m_defaults->setStringArray(LikedWallpaperStore::kLikedIDsKey, {QStringLiteral("w")});
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
+        store.toggle(record(QStringLiteral("w")));
+        QVERIFY(!store.isLiked(QStringLiteral("w")));
+        QTRY_COMPARE(finished.size(), 1);
+        QVERIFY(store.isLiked(QStringLiteral("w")));
+        QCOMPARE(storedIDs(), QStringList({QStringLiteral("w")}));
+    }
+
+    void droppedConnectionIsUndone()
+    {
+        useServer();
+        LoopbackHttpServer::Response response = status(200);
+        response.body = QByteArray(64, 'x');
+        response.dropMidBody = true;
+        m_server->enqueue(response);
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
+        store.toggle(record(QStringLiteral("w")));
+        QTRY_COMPARE(finished.size(), 1);
+        QVERIFY(!store.isLiked(QStringLiteral("w")));
+    }
+
+    void undoAppliesTheOppositeOfWhatWasSent()
+    {
+        // Two quick toggles; the first report fails after the second succeeded:
+        // its undo removes the like again, whatever the set holds by then.
+        useServer();
+        LoopbackHttpServer::Response slowFailure = status(500);
+        slowFailure.delayMs = 300;
+        m_server->enqueue(slowFailure);
+        m_server->enqueue(status(204));
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
+        store.toggle(record(QStringLiteral("w"))); // like, will fail
+        QVERIFY(m_server->waitForRequests(1));
+        store.toggle(record(QStringLiteral("w"))); // unlike, accepted
+        QTRY_COMPARE(finished.size(), 2);
+        QVERIFY(!store.isLiked(QStringLiteral("w")));
+        QCOMPARE(storedIDs(), QStringList());
+    }
+
+    void withoutEndpointLikesStayLocal()
+    {
+        qputenv("LUMIVALE_MANIFEST_URL", "");
+        LikedWallpaperStore store(*m_defaults);
+        QVERIFY(!store.endpoint());
+        store.toggle(record(QStringLiteral("w")));
+        store.toggle(record(QStringLiteral("v")));
+        store.toggle(record(QStringLiteral("v")));
+        QTest::qWait(100);
+        QCOMPARE(store.ids(), setOf({QStringLiteral("w")}));
+        QCOMPARE(storedIDs(), QStringList({QStringLiteral("w")}));
+        QCOMPARE(m_server->requests().size(), 0);
+    }
+
+    void storeDestroyedWhileReportingIsHarmless()
+    {
+        useServer();
+        LoopbackHttpServer::Response slow = status(500);
+        slow.delayMs = 100;
+        m_server->enqueue(slow);
+        auto store = std::make_unique<LikedWallpaperStore>(*m_defaults);
+        store->toggle(record(QStringLiteral("w")));
+        QVERIFY(m_server->waitForRequests(1));
+        store.reset();
+        QTest::qWait(300);
+        QCOMPARE(storedIDs(), QStringList({QStringLiteral("w")}));
+    }
+
+    // --- persistence and merging ------------------------------------------------
+
+    void malformedStoredValueStartsEmpty()
+    {
+        m_defaults->setString(LikedWallpaperStore::kLikedIDsKey, QStringLiteral("w"));
+        LikedWallpaperStore store(*m_defaults);
+        QVERIFY(store.ids().isEmpty());
+    }
+
+    void mergeAddsServerLikesNeverRemoves()
+    {
+        qputenv("LUMIVALE_MANIFEST_URL", "");
+        m_defaults->setStringArray(LikedWallpaperStore::kLikedIDsKey, {QStringLiteral("local")});
+        LikedWallpaperStore store(*m_defaults);
+        QSignalSpy changed(&store, &LikedWallpaperStore::idsChanged);
+        QSignalSpy written(m_defaults.get(), &UserDefaults::changed);
+
+        // No liked records: nothing assigned, nothing written.
+        store.mergeServerLikes({record(QStringLiteral("a")), record(QStringLiteral("b"))});
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(written.size(), 0);
+
+        store.mergeServerLikes({record(QStringLiteral("b"), true), record(QStringLiteral("a"))});
+        QCOMPARE(store.ids(), setOf({QStringLiteral("local"), QStringLiteral("b")}));
+        QCOMPARE(storedIDs(), QStringList({QStringLiteral("b"), QStringLiteral("local")}));
+
+        // Already known: unchanged, but assigned and written again.
+        store.mergeServerLikes({record(QStringLiteral("local"), true)});
+        QCOMPARE(store.ids(), setOf({QStringLiteral("local"), QStringLiteral("b")}));
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(written.size(), 2);
+    }
+
+    // --- the device ID ------------------------------------------------------------
+
+    void deviceIDIsCreatedOnceAsCanonicalUUID()
+    {
+        const QString id = deviceID(*m_defaults);
+        QCOMPARE(id.size(), 36);
+        QCOMPARE(id, id.toUpper());
+        QCOMPARE(QUuid::fromString(id).toString(QUuid::WithoutBraces).toUpper(), id);
+        QCOMPARE(QUuid::fromString(id).version(), QUuid::Random);
+        QCOMPARE(m_defaults->string(kDeviceIDKey), id);
+        QCOMPARE(deviceID(*m_defaults), id);
+    }
+
+    void emptyStoredDeviceIDIsReplaced()
+    {
+        m_defaults->setString(kDeviceIDKey, QString());
+        const QString id = deviceID(*m_defaults);
+        QVERIFY(!QUuid::fromString(id).isNull());
+        QCOMPARE(m_defaults->string(kDeviceIDKey), id);
+
+        m_defaults->setString(kDeviceIDKey, QStringLiteral("kept-as-is"));
+        QCOMPARE(deviceID(*m_defaults), QStringLiteral("kept-as-is"));
+    }
+};
+
+LUMIVALE_TEST_MAIN(TestLikedWallpaperStore)
+#include "tst_likedwallpaperstore.moc"

@@ -1,0 +1,276 @@
+#include "catalogue/deviceid.h"
+#include "catalogue/wallpaperlibrary.h"
+#include "platform/userdefaults.h"
+#include "support/loopbackhttpserver.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace lumivale;
+using lumivale::test::LoopbackHttpServer;
+
+namespace {
+
+// JSON written with single quotes, to keep the fixtures readable.
+QByteArray J(const char *text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+QByteArray manifestNamed(const QString &id)
+{
+    return J("[{'id':'%1','name':'N','video':'https://cdn.test/%1.mp4'}]")
+        .replace("%1", id.toUtf8());
+}
+
+QStringList idsOf(const QList<Wallpaper> &wallpapers)
+{
+    QStringList ids;
+    for (const Wallpaper &wallpaper : wallpapers)
+        ids.append(wallpaper.id);
+    return ids;
+}
+
+} // namespace
+
+class TestWallpaperLibrary : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+
+    void useManifestURL(const QUrl &url)
+    {
+        qputenv("LUMIVALE_MANIFEST_URL", url.toString().toUtf8());
+    }
+
+    void loadAndWait(WallpaperLibrary &library) { QCoro::waitFor(library.load()); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_defaults =
+            std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("defaults.json")));
+        m_server = std::make_unique<LoopbackHttpServer>();
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        m_defaults.reset();
+        QFile::remove(m_dir.filePath(QStringLiteral("defaults.json")));
+        qunsetenv("LUMIVALE_MANIFEST_URL");
+    }
+
+    // --- no manifest address: the demo catalogue ------------------------------
+
+    void demoCatalogueWithoutAnAddress_data()
+    {
+        QTest::addColumn<QByteArray>("configured");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not a URL") << QByteArray("http://exa mple/manifest.json");
+    }
+
+    void demoCatalogueWithoutAnAddress()
+    {
+        QFETCH(QByteArray, configured);
+        qputenv("LUMIVALE_MANIFEST_URL", configured);
+        WallpaperLibrary library(*m_defaults);
+        QVERIFY(!library.manifestURL());
+        loadAndWait(library);
+        QCOMPARE(library.wallpapers(), WallpaperLibrary::sampleWallpapers());
+        QCOMPARE(library.wallpapers().size(), 24);
+        QVERIFY(!library.loadError() && !library.isLoading());
+        QVERIFY(library.wallpapers().first().isNew);
+        QVERIFY(!library.wallpapers().at(1).isNew);
+        QCOMPARE(m_server->requests().size(), 0);
+    }
+
+    // --- the request URL ---------------------------------------------------
+
+    void requestURLReplacesDeviceIdLast()
+    {
+        const QUrl manifest(
+            QStringLiteral("https://h.test/m.json?deviceId=old&a=1&b=x%20y&deviceId=2"));
+        const QUrl url = WallpaperLibrary::requestURL(manifest, QStringLiteral("DEV-1"));
+        QCOMPARE(url.toString(QUrl::FullyEncoded),
+                 QStringLiteral("https://h.test/m.json?a=1&b=x%20y&deviceId=DEV-1"));
+        QCOMPARE(WallpaperLibrary::requestURL(QUrl(QStringLiteral("http://h.test/m")),
+                                              QStringLiteral("D"))
+                     .toString(),
+                 QStringLiteral("http://h.test/m?deviceId=D"));
+    }
+
+    void requestCarriesTheDeviceID()
+    {
+        QUrl url = m_server->url(QStringLiteral("/api/manifest.json"));
+        url.setQuery(QStringLiteral("deviceId=stale&lang=en"));
+        useManifestURL(url);
+        m_server->enqueue(LoopbackHttpServer::json("[]"));
+        WallpaperLibrary library(*m_defaults);
+        loadAndWait(library);
+
+        QCOMPARE(m_server->requests().size(), 1);
+        const LoopbackHttpServer::Request &request = m_server->requests().first();
+        QCOMPARE(request.method, QByteArray("GET"));
+        QCOMPARE(request.path(), QByteArray("/api/manifest.json"));
+        const QString id = deviceID(*m_defaults);
+        QCOMPARE(request.query(), "lang=en&deviceId=" + id.toLatin1());
+        QVERIFY(!QUuid::fromString(id).isNull());
+    }
+
+    // --- answers --------------------------------------------------------------
+
+    void successPublishesTheListAsDecoded()
+    {
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        m_server->enqueue(
+            LoopbackHttpServer::json(J("[{'id':'b','name':'B','video':'https://x/"
+                                       "b'},{'id':'a','name':'A','video':'https://x/a'},"
+                                       "{'id':'b','name':'B','video':'https://x/b'}]")));
+        WallpaperLibrary library(*m_defaults);
+        QSignalSpy loading(&library, &WallpaperLibrary::isLoadingChanged);
+        QSignalSpy errors(&library, &WallpaperLibrary::loadErrorChanged);
+        QCoro::Task<> task = library.load();
+        // Set, and published, before anything waits.
+        QVERIFY(library.isLoading());
+        QCOMPARE(loading.size(), 1);
+        QCOMPARE(errors.size(), 1);
+        QCoro::waitFor(std::move(task));
+        QCOMPARE(idsOf(library.wallpapers()),
+                 QStringList({QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("b")}));
+        QVERIFY(!library.isLoading() && !library.loadError());
+        QCOMPARE(loading.size(), 2);
+    }
+
+    void emptyArrayIsASuccess()
+    {
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("x"))));
+        m_server->enqueue(LoopbackHttpServer::json("[]"));
+        WallpaperLibrary library(*m_defaults);
+        loadAndWait(library);
+        QCOMPARE(library.wallpapers().size(), 1);
+        loadAndWait(library);
+        QVERIFY(library.wallpapers().isEmpty());
+        QVERIFY(!library.loadError());
+    }
+
+    void failuresEmptyTheListAndSayWhy_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("503") << 503 << QByteArray("[]") << false
+                             << QStringLiteral("Manifest request failed with HTTP 503");
+        QTest::newRow("404 with a manifest body")
+            << 404 << manifestNamed(QStringLiteral("x")) << false
+            << QStringLiteral("Manifest request failed with HTTP 404");
+        QTest::newRow("one bad element")
+            << 200 << (J("[{'id':'a','name':'A','video':'https://x'},{'id':'b','name':'B'}]"))
+            << false << QStringLiteral("Manifest element 1: \"video\" is required but missing");
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << false
+                                  << QStringLiteral("Manifest is not valid JSON");
+        QTest::newRow("object, not array")
+            << 200 << QByteArray("{}") << false << QStringLiteral("Manifest is not a JSON array");
+        QTest::newRow("connection dropped mid-body")
+            << 200 << manifestNamed(QStringLiteral("x")).repeated(4) << true << QString();
+    }
+
+    void failuresEmptyTheListAndSayWhy()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, drop);
+        QFETCH(QString, expected);
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("kept"))));
+        LoopbackHttpServer::Response response = LoopbackHttpServer::json(body, status);
+        response.dropMidBody = drop;
+        m_server->enqueue(response);
+
+        WallpaperLibrary library(*m_defaults);
+        loadAndWait(library);
+        QCOMPARE(library.wallpapers().size(), 1);
+        loadAndWait(library);
+
+        // Earlier results are not kept on failure.
+        QVERIFY(library.wallpapers().isEmpty());
+        QVERIFY(!library.isLoading());
+        QVERIFY(library.loadError());
+        QVERIFY(!library.loadError()->isEmpty());
+        QVERIFY2(library.loadError()->startsWith(expected), qPrintable(*library.loadError()));
+    }
+
+    void oversizedManifestIsRefused()
+    {
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        LoopbackHttpServer::Response response =
+            LoopbackHttpServer::json("[" + QByteArray(1000, ' '));
+        response.headers.emplaceBack("Content-Length", QByteArray::number(kMaxManifestBytes + 1));
+        m_server->enqueue(response);
+        WallpaperLibrary library(*m_defaults);
+        loadAndWait(library);
+        QCOMPARE(library.loadError(), QStringLiteral("Manifest is larger than 64 MiB"));
+        QVERIFY(library.wallpapers().isEmpty());
+    }
+
+    void unreachableServerIsANetworkError()
+    {
+        QUrl url = m_server->url(QStringLiteral("/m"));
+        m_server.reset(); // nothing listens on the port any more
+        useManifestURL(url);
+        WallpaperLibrary library(*m_defaults);
+        loadAndWait(library);
+        QVERIFY(library.loadError() && !library.loadError()->isEmpty());
+        QVERIFY(!library.isLoading());
+    }
+
+    // --- overlapping loads ----------------------------------------------------
+
+    void lastToFinishDecidesFirstToFinishClearsLoading()
+    {
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        LoopbackHttpServer::Response slow =
+            LoopbackHttpServer::json(manifestNamed(QStringLiteral("slow")));
+        slow.delayMs = 400;
+        m_server->enqueue(slow);
+        m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("fast"))));
+
+        WallpaperLibrary library(*m_defaults);
+        QCoro::Task<> first = library.load();
+        QVERIFY(m_server->waitForRequests(1));
+        QCoro::Task<> second = library.load();
+
+        QTRY_COMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("fast")}));
+        QVERIFY(!library.isLoading()); // cleared while the slow load still runs
+        QTRY_COMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("slow")}));
+        QVERIFY(!library.isLoading() && !library.loadError());
+    }
+
+    void libraryDestroyedMidLoadPublishesNothing()
+    {
+        useManifestURL(m_server->url(QStringLiteral("/m")));
+        LoopbackHttpServer::Response slow =
+            LoopbackHttpServer::json(manifestNamed(QStringLiteral("x")));
+        slow.delayMs = 100;
+        m_server->enqueue(slow);
+        auto library = std::make_unique<WallpaperLibrary>(*m_defaults);
+        QCoro::Task<> task = library->load();
+        QVERIFY(m_server->waitForRequests(1));
+        library.reset();
+        QTest::qWait(300); // the reply finishes after its library is gone
+    }
+};
+
+LUMIVALE_TEST_MAIN(TestWallpaperLibrary)
+#include "tst_wallpaperlibrary.moc"

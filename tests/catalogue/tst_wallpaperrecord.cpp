@@ -1,0 +1,461 @@
+#include "catalogue/wallpaper.h"
+#include "catalogue/wallpapercardmodel.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace lumivale;
+
+namespace {
+
+// JSON written with single quotes, to keep the fixtures readable.
+QByteArray J(const char *text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+const QDateTime kNow = QDateTime(QDate(2024, 6, 15), QTime(12, 0, 0), Qt::UTC);
+
+QJsonObject validElement()
+{
+    return QJsonObject{
+        {QStringLiteral("id"), QStringLiteral("w1")},
+        {QStringLiteral("name"), QStringLiteral("Nebula")},
+        {QStringLiteral("video"), QStringLiteral("https://cdn.example/w1.mp4")},
+    };
+}
+
+QByteArray manifestOf(const QJsonObject &element)
+{
+    return QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
+}
+
+// Decodes one element given as JSON object members, on top of validElement().
+std::optional<Wallpaper> decodeWith(const QByteArray &members, Error *error = nullptr)
+{
+    QByteArray base = manifestOf(validElement());
+    if (!members.isEmpty())
+        base.replace("{", "{" + members + ",");
+    auto decoded = decodeManifest(base, error, kNow);
+    if (!decoded)
+        return std::nullopt;
+    return decoded->first();
+}
+
+QString iso(const QDateTime &dateTime)
+{
+    return formatInternetDateTime(dateTime);
+}
+
+} // namespace
+
+class TestWallpaperRecord : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // --- decoding defaults and failures ---------------------------------
+
+    void minimalElementTakesTheDefaults()
+    {
+        const auto wallpaper = decodeWith({});
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->id, QStringLiteral("w1"));
+        QCOMPARE(wallpaper->category, QStringLiteral("Featured"));
+        QCOMPARE(wallpaper->resolution, QStringLiteral("4K"));
+        QCOMPARE(wallpaper->isNew, false);
+        QCOMPARE(wallpaper->createdAt, std::nullopt);
+        QCOMPARE(wallpaper->likeCount, 0);
+        QCOMPARE(wallpaper->isLiked, false);
+        QCOMPARE(wallpaper->video, QUrl(QStringLiteral("https://cdn.example/w1.mp4")));
+        QVERIFY(!wallpaper->gradient && !wallpaper->sizeBytes && !wallpaper->durationSeconds);
+    }
+
+    void nullOptionalsCountAsAbsentAndUnknownKeysAreIgnored()
+    {
+        const auto wallpaper = decodeWith(J("'category':null,'gradient':null,'sizeBytes':null,"
+                                            "'durationSeconds':null,'isLiked':null,'Extra':[1]"));
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->category, QStringLiteral("Featured"));
+        QVERIFY(!wallpaper->gradient && !wallpaper->sizeBytes && !wallpaper->durationSeconds);
+    }
+
+    void fullElementKeepsEveryValue()
+    {
+        const auto wallpaper = decodeWith(J(
+            "'category':'Space','resolution':'8K','likeCount':42,'isLiked':true,"
+            "'gradient':['#000000','#FFFFFF'],'sizeBytes':9007199254740993,'durationSeconds':12"));
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->category, QStringLiteral("Space"));
+        QCOMPARE(wallpaper->resolution, QStringLiteral("8K"));
+        QCOMPARE(wallpaper->likeCount, 42);
+        QCOMPARE(wallpaper->isLiked, true);
+        QCOMPARE(*wallpaper->gradient,
+                 QStringList({QStringLiteral("#000000"), QStringLiteral("#FFFFFF")}));
+        // Above 2^53: must come through as an integer, not via a double.
+        QCOMPARE(*wallpaper->sizeBytes, Q_INT64_C(9007199254740993));
+        QCOMPARE(*wallpaper->durationSeconds, 12.0);
+    }
+
+    void elementsKeepManifestOrder()
+    {
+        const QByteArray json = J("[{'id':'b','name':'B','video':'https://x/b.mp4'},"
+                                  "{'id':'a','name':'A','video':'https://x/a.mp4'},"
+                                  "{'id':'b','name':'B','video':'https://x/b.mp4'}]");
+        const auto wallpapers = decodeManifest(json);
+        QVERIFY(wallpapers);
+        QCOMPARE(wallpapers->size(), 3);
+        QCOMPARE(wallpapers->at(0).id, QStringLiteral("b"));
+        QCOMPARE(wallpapers->at(1).id, QStringLiteral("a"));
+        QCOMPARE(wallpapers->at(0), wallpapers->at(2));
+    }
+
+    void badElementFailsWithIndexAndKey_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("key");
+
+        const QByteArray good = J("{'id':'a','name':'A','video':'https://x/a.mp4'}");
+        const auto second = [&good](const char *element) {
+            return "[" + good + "," + QByteArray(element) + "]";
+        };
+        QTest::newRow("no video") << second(J("{'id':'b','name':'B'}"))
+                                  << int(ManifestError::MissingKey) << "\"video\"";
+        QTest::newRow("null id") << second(J("{'id':null,'name':'B','video':'https://x'}"))
+                                 << int(ManifestError::MissingKey) << "\"id\"";
+        QTest::newRow("no name") << second(J("{'id':'b','video':'https://x'}"))
+                                 << int(ManifestError::MissingKey) << "\"name\"";
+        QTest::newRow("numeric id") << second(J("{'id':7,'name':'B','video':'https://x'}"))
+                                    << int(ManifestError::WrongType) << "\"id\"";
+        QTest::newRow("video not a URL")
+            << second(J("{'id':'b','name':'B','video':'http://a b/c.mp4'}"))
+            << int(ManifestError::InvalidURL) << "\"video\"";
+        QTest::newRow("empty video") << second(J("{'id':'b','name':'B','video':''}"))
+                                     << int(ManifestError::InvalidURL) << "\"video\"";
+        QTest::newRow("fractional likes")
+            << second(J("{'id':'b','name':'B','video':'https://x','likes':5.5}"))
+            << int(ManifestError::WrongType) << "\"likes\"";
+        QTest::newRow("likeCount as text")
+            << second(J("{'id':'b','name':'B','video':'https://x','likeCount':'5'}"))
+            << int(ManifestError::WrongType) << "\"likeCount\"";
+        QTest::newRow("size beyond 64 bits")
+            << second(
+                   J("{'id':'b','name':'B','video':'https://x','sizeBytes':9223372036854775808}"))
+            << int(ManifestError::WrongType) << "\"sizeBytes\"";
+        QTest::newRow("isNew as number")
+            << second(J("{'id':'b','name':'B','video':'https://x','isNew':1}"))
+            << int(ManifestError::WrongType) << "\"isNew\"";
+        QTest::newRow("gradient with a number")
+            << second(J("{'id':'b','name':'B','video':'https://x','gradient':['#000000',3]}"))
+            << int(ManifestError::WrongType) << "\"gradient\"";
+        QTest::newRow("gradient as text")
+            << second(J("{'id':'b','name':'B','video':'https://x','gradient':'#000000'}"))
+            << int(ManifestError::WrongType) << "\"gradient\"";
+        QTest::newRow("duration as text")
+            << second(J("{'id':'b','name':'B','video':'https://x','durationSeconds':'3'}"))
+            << int(ManifestError::WrongType) << "\"durationSeconds\"";
+        QTest::newRow("element not an object")
+            << second("[]") << int(ManifestError::WrongType) << "element 1";
+        QTest::newRow("top level object")
+            << QByteArray(J("{'id':'a'}")) << int(ManifestError::NotArray) << "array";
+        QTest::newRow("not JSON") << QByteArray("[{\"id\":") << int(ManifestError::NotJson)
+                                  << "JSON";
+        QTest::newRow("invalid UTF-8")
+            << QByteArray("[\"\xff\"]") << int(ManifestError::NotJson) << "JSON";
+        QTest::newRow("empty body") << QByteArray() << int(ManifestError::NotJson) << "JSON";
+    }
+
+    void badElementFailsWithIndexAndKey()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(int, code);
+        QFETCH(QString, key);
+        Error error;
+        QVERIFY(!decodeManifest(json, &error, kNow));
+        QCOMPARE(error.domain(), ManifestError::kDomain);
+        QCOMPARE(error.code(), code);
+        QVERIFY2(error.description().contains(key), qPrintable(error.description()));
+        if (code >= ManifestError::MissingKey)
+            QVERIFY2(error.description().contains(u"element 1"), qPrintable(error.description()));
+    }
+
+    void integersAcceptWholeNumbersAtTheLimits()
+    {
+        QCOMPARE(decodeWith(J("'likeCount':9223372036854775807"))->likeCount,
+                 std::numeric_limits<qint64>::max());
+        QCOMPARE(decodeWith(J("'likeCount':-9223372036854775808"))->likeCount,
+                 std::numeric_limits<qint64>::min());
+        QCOMPARE(decodeWith(J("'likeCount':-3"))->likeCount, -3);
+    }
+
+    void oversizedManifestIsRefusedUnread()
+    {
+        const QByteArray huge(kMaxManifestBytes + 1, ' ');
+        Error error;
+        QVERIFY(!decodeManifest(huge, &error));
+        QCOMPARE(error.code(), int(ManifestError::TooLarge));
+    }
+
+    void encodingRoundTrips()
+    {
+        const auto wallpaper =
+            decodeWith(J("'category':'Space','likes':7,'createdAt':'2024-06-14T10:00:00+02:00',"
+                         "'gradient':['#010203'],'sizeBytes':5,'durationSeconds':1.5"));
+        QVERIFY(wallpaper);
+        const QJsonObject encoded = wallpaper->toJson();
+        QVERIFY(!encoded.contains(u"likes"));
+        QCOMPARE(encoded.value(u"likeCount").toInteger(), 7);
+        QCOMPARE(encoded.value(u"createdAt").toString(), QStringLiteral("2024-06-14T08:00:00Z"));
+        const auto again = decodeManifest(manifestOf(encoded), nullptr, kNow);
+        QVERIFY(again);
+        QCOMPARE(again->first(), *wallpaper);
+        QCOMPARE(qHash(again->first()), qHash(*wallpaper));
+    }
+
+    // --- "createdAt" and isNew -------------------------------------------
+
+    void createdAtDecidesIsNew_data()
+    {
+        QTest::addColumn<QByteArray>("members");
+        QTest::addColumn<bool>("hasTimestamp");
+        QTest::addColumn<bool>("isNew");
+
+        const auto at = [](qint64 secondsAgo, const char *flag) {
+            return "\"createdAt\":\"" + iso(kNow.addSecs(-secondsAgo)).toLatin1() +
+                   "\",\"isNew\":" + flag;
+        };
+        QTest::newRow("three days old, flag false") << at(3 * 86400, "false") << true << true;
+        QTest::newRow("eight days old, flag true") << at(8 * 86400, "true") << true << false;
+        QTest::newRow("just under seven days") << at(7 * 86400 - 1, "false") << true << true;
+        QTest::newRow("exactly seven days") << at(7 * 86400, "true") << true << false;
+        QTest::newRow("in the future") << at(-86400, "false") << true << true;
+        QTest::newRow("not a date, flag true")
+            << QByteArray(J("'createdAt':'yesterday','isNew':true")) << false << true;
+        QTest::newRow("not a string, flag true")
+            << QByteArray(J("'createdAt':1718445600,'isNew':true")) << false << true;
+        QTest::newRow("object, no flag") << QByteArray(J("'createdAt':{}")) << false << false;
+        QTest::newRow("null, flag true")
+            << QByteArray(J("'createdAt':null,'isNew':true")) << false << true;
+    }
+
+    void createdAtDecidesIsNew()
+    {
+        QFETCH(QByteArray, members);
+        QFETCH(bool, hasTimestamp);
+        QFETCH(bool, isNew);
+        const auto wallpaper = decodeWith(members);
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->createdAt.has_value(), hasTimestamp);
+        QCOMPARE(wallpaper->isNew, isNew);
+    }
+
+    void internetDateTimeIsStrict_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDateTime>("expected");
+        const QDateTime noon(QDate(2024, 5, 1), QTime(12, 30, 15), Qt::UTC);
+        QTest::newRow("Z") << "2024-05-01T12:30:15Z" << noon;
+        QTest::newRow("plus offset") << "2024-05-01T14:30:15+02:00" << noon;
+        QTest::newRow("minus offset") << "2024-05-01T07:00:15-05:30" << noon;
+        QTest::newRow("zero offset") << "2024-05-01T12:30:15+00:00" << noon;
+        QTest::newRow("leap day") << "2024-02-29T00:00:00Z"
+                                  << QDateTime(QDate(2024, 2, 29), QTime(0, 0), Qt::UTC);
+        const QDateTime none;
+        QTest::newRow("fractional seconds") << "2024-05-01T12:30:15.250Z" << none;
+        QTest::newRow("no seconds") << "2024-05-01T12:30Z" << none;
+        QTest::newRow("no zone") << "2024-05-01T12:30:15" << none;
+        QTest::newRow("space for T") << "2024-05-01 12:30:15Z" << none;
+        QTest::newRow("lower-case z") << "2024-05-01T12:30:15z" << none;
+        QTest::newRow("compact offset") << "2024-05-01T12:30:15+0200" << none;
+        QTest::newRow("date only") << "2024-05-01" << none;
+        QTest::newRow("no such day") << "2023-02-29T00:00:00Z" << none;
+        QTest::newRow("hour 24") << "2024-05-01T24:00:00Z" << none;
+        QTest::newRow("offset minutes 60") << "2024-05-01T12:30:15+01:60" << none;
+        QTest::newRow("trailing newline") << "2024-05-01T12:30:15Z\n" << none;
+        QTest::newRow("leading blank") << " 2024-05-01T12:30:15Z" << none;
+        QTest::newRow("arabic-indic digits") << QString::fromUtf8("٢٠٢٤-05-01T12:30:15Z") << none;
+    }
+
+    void internetDateTimeIsStrict()
+    {
+        QFETCH(QString, text);
+        QFETCH(QDateTime, expected);
+        const std::optional<QDateTime> parsed = parseInternetDateTime(text);
+        QCOMPARE(parsed.has_value(), expected.isValid());
+        if (parsed)
+            QCOMPARE(*parsed, expected);
+    }
+
+    // --- which of "likes" and "likeCount" wins ----------------------------
+
+    void likeCountPrecedence_data()
+    {
+        QTest::addColumn<QByteArray>("members");
+        QTest::addColumn<qint64>("count");
+        QTest::newRow("both") << QByteArray(J("'likeCount':5,'likes':9")) << qint64(5);
+        QTest::newRow("likes only") << QByteArray(J("'likes':9")) << qint64(9);
+        QTest::newRow("likeCount null") << QByteArray(J("'likeCount':null,'likes':9")) << qint64(9);
+        QTest::newRow("neither") << QByteArray() << qint64(0);
+        QTest::newRow("likeCount zero") << QByteArray(J("'likeCount':0,'likes':9")) << qint64(0);
+    }
+
+    void likeCountPrecedence()
+    {
+        QFETCH(QByteArray, members);
+        QFETCH(qint64, count);
+        const auto wallpaper = decodeWith(members);
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->likeCount, count);
+    }
+
+    void unusedLikesIsNotTypeChecked()
+    {
+        // "likes" is read only when "likeCount" is missing.
+        QCOMPARE(decodeWith(J("'likeCount':5,'likes':'many'"))->likeCount, 5);
+        Error error;
+        QVERIFY(!decodeWith(J("'likes':'many'"), &error));
+        QVERIFY(error.description().contains(u"\"likes\""));
+    }
+
+    // --- gradients and hex colours ----------------------------------------
+
+    void colorFromHexRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("with hash") << "#1B1450" << QColor(0x1B, 0x14, 0x50);
+        QTest::newRow("without hash") << "ffb37a" << QColor(0xFF, 0xB3, 0x7A);
+        QTest::newRow("mixed case") << "#fFb37A" << QColor(0xFF, 0xB3, 0x7A);
+        QTest::newRow("blanks and newline") << " \n#0A0420\t " << QColor(0x0A, 0x04, 0x20);
+        QTest::newRow("plus sign") << "+12345" << QColor(0x01, 0x23, 0x45);
+        QTest::newRow("four digits") << "#1234" << QColor();
+        QTest::newRow("eight digits") << "#11223344" << QColor();
+        QTest::newRow("non-hex") << "#12345G" << QColor();
+        QTest::newRow("0x prefix") << "0x1234" << QColor();
+        QTest::newRow("minus sign") << "-12345" << QColor();
+        QTest::newRow("inner blank") << "#12 345" << QColor();
+        QTest::newRow("two hashes") << "##123456" << QColor();
+        QTest::newRow("fullwidth digits") << QString::fromUtf8("１２３４５６") << QColor();
+        QTest::newRow("empty") << "" << QColor();
+    }
+
+    void colorFromHexRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(QColor, expected);
+        const std::optional<QColor> color = colorFromHex(text);
+        QCOMPARE(color.has_value(), expected.isValid());
+        if (color) {
+            QCOMPARE(color->rgba(), expected.rgba());
+            QCOMPARE(color->alphaF(), 1.0);
+            QCOMPARE(color->spec(), QColor::Rgb);
+        }
+    }
+
+    void gradientColorsPreferTheRecordsOwn()
+    {
+        Wallpaper wallpaper;
+        wallpaper.id = QStringLiteral("x");
+        wallpaper.gradient = QStringList{QStringLiteral("#FF0000"), QStringLiteral("nope"),
+                                         QStringLiteral("0000ff")};
+        QCOMPARE(wallpaper.gradientColors(), QList<QColor>({QColor(255, 0, 0), QColor(0, 0, 255)}));
+
+        // Every string malformed: an empty list, not a fallback.
+        wallpaper.gradient = QStringList{QStringLiteral("#12")};
+        QVERIFY(wallpaper.gradientColors().isEmpty());
+    }
+
+    void fallbackPaletteDependsOnlyOnTheID()
+    {
+        Wallpaper wallpaper;
+        QSet<QString> palettesSeen;
+        for (int i = 0; i < 60; ++i) {
+            wallpaper.id = QStringLiteral("wallpaper-%1").arg(i);
+            wallpaper.gradient =
+                (i % 2) ? std::optional<QStringList>(QStringList()) : std::optional<QStringList>();
+            const QList<QColor> colors = wallpaper.gradientColors();
+            QStringList names;
+            for (const QColor &color : colors)
+                names.append(color.name(QColor::HexRgb).toUpper());
+            QVERIFY(fallbackPalettes().contains(names));
+            palettesSeen.insert(names.join(u','));
+            Wallpaper other;
+            other.id = wallpaper.id;
+            other.name = QStringLiteral("different");
+            QCOMPARE(other.gradientColors(), colors);
+        }
+        QCOMPARE(palettesSeen.size(), 6);
+        // The same in every run, not just within this process.
+        wallpaper.id = QStringLiteral("001");
+        wallpaper.gradient.reset();
+        QCOMPARE(wallpaper.gradientColors().first(), *colorFromHex(u"#0B2A4A"));
+    }
+
+    // --- the like-count text ----------------------------------------------
+
+    void likeCountTextBoundaries_data()
+    {
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("negative") << qint64(-5) << QString();
+        QTest::newRow("0") << qint64(0) << QString();
+        QTest::newRow("1") << qint64(1) << "1";
+        QTest::newRow("999") << qint64(999) << "999";
+        QTest::newRow("1000") << qint64(1000) << "1.0K";
+        QTest::newRow("1050") << qint64(1050) << "1.1K";
+        QTest::newRow("999999") << qint64(999999) << "1000.0K";
+        QTest::newRow("1000000") << qint64(1000000) << "1.0M";
+        QTest::newRow("2500000") << qint64(2500000) << "2.5M";
+        QTest::newRow("max") << std::numeric_limits<qint64>::max() << "9223372036854.8M";
+    }
+
+    void likeCountTextBoundaries()
+    {
+        QFETCH(qint64, count);
+        QFETCH(QString, text);
+        QCOMPARE(likeCountText(count).value_or(QString()), text);
+        QCOMPARE(likeCountText(count).has_value(), !text.isNull());
+    }
+
+    void likeCountTextIgnoresTheLocale()
+    {
+        const QLocale previous;
+        QLocale::setDefault(QLocale(QLocale::German));
+        const auto text = likeCountText(1500);
+        QLocale::setDefault(previous);
+        QCOMPARE(*text, QStringLiteral("1.5K"));
+    }
+
+    // --- the card model -----------------------------------------------------
+
+    void cardModelFollowsRecordAndState()
+    {
+        const auto wallpaper =
+            decodeWith(J("'likeCount':1500,'gradient':['#000000'],'isNew':true"));
+        QVERIFY(wallpaper);
+        const QSet<QString> cached{QStringLiteral("w1"), QStringLiteral("w9")};
+        const auto card = WallpaperCardModel::make(*wallpaper, QStringLiteral("w1"), cached);
+        QCOMPARE(card.id, wallpaper->id);
+        QCOMPARE(card.name, wallpaper->name);
+        QCOMPARE(card.category, wallpaper->category);
+        QCOMPARE(card.resolution, wallpaper->resolution);
+        QCOMPARE(card.isNew, true);
+        QCOMPARE(card.likeCountText, QStringLiteral("1.5K"));
+        QCOMPARE(card.video, wallpaper->video);
+        QCOMPARE(card.gradient, wallpaper->gradient);
+        QVERIFY(card.isActive && card.isDownloaded && !card.isDownloading);
+
+        const auto idle = WallpaperCardModel::make(*wallpaper, std::nullopt, {});
+        QVERIFY(!idle.isActive && !idle.isDownloaded);
+        QVERIFY(!WallpaperCardModel::make(*wallpaper, QStringLiteral("w2"), {}).isActive);
+        QVERIFY(idle != card);
+        QCOMPARE(WallpaperCardModel::make(*wallpaper, std::nullopt, {}), idle);
+    }
+};
+
+LUMIVALE_TEST_MAIN(TestWallpaperRecord)
+#include "tst_wallpaperrecord.moc"
