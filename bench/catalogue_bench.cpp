@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 using namespace lumivale;
@@ -64,17 +65,41 @@ QByteArray generateManifest()
     return QJsonDocument(manifest).toJson(QJsonDocument::Compact);
 }
 
-template<typename Work> double medianMs(int runs, Work work)
+double elapsedMs(const QElapsedTimer &timer)
 {
-    QList<double> times;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.append(double(timer.nsecsElapsed()) / 1e6);
-    }
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double median(QList<double> times)
+{
     std::sort(times.begin(), times.end());
     return times.at(times.size() / 2);
+}
+
+// Median times of several pieces of work, run in turn rather than one after
+// the other, so that a change in the machine's load during the measurement
+// weighs on every piece alike and not on their ratio. One unmeasured round
+// first warms the caches and the allocator.
+template<typename... Work>
+std::array<double, sizeof...(Work)> interleavedMedianMs(int rounds, Work... work)
+{
+    std::array<QList<double>, sizeof...(Work)> times;
+    for (int round = -1; round < rounds; ++round) {
+        qsizetype slot = 0;
+        const auto measure = [&](auto &piece) {
+            QElapsedTimer timer;
+            timer.start();
+            piece();
+            if (round >= 0)
+                times[slot].append(elapsedMs(timer));
+            ++slot;
+        };
+        (measure(work), ...);
+    }
+    std::array<double, sizeof...(Work)> medians;
+    for (size_t i = 0; i < medians.size(); ++i)
+        medians[i] = median(times[i]);
+    return medians;
 }
 
 } // namespace
@@ -85,17 +110,16 @@ int main(int argc, char *argv[])
     const QByteArray manifest = generateManifest();
 
     qsizetype sink = 0;
-    const double parseMs =
-        medianMs(9, [&] { sink += QJsonDocument::fromJson(manifest).array().size(); });
-    const double decodeMs = medianMs(9, [&] { sink += decodeManifest(manifest)->size(); });
+    const auto [parseMs, decodeMs] = interleavedMedianMs(
+        11, [&] { sink += QJsonDocument::fromJson(manifest).array().size(); },
+        [&] { sink += decodeManifest(manifest)->size(); });
 
     const QList<Wallpaper> wallpapers = *decodeManifest(manifest);
     const QString oneLetter = QStringLiteral("a");
     const QString tenLetters = QStringLiteral("Golden Riv"); // 10 characters
-    const double oneLetterMs =
-        medianMs(21, [&] { sink += WallpaperListSnapshot(wallpapers, oneLetter).entries.size(); });
-    const double tenLettersMs =
-        medianMs(21, [&] { sink += WallpaperListSnapshot(wallpapers, tenLetters).entries.size(); });
+    const auto [oneLetterMs, tenLettersMs] = interleavedMedianMs(
+        21, [&] { sink += WallpaperListSnapshot(wallpapers, oneLetter).entries.size(); },
+        [&] { sink += WallpaperListSnapshot(wallpapers, tenLetters).entries.size(); });
 
     std::printf("records: %d\n", kRecords);
     std::printf("manifest_bytes: %lld\n", static_cast<long long>(manifest.size()));
