@@ -4,9 +4,15 @@
 #include <QFile>
 #include <QThread>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace lumivale::test {
 namespace {
@@ -82,34 +88,39 @@ bool windowManagerRunning()
 
 XSession::XSession(QSize size)
 {
-    // Free display numbers from a spread-out start, so parallel tests rarely collide.
-    const int first = 200 + int(::getpid() % 500);
-    for (int display = first; display < first + 50; ++display) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)) ||
-            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-            continue;
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.setStandardOutputFile(QProcess::nullDevice());
-        m_server.start(
-            QStringLiteral("Xvfb"),
-            {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
-             QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-             QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("+extension"),
-             QStringLiteral("RANDR"), QStringLiteral("+extension"), QStringLiteral("GLX")});
-        if (!m_server.waitForStarted(5000))
-            return;
-        qputenv("DISPLAY", QStringLiteral(":%1").arg(display).toLatin1());
-        const QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && m_server.state() == QProcess::Running) {
-            if (xcb_connection_t *connection = connect()) {
-                xcb_disconnect(connection);
-                m_display = display;
-                return;
-            }
-            QThread::msleep(20);
-        }
-        m_server.kill();
-        m_server.waitForFinished();
+    // Xvfb picks a free display itself and writes its number to a pipe, so
+    // tests running side by side never meet on one display.
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return;
+    const int writeFd = pipeFds[1];
+    m_server.setChildProcessModifier([writeFd] { ::fcntl(writeFd, F_SETFD, 0); });
+    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_server.setStandardOutputFile(QProcess::nullDevice());
+    m_server.start(QStringLiteral("Xvfb"),
+                   {QStringLiteral("-displayfd"), QString::number(writeFd),
+                    QStringLiteral("-screen"), QStringLiteral("0"),
+                    QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+                    QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset"),
+                    QStringLiteral("+extension"), QStringLiteral("RANDR"),
+                    QStringLiteral("+extension"), QStringLiteral("GLX")});
+    ::close(writeFd);
+    QByteArray number;
+    if (m_server.waitForStarted(5000)) {
+        pollfd readable{pipeFds[0], POLLIN, 0};
+        char c;
+        while (::poll(&readable, 1, 10000) > 0 && ::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+            number.append(c);
+    }
+    ::close(pipeFds[0]);
+    bool ok = false;
+    const int display = number.toInt(&ok);
+    if (!ok)
+        return;
+    qputenv("DISPLAY", ":" + number);
+    if (xcb_connection_t *connection = connect()) {
+        xcb_disconnect(connection);
+        m_display = display;
     }
 }
 
@@ -126,17 +137,24 @@ XSession::~XSession()
 
 bool XSession::startWindowManager()
 {
-    m_windowManager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_windowManager.setStandardOutputFile(QProcess::nullDevice());
+    m_windowManager.setProcessChannelMode(QProcess::ForwardedChannels);
     m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    if (!m_windowManager.waitForStarted(5000))
+    if (!m_windowManager.waitForStarted(10000)) {
+        qWarning("openbox did not start: %s", qPrintable(m_windowManager.errorString()));
         return false;
-    const QDeadlineTimer deadline(10000);
+    }
+    // Generous: a loaded CI machine can take a while.
+    const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
         if (windowManagerRunning())
             return true;
+        if (m_windowManager.state() == QProcess::NotRunning) {
+            qWarning("openbox exited with status %d", m_windowManager.exitCode());
+            return false;
+        }
         QThread::msleep(20);
     }
+    qWarning("openbox did not take over the display within a minute");
     return false;
 }
 
@@ -238,6 +256,13 @@ Hue classify(const QColor &color)
     if (b > 180 && r < 60 && g < 60)
         return Hue::Blue;
     return Hue::Other;
+}
+
+void checkLeaksNow()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check();
+#endif
 }
 
 char *toString(Hue hue)

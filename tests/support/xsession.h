@@ -68,6 +68,12 @@ private:
     QList<Sample> m_samples;
 };
 
+// Under the leak sanitizer, checks for leaks now, while the application and
+// the OpenGL driver are still loaded, instead of at exit: the driver is
+// unloaded before the exit check and its own allocations would then show up
+// as leaks of an unknown module. Without the sanitizer it does nothing.
+void checkLeaksNow();
+
 // Colour names the tests use, with a tolerance for video compression.
 enum class Hue { Black, Red, Green, Blue, Other };
 Hue classify(const QColor &color);
@@ -99,5 +105,7 @@ char *toString(Hue hue);
         TestClass test;                                                                            \
         test.session = &session;                                                                   \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        const int result = QTest::qExec(&test, argc, argv);                                        \
+        lumivale::test::checkLeaksNow();                                                           \
+        return result;                                                                             \
     }
