@@ -36,22 +36,22 @@ LikedWallpaperStore::LikedWallpaperStore(UserDefaults &defaults, QObject *parent
 
 void LikedWallpaperStore::toggle(const Wallpaper &wallpaper)
 {
-    const bool wasLiked = m_ids.contains(wallpaper.id);
+    const bool wasLiked = m_ids.contains(wallpaper.id());
     QSet<QString> ids = m_ids;
     if (wasLiked)
-        ids.remove(wallpaper.id);
+        ids.remove(wallpaper.id());
     else
-        ids.insert(wallpaper.id);
+        ids.insert(wallpaper.id());
     setIDs(std::move(ids));
-    report(wallpaper.id, !wasLiked);
+    report(wallpaper.id(), !wasLiked);
 }
 
 void LikedWallpaperStore::mergeServerLikes(const QList<Wallpaper> &wallpapers)
 {
     QSet<QString> liked;
     for (const Wallpaper &wallpaper : wallpapers) {
-        if (wallpaper.isLiked)
-            liked.insert(wallpaper.id);
+        if (wallpaper.isLiked())
+            liked.insert(wallpaper.id());
     }
     if (liked.isEmpty())
         return;

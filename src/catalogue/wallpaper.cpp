@@ -5,9 +5,10 @@
 #include <QHashFunctions>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
+#include <QSet>
 #include <QtEndian>
 #include <algorithm>
+#include <limits>
 
 namespace lumivale {
 namespace {
@@ -61,10 +62,15 @@ public:
         const QJsonValue value = m_object.value(key);
         if (isMissing(value))
             return std::nullopt;
-        const QCborValue number = QCborValue::fromJsonValue(value);
-        if (!number.isInteger())
+        // toInteger() falls back to its argument for anything that is not a
+        // whole number within 64 bits; two different fallbacks tell that case
+        // apart from a manifest value that happens to equal one of them.
+        constexpr qint64 low = std::numeric_limits<qint64>::min();
+        constexpr qint64 high = std::numeric_limits<qint64>::max();
+        const qint64 number = value.toInteger(low);
+        if (!value.isDouble() || (number == low && value.toInteger(high) == high))
             return fail(ManifestError::WrongType, key, u"must be an integer that fits 64 bits");
-        return number.toInteger();
+        return number;
     }
 
     std::optional<double> optionalNumber(QLatin1StringView key)
@@ -138,16 +144,55 @@ private:
     std::optional<Error> m_error;
 };
 
+// Categories, resolutions and palettes recur across a whole manifest; records
+// that spell one the same way share a single copy of it, which spares memory
+// and, with it, much of the decoding time.
+class SharedTexts
+{
+public:
+    void share(std::optional<QString> &text)
+    {
+        if (text)
+            share(*text);
+    }
+
+    void share(QString &text)
+    {
+        const auto known = m_texts.constFind(text);
+        if (known != m_texts.cend())
+            text = *known;
+        else
+            m_texts.insert(text);
+    }
+
+    // A whole palette is shared when another record lists the same colours.
+    void share(std::optional<QStringList> &texts)
+    {
+        if (!texts)
+            return;
+        const auto known = m_lists.constFind(*texts);
+        if (known != m_lists.cend()) {
+            *texts = *known;
+            return;
+        }
+        for (QString &text : *texts)
+            share(text);
+        m_lists.insert(*texts);
+    }
+
+private:
+    QSet<QString> m_texts;
+    QSet<QStringList> m_lists;
+};
+
 template<typename T> size_t hashOptional(const std::optional<T> &value, size_t seed)
 {
     using ::qHash;
     return value ? qHash(*value, seed) : qHash(-1, seed);
 }
 
-} // namespace
-
-std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index,
-                                         const QDateTime &now, Error *error)
+std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype index,
+                                       const QDateTime &now, Error *error, SharedTexts &sharedTexts)
 {
     using namespace Qt::StringLiterals;
     if (!element.isObject()) {
@@ -159,7 +204,6 @@ std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype in
     }
     const QJsonObject object = element.toObject();
     ElementReader reader(object, index);
-    Wallpaper wallpaper;
 
     // The order matters only for which failure is reported first.
     std::optional<QString> id = reader.requiredString("id"_L1);
@@ -167,15 +211,15 @@ std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype in
     std::optional<QString> category = reader.optionalString("category"_L1);
     std::optional<QString> resolution = reader.optionalString("resolution"_L1);
     const std::optional<bool> explicitIsNew = reader.optionalBool("isNew"_L1);
-    wallpaper.createdAt = reader.lenientDateTime("createdAt"_L1);
+    std::optional<QDateTime> createdAt = reader.lenientDateTime("createdAt"_L1);
     std::optional<qint64> likeCount = reader.optionalInteger("likeCount"_L1);
     if (!likeCount && !reader.error())
         likeCount = reader.optionalInteger("likes"_L1);
     const std::optional<bool> isLiked = reader.optionalBool("isLiked"_L1);
-    wallpaper.video = reader.requiredURL("video"_L1);
-    wallpaper.gradient = reader.optionalStringArray("gradient"_L1);
-    wallpaper.sizeBytes = reader.optionalInteger("sizeBytes"_L1);
-    wallpaper.durationSeconds = reader.optionalNumber("durationSeconds"_L1);
+    std::optional<QUrl> video = reader.requiredURL("video"_L1);
+    std::optional<QStringList> gradient = reader.optionalStringArray("gradient"_L1);
+    const std::optional<qint64> sizeBytes = reader.optionalInteger("sizeBytes"_L1);
+    const std::optional<double> durationSeconds = reader.optionalNumber("durationSeconds"_L1);
 
     if (reader.error()) {
         if (error)
@@ -183,20 +227,38 @@ std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype in
         return std::nullopt;
     }
 
-    wallpaper.id = std::move(*id);
-    wallpaper.name = std::move(*name);
-    wallpaper.category = category ? std::move(*category) : QStringLiteral("Featured");
-    wallpaper.resolution = resolution ? std::move(*resolution) : QStringLiteral("4K");
+    sharedTexts.share(category);
+    sharedTexts.share(resolution);
+    sharedTexts.share(gradient);
+
+    Wallpaper wallpaper;
+    wallpaper.setId(std::move(*id));
+    wallpaper.setName(std::move(*name));
+    wallpaper.setCategory(category ? std::move(*category) : QStringLiteral("Featured"));
+    wallpaper.setResolution(resolution ? std::move(*resolution) : QStringLiteral("4K"));
     // A timestamp, even one in the future, outranks the explicit flag.
-    if (wallpaper.createdAt) {
-        wallpaper.isNew =
-            now.toMSecsSinceEpoch() - wallpaper.createdAt->toMSecsSinceEpoch() < kNewForMSecs;
+    if (createdAt) {
+        wallpaper.setIsNew(now.toMSecsSinceEpoch() - createdAt->toMSecsSinceEpoch() < kNewForMSecs);
     } else {
-        wallpaper.isNew = explicitIsNew.value_or(false);
+        wallpaper.setIsNew(explicitIsNew.value_or(false));
     }
-    wallpaper.likeCount = likeCount.value_or(0);
-    wallpaper.isLiked = isLiked.value_or(false);
+    wallpaper.setCreatedAt(std::move(createdAt));
+    wallpaper.setLikeCount(likeCount.value_or(0));
+    wallpaper.setIsLiked(isLiked.value_or(false));
+    wallpaper.setVideo(std::move(video));
+    wallpaper.setGradient(std::move(gradient));
+    wallpaper.setSizeBytes(sizeBytes);
+    wallpaper.setDurationSeconds(durationSeconds);
     return wallpaper;
+}
+
+} // namespace
+
+std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index,
+                                         const QDateTime &now, Error *error)
+{
+    SharedTexts sharedTexts;
+    return decodeElement(element, index, now, error, sharedTexts);
 }
 
 std::optional<QList<Wallpaper>> decodeManifest(QByteArrayView json, Error *error,
@@ -231,8 +293,10 @@ std::optional<QList<Wallpaper>> decodeManifest(QByteArrayView json, Error *error
     const QJsonArray array = document.array();
     QList<Wallpaper> wallpapers;
     wallpapers.reserve(array.size());
+    SharedTexts sharedTexts;
     for (qsizetype index = 0; index < array.size(); ++index) {
-        std::optional<Wallpaper> wallpaper = decodeWallpaper(array.at(index), index, now, error);
+        std::optional<Wallpaper> wallpaper =
+            decodeElement(array.at(index), index, now, error, sharedTexts);
         if (!wallpaper)
             return std::nullopt;
         wallpapers.append(std::move(*wallpaper));
@@ -242,31 +306,59 @@ std::optional<QList<Wallpaper>> decodeManifest(QByteArrayView json, Error *error
 
 std::optional<QDateTime> parseInternetDateTime(QStringView text)
 {
-    // Built once, on first use, and shared by every record.
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(\A(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:Z|([+-])(\d{2}):(\d{2}))\z)"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
+    // "2024-05-01T12:30:00Z" or "2024-05-01T12:30:00+02:00": every field has a
+    // fixed place, so it is read in place, which costs far less than a regular
+    // expression on the thousands of records of a manifest.
+    constexpr qsizetype kUTCLength = 20;
+    constexpr qsizetype kOffsetLength = 25;
+    if (text.size() != kUTCLength && text.size() != kOffsetLength)
         return std::nullopt;
-    const auto field = [&match](int group) { return match.capturedView(group).toInt(); };
-    const QDate date(field(1), field(2), field(3));
-    const QTime time(field(4), field(5), field(6));
+    const auto isAt = [text](qsizetype position, char16_t character) {
+        return text[position] == character;
+    };
+    // ASCII digits only; -1 for anything else.
+    const auto number = [text](qsizetype from, qsizetype length) {
+        int value = 0;
+        for (const QChar character : text.sliced(from, length)) {
+            const char16_t unit = character.unicode();
+            if (unit < u'0' || unit > u'9')
+                return -1;
+            value = value * 10 + (unit - u'0');
+        }
+        return value;
+    };
+    if (!isAt(4, u'-') || !isAt(7, u'-') || !isAt(10, u'T') || !isAt(13, u':') || !isAt(16, u':')) {
+        return std::nullopt;
+    }
+    const int fields[] = {number(0, 4),  number(5, 2),  number(8, 2),
+                          number(11, 2), number(14, 2), number(17, 2)};
+    if (std::any_of(std::begin(fields), std::end(fields), [](int field) { return field < 0; }))
+        return std::nullopt;
+    const QDate date(fields[0], fields[1], fields[2]);
+    const QTime time(fields[3], fields[4], fields[5]);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
+
     int offsetSeconds = 0;
-    if (match.hasCaptured(7)) {
-        const int hours = field(8);
-        const int minutes = field(9);
-        if (hours > 23 || minutes > 59)
+    if (text.size() == kUTCLength) {
+        if (!isAt(19, u'Z'))
             return std::nullopt;
+    } else {
+        const int hours = number(20, 2);
+        const int minutes = number(23, 2);
+        if ((!isAt(19, u'+') && !isAt(19, u'-')) || !isAt(22, u':') || hours < 0 || hours > 23 ||
+            minutes < 0 || minutes > 59) {
+            return std::nullopt;
+        }
         offsetSeconds = (hours * 60 + minutes) * 60;
-        if (match.capturedView(7) == u"-")
+        if (isAt(19, u'-'))
             offsetSeconds = -offsetSeconds;
     }
-    const QDateTime dateTime(date, time, Qt::OffsetFromUTC, offsetSeconds);
+    // The local wall time minus its offset is the UTC instant.
+    const QDateTime dateTime = QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
     if (!dateTime.isValid())
         return std::nullopt;
-    return dateTime.toUTC();
+    return dateTime;
 }
 
 QString formatInternetDateTime(const QDateTime &dateTime)
@@ -321,11 +413,15 @@ const QList<QStringList> &fallbackPalettes()
     return palettes;
 }
 
+Wallpaper::Wallpaper()
+    : d(new Data)
+{}
+
 QList<QColor> Wallpaper::gradientColors() const
 {
     QList<QColor> colors;
-    if (gradient && !gradient->isEmpty()) {
-        for (const QString &hex : *gradient) {
+    if (d->gradient && !d->gradient->isEmpty()) {
+        for (const QString &hex : *d->gradient) {
             if (const std::optional<QColor> color = colorFromHex(hex))
                 colors.append(*color);
         }
@@ -333,7 +429,7 @@ QList<QColor> Wallpaper::gradientColors() const
     }
     // A digest rather than qHash, whose seed changes from run to run: the same
     // wallpaper keeps its palette across launches.
-    const QByteArray digest = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha1);
+    const QByteArray digest = QCryptographicHash::hash(d->id.toUtf8(), QCryptographicHash::Sha1);
     const quint64 hash = qFromBigEndian<quint64>(digest.constData());
     const QStringList &palette = fallbackPalettes().at(qsizetype(hash % 6));
     for (const QString &hex : palette)
@@ -344,37 +440,38 @@ QList<QColor> Wallpaper::gradientColors() const
 QJsonObject Wallpaper::toJson() const
 {
     QJsonObject object{
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("category"), category},
-        {QStringLiteral("resolution"), resolution},
-        {QStringLiteral("isNew"), isNew},
-        {QStringLiteral("likeCount"), likeCount},
-        {QStringLiteral("isLiked"), isLiked},
+        {QStringLiteral("id"), d->id},
+        {QStringLiteral("name"), d->name},
+        {QStringLiteral("category"), d->category},
+        {QStringLiteral("resolution"), d->resolution},
+        {QStringLiteral("isNew"), d->isNew},
+        {QStringLiteral("likeCount"), d->likeCount},
+        {QStringLiteral("isLiked"), d->isLiked},
     };
-    if (createdAt)
-        object.insert(QStringLiteral("createdAt"), formatInternetDateTime(*createdAt));
-    if (video)
-        object.insert(QStringLiteral("video"), video->toString(QUrl::FullyEncoded));
-    if (gradient)
-        object.insert(QStringLiteral("gradient"), QJsonArray::fromStringList(*gradient));
-    if (sizeBytes)
-        object.insert(QStringLiteral("sizeBytes"), *sizeBytes);
-    if (durationSeconds)
-        object.insert(QStringLiteral("durationSeconds"), *durationSeconds);
+    if (d->createdAt)
+        object.insert(QStringLiteral("createdAt"), formatInternetDateTime(*d->createdAt));
+    if (d->video)
+        object.insert(QStringLiteral("video"), d->video->toString(QUrl::FullyEncoded));
+    if (d->gradient)
+        object.insert(QStringLiteral("gradient"), QJsonArray::fromStringList(*d->gradient));
+    if (d->sizeBytes)
+        object.insert(QStringLiteral("sizeBytes"), *d->sizeBytes);
+    if (d->durationSeconds)
+        object.insert(QStringLiteral("durationSeconds"), *d->durationSeconds);
     return object;
 }
 
 size_t qHash(const Wallpaper &wallpaper, size_t seed) noexcept
 {
     using ::qHashMulti;
-    seed = qHashMulti(seed, wallpaper.id, wallpaper.name, wallpaper.category, wallpaper.resolution,
-                      wallpaper.isNew, wallpaper.likeCount, wallpaper.isLiked);
-    seed = hashOptional(wallpaper.createdAt, seed);
-    seed = hashOptional(wallpaper.video, seed);
-    seed = hashOptional(wallpaper.gradient, seed);
-    seed = hashOptional(wallpaper.sizeBytes, seed);
-    return hashOptional(wallpaper.durationSeconds, seed);
+    seed = qHashMulti(seed, wallpaper.id(), wallpaper.name(), wallpaper.category(),
+                      wallpaper.resolution(), wallpaper.isNew(), wallpaper.likeCount(),
+                      wallpaper.isLiked());
+    seed = hashOptional(wallpaper.createdAt(), seed);
+    seed = hashOptional(wallpaper.video(), seed);
+    seed = hashOptional(wallpaper.gradient(), seed);
+    seed = hashOptional(wallpaper.sizeBytes(), seed);
+    return hashOptional(wallpaper.durationSeconds(), seed);
 }
 
 } // namespace lumivale

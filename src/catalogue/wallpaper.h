@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMetaType>
+#include <QSharedData>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -19,23 +20,41 @@ namespace lumivale {
 // what the video cache downloads and what the desktop plays. Identified by
 // `id`; equality is member-wise over every field.
 //
-// A plain value: copy it freely and read it from any thread.
-struct Wallpaper
+// A value with implicitly shared data, like QString: a copy costs one
+// reference count, which matters because every search snapshot holds each
+// matching record several times; a setter detaches. Copies may be read and
+// handed between threads freely; one object is not written from two threads.
+class Wallpaper
 {
-    QString id;
-    QString name;
-    QString category;
-    QString resolution;
+public:
+    Wallpaper();
+
+    const QString &id() const { return d->id; }
+    void setId(QString id) { d->id = std::move(id); }
+    const QString &name() const { return d->name; }
+    void setName(QString name) { d->name = std::move(name); }
+    const QString &category() const { return d->category; }
+    void setCategory(QString category) { d->category = std::move(category); }
+    const QString &resolution() const { return d->resolution; }
+    void setResolution(QString resolution) { d->resolution = std::move(resolution); }
     // Decided once, when the record is decoded (see decodeWallpaper()).
-    bool isNew = false;
-    std::optional<QDateTime> createdAt;
-    qint64 likeCount = 0;
+    bool isNew() const { return d->isNew; }
+    void setIsNew(bool isNew) { d->isNew = isNew; }
+    const std::optional<QDateTime> &createdAt() const { return d->createdAt; }
+    void setCreatedAt(std::optional<QDateTime> createdAt) { d->createdAt = std::move(createdAt); }
+    qint64 likeCount() const { return d->likeCount; }
+    void setLikeCount(qint64 likeCount) { d->likeCount = likeCount; }
     // As the manifest says; the local liked state is LikedWallpaperStore's.
-    bool isLiked = false;
-    std::optional<QUrl> video;
-    std::optional<QStringList> gradient;
-    std::optional<qint64> sizeBytes;
-    std::optional<double> durationSeconds;
+    bool isLiked() const { return d->isLiked; }
+    void setIsLiked(bool isLiked) { d->isLiked = isLiked; }
+    const std::optional<QUrl> &video() const { return d->video; }
+    void setVideo(std::optional<QUrl> video) { d->video = std::move(video); }
+    const std::optional<QStringList> &gradient() const { return d->gradient; }
+    void setGradient(std::optional<QStringList> gradient) { d->gradient = std::move(gradient); }
+    std::optional<qint64> sizeBytes() const { return d->sizeBytes; }
+    void setSizeBytes(std::optional<qint64> sizeBytes) { d->sizeBytes = sizeBytes; }
+    std::optional<double> durationSeconds() const { return d->durationSeconds; }
+    void setDurationSeconds(std::optional<double> seconds) { d->durationSeconds = seconds; }
 
     // The colours of the placeholder gradient: the record's own, when it lists
     // any, with malformed ones skipped (possibly none at all); otherwise one
@@ -46,7 +65,37 @@ struct Wallpaper
     // count is written under "likeCount".
     QJsonObject toJson() const;
 
-    friend bool operator==(const Wallpaper &, const Wallpaper &) = default;
+    void swap(Wallpaper &other) noexcept { d.swap(other.d); }
+
+    friend bool operator==(const Wallpaper &left, const Wallpaper &right)
+    {
+        return left.d == right.d ||
+               static_cast<const Fields &>(*left.d) == static_cast<const Fields &>(*right.d);
+    }
+
+private:
+    struct Fields
+    {
+        QString id;
+        QString name;
+        QString category;
+        QString resolution;
+        bool isNew = false;
+        std::optional<QDateTime> createdAt;
+        qint64 likeCount = 0;
+        bool isLiked = false;
+        std::optional<QUrl> video;
+        std::optional<QStringList> gradient;
+        std::optional<qint64> sizeBytes;
+        std::optional<double> durationSeconds;
+
+        friend bool operator==(const Fields &, const Fields &) = default;
+    };
+    struct Data : QSharedData, Fields
+    {
+    };
+
+    QSharedDataPointer<Data> d;
 };
 
 size_t qHash(const Wallpaper &wallpaper, size_t seed = 0) noexcept;
@@ -99,4 +148,5 @@ const QList<QStringList> &fallbackPalettes();
 
 } // namespace lumivale
 
+Q_DECLARE_SHARED(lumivale::Wallpaper)
 Q_DECLARE_METATYPE(lumivale::Wallpaper)

@@ -25,14 +25,14 @@ Wallpaper sample(const char *id, const char *name, const char *category,
                  std::initializer_list<const char *> gradient)
 {
     Wallpaper wallpaper;
-    wallpaper.id = QString::fromLatin1(id);
-    wallpaper.name = QString::fromLatin1(name);
-    wallpaper.category = QString::fromLatin1(category);
-    wallpaper.resolution = QStringLiteral("4K");
+    wallpaper.setId(QString::fromLatin1(id));
+    wallpaper.setName(QString::fromLatin1(name));
+    wallpaper.setCategory(QString::fromLatin1(category));
+    wallpaper.setResolution(QStringLiteral("4K"));
     QStringList colors;
     for (const char *color : gradient)
         colors.append(QString::fromLatin1(color));
-    wallpaper.gradient = colors;
+    wallpaper.setGradient(colors);
     return wallpaper;
 }
 
@@ -166,7 +166,7 @@ const QList<Wallpaper> &WallpaperLibrary::sampleWallpapers()
             sample("023", "Soft Static", "Lofi", {"#18181B", "#71717A", "#E4E4E7"}),
             sample("024", "Amber Waves", "Lofi", {"#451A03", "#F59E0B", "#FEF3C7"}),
         };
-        list.first().isNew = true;
+        list.first().setIsNew(true);
         return list;
     }();
     return wallpapers;

@@ -25,8 +25,9 @@ bool isGraphemeBoundary(const QString &text, qsizetype position)
 void swapFirstNamed(QList<Wallpaper> &wallpapers, QStringView first, QStringView second)
 {
     const auto named = [&wallpapers](QStringView name) {
-        return std::find_if(wallpapers.begin(), wallpapers.end(),
-                            [name](const Wallpaper &wallpaper) { return wallpaper.name == name; });
+        return std::find_if(
+            wallpapers.begin(), wallpapers.end(),
+            [name](const Wallpaper &wallpaper) { return wallpaper.name() == name; });
     };
     const auto firstPosition = named(first);
     const auto secondPosition = named(second);
@@ -39,19 +40,28 @@ void swapFirstNamed(QList<Wallpaper> &wallpapers, QStringView first, QStringView
 WallpaperListSnapshot::WallpaperListSnapshot(const QList<Wallpaper> &records, QStringView query)
 {
     const QString normalizedQuery = normalized(query);
+    // A catalogue spells its few categories the same way over and over, so
+    // each spelling is normalised once.
+    QHash<QString, QString> normalizedCategoryBySpelling;
     entries.reserve(records.size());
-    wallpapers.reserve(records.size());
     for (const Wallpaper &wallpaper : records) {
-        WallpaperListEntry entry{wallpaper, normalized(wallpaper.name),
-                                 normalized(wallpaper.category)};
-        if (!normalizedQuery.isEmpty() && !matches(entry.normalizedName, normalizedQuery) &&
-            !matches(entry.normalizedCategory, normalizedQuery)) {
+        auto category = normalizedCategoryBySpelling.constFind(wallpaper.category());
+        if (category == normalizedCategoryBySpelling.cend()) {
+            category = normalizedCategoryBySpelling.insert(wallpaper.category(),
+                                                           normalized(wallpaper.category()));
+        }
+        QString normalizedName = normalized(wallpaper.name());
+        if (!normalizedQuery.isEmpty() && !matches(normalizedName, normalizedQuery) &&
+            !matches(*category, normalizedQuery)) {
             continue;
         }
+        entries.append(WallpaperListEntry{wallpaper, std::move(normalizedName), *category});
+    }
+    wallpapers.reserve(entries.size());
+    for (const WallpaperListEntry &entry : std::as_const(entries)) {
+        wallpapers.append(entry.wallpaper);
         normalizedCategories.insert(entry.normalizedCategory);
-        wallpapersByNormalizedCategory[entry.normalizedCategory].append(wallpaper);
-        wallpapers.append(wallpaper);
-        entries.append(std::move(entry));
+        wallpapersByNormalizedCategory[entry.normalizedCategory].append(entry.wallpaper);
     }
 }
 

@@ -15,7 +15,7 @@ struct WallpaperListEntry
     QString normalizedName;
     QString normalizedCategory;
 
-    const QString &id() const { return wallpaper.id; }
+    const QString &id() const { return wallpaper.id(); }
     friend bool operator==(const WallpaperListEntry &, const WallpaperListEntry &) = default;
 };
 

@@ -84,13 +84,13 @@ void exerciseManifest(const QByteArray &input)
     }
     QSet<QString> ids;
     for (const Wallpaper &wallpaper : *wallpapers) {
-        ids.insert(wallpaper.id);
+        ids.insert(wallpaper.id());
         wallpaper.gradientColors();
         wallpaper.toJson();
-        WallpaperCardModel::make(wallpaper, wallpaper.id, ids);
+        WallpaperCardModel::make(wallpaper, wallpaper.id(), ids);
         // Searching for a piece of its own name exercises the boundary checks.
-        const WallpaperListSnapshot snapshot(*wallpapers, wallpaper.name.mid(1, 3));
-        snapshot.wallpapersInCategory(wallpaper.category);
+        const WallpaperListSnapshot snapshot(*wallpapers, wallpaper.name().mid(1, 3));
+        snapshot.wallpapersInCategory(wallpaper.category());
     }
 }
 

@@ -20,9 +20,9 @@ namespace {
 Wallpaper record(const QString &id, bool isLiked = false)
 {
     Wallpaper wallpaper;
-    wallpaper.id = id;
-    wallpaper.name = id;
-    wallpaper.isLiked = isLiked;
+    wallpaper.setId(id);
+    wallpaper.setName(id);
+    wallpaper.setIsLiked(isLiked);
     return wallpaper;
 }
 

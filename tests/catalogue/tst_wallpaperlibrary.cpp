@@ -31,7 +31,7 @@ QStringList idsOf(const QList<Wallpaper> &wallpapers)
 {
     QStringList ids;
     for (const Wallpaper &wallpaper : wallpapers)
-        ids.append(wallpaper.id);
+        ids.append(wallpaper.id());
     return ids;
 }
 
@@ -88,8 +88,8 @@ private Q_SLOTS:
         QCOMPARE(library.wallpapers(), WallpaperLibrary::sampleWallpapers());
         QCOMPARE(library.wallpapers().size(), 24);
         QVERIFY(!library.loadError() && !library.isLoading());
-        QVERIFY(library.wallpapers().first().isNew);
-        QVERIFY(!library.wallpapers().at(1).isNew);
+        QVERIFY(library.wallpapers().first().isNew());
+        QVERIFY(!library.wallpapers().at(1).isNew());
         QCOMPARE(m_server->requests().size(), 0);
     }
 

@@ -13,9 +13,9 @@ namespace {
 Wallpaper record(QAnyStringView id, QAnyStringView name, QAnyStringView category)
 {
     Wallpaper wallpaper;
-    wallpaper.id = id.toString();
-    wallpaper.name = name.toString();
-    wallpaper.category = category.toString();
+    wallpaper.setId(id.toString());
+    wallpaper.setName(name.toString());
+    wallpaper.setCategory(category.toString());
     return wallpaper;
 }
 
@@ -37,7 +37,7 @@ QStringList idsOf(const QList<Wallpaper> &wallpapers)
 {
     QStringList ids;
     for (const Wallpaper &wallpaper : wallpapers)
-        ids.append(wallpaper.id);
+        ids.append(wallpaper.id());
     return ids;
 }
 
@@ -45,7 +45,7 @@ QStringList namesOf(const QList<Wallpaper> &wallpapers)
 {
     QStringList names;
     for (const Wallpaper &wallpaper : wallpapers)
-        names.append(wallpaper.name);
+        names.append(wallpaper.name());
     return names;
 }
 

@@ -63,15 +63,15 @@ private Q_SLOTS:
     {
         const auto wallpaper = decodeWith({});
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->id, QStringLiteral("w1"));
-        QCOMPARE(wallpaper->category, QStringLiteral("Featured"));
-        QCOMPARE(wallpaper->resolution, QStringLiteral("4K"));
-        QCOMPARE(wallpaper->isNew, false);
-        QCOMPARE(wallpaper->createdAt, std::nullopt);
-        QCOMPARE(wallpaper->likeCount, 0);
-        QCOMPARE(wallpaper->isLiked, false);
-        QCOMPARE(wallpaper->video, QUrl(QStringLiteral("https://cdn.example/w1.mp4")));
-        QVERIFY(!wallpaper->gradient && !wallpaper->sizeBytes && !wallpaper->durationSeconds);
+        QCOMPARE(wallpaper->id(), QStringLiteral("w1"));
+        QCOMPARE(wallpaper->category(), QStringLiteral("Featured"));
+        QCOMPARE(wallpaper->resolution(), QStringLiteral("4K"));
+        QCOMPARE(wallpaper->isNew(), false);
+        QCOMPARE(wallpaper->createdAt(), std::nullopt);
+        QCOMPARE(wallpaper->likeCount(), 0);
+        QCOMPARE(wallpaper->isLiked(), false);
+        QCOMPARE(wallpaper->video(), QUrl(QStringLiteral("https://cdn.example/w1.mp4")));
+        QVERIFY(!wallpaper->gradient() && !wallpaper->sizeBytes() && !wallpaper->durationSeconds());
     }
 
     void nullOptionalsCountAsAbsentAndUnknownKeysAreIgnored()
@@ -79,8 +79,8 @@ private Q_SLOTS:
         const auto wallpaper = decodeWith(J("'category':null,'gradient':null,'sizeBytes':null,"
                                             "'durationSeconds':null,'isLiked':null,'Extra':[1]"));
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->category, QStringLiteral("Featured"));
-        QVERIFY(!wallpaper->gradient && !wallpaper->sizeBytes && !wallpaper->durationSeconds);
+        QCOMPARE(wallpaper->category(), QStringLiteral("Featured"));
+        QVERIFY(!wallpaper->gradient() && !wallpaper->sizeBytes() && !wallpaper->durationSeconds());
     }
 
     void fullElementKeepsEveryValue()
@@ -89,15 +89,15 @@ private Q_SLOTS:
             "'category':'Space','resolution':'8K','likeCount':42,'isLiked':true,"
             "'gradient':['#000000','#FFFFFF'],'sizeBytes':9007199254740993,'durationSeconds':12"));
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->category, QStringLiteral("Space"));
-        QCOMPARE(wallpaper->resolution, QStringLiteral("8K"));
-        QCOMPARE(wallpaper->likeCount, 42);
-        QCOMPARE(wallpaper->isLiked, true);
-        QCOMPARE(*wallpaper->gradient,
+        QCOMPARE(wallpaper->category(), QStringLiteral("Space"));
+        QCOMPARE(wallpaper->resolution(), QStringLiteral("8K"));
+        QCOMPARE(wallpaper->likeCount(), 42);
+        QCOMPARE(wallpaper->isLiked(), true);
+        QCOMPARE(*wallpaper->gradient(),
                  QStringList({QStringLiteral("#000000"), QStringLiteral("#FFFFFF")}));
         // Above 2^53: must come through as an integer, not via a double.
-        QCOMPARE(*wallpaper->sizeBytes, Q_INT64_C(9007199254740993));
-        QCOMPARE(*wallpaper->durationSeconds, 12.0);
+        QCOMPARE(*wallpaper->sizeBytes(), Q_INT64_C(9007199254740993));
+        QCOMPARE(*wallpaper->durationSeconds(), 12.0);
     }
 
     void elementsKeepManifestOrder()
@@ -108,8 +108,8 @@ private Q_SLOTS:
         const auto wallpapers = decodeManifest(json);
         QVERIFY(wallpapers);
         QCOMPARE(wallpapers->size(), 3);
-        QCOMPARE(wallpapers->at(0).id, QStringLiteral("b"));
-        QCOMPARE(wallpapers->at(1).id, QStringLiteral("a"));
+        QCOMPARE(wallpapers->at(0).id(), QStringLiteral("b"));
+        QCOMPARE(wallpapers->at(1).id(), QStringLiteral("a"));
         QCOMPARE(wallpapers->at(0), wallpapers->at(2));
     }
 
@@ -185,11 +185,11 @@ private Q_SLOTS:
 
     void integersAcceptWholeNumbersAtTheLimits()
     {
-        QCOMPARE(decodeWith(J("'likeCount':9223372036854775807"))->likeCount,
+        QCOMPARE(decodeWith(J("'likeCount':9223372036854775807"))->likeCount(),
                  std::numeric_limits<qint64>::max());
-        QCOMPARE(decodeWith(J("'likeCount':-9223372036854775808"))->likeCount,
+        QCOMPARE(decodeWith(J("'likeCount':-9223372036854775808"))->likeCount(),
                  std::numeric_limits<qint64>::min());
-        QCOMPARE(decodeWith(J("'likeCount':-3"))->likeCount, -3);
+        QCOMPARE(decodeWith(J("'likeCount':-3"))->likeCount(), -3);
     }
 
     void oversizedManifestIsRefusedUnread()
@@ -249,8 +249,8 @@ private Q_SLOTS:
         QFETCH(bool, isNew);
         const auto wallpaper = decodeWith(members);
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->createdAt.has_value(), hasTimestamp);
-        QCOMPARE(wallpaper->isNew, isNew);
+        QCOMPARE(wallpaper->createdAt().has_value(), hasTimestamp);
+        QCOMPARE(wallpaper->isNew(), isNew);
     }
 
     void internetDateTimeIsStrict_data()
@@ -309,13 +309,13 @@ private Q_SLOTS:
         QFETCH(qint64, count);
         const auto wallpaper = decodeWith(members);
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->likeCount, count);
+        QCOMPARE(wallpaper->likeCount(), count);
     }
 
     void unusedLikesIsNotTypeChecked()
     {
         // "likes" is read only when "likeCount" is missing.
-        QCOMPARE(decodeWith(J("'likeCount':5,'likes':'many'"))->likeCount, 5);
+        QCOMPARE(decodeWith(J("'likeCount':5,'likes':'many'"))->likeCount(), 5);
         Error error;
         QVERIFY(!decodeWith(J("'likes':'many'"), &error));
         QVERIFY(error.description().contains(u"\"likes\""));
@@ -359,13 +359,13 @@ private Q_SLOTS:
     void gradientColorsPreferTheRecordsOwn()
     {
         Wallpaper wallpaper;
-        wallpaper.id = QStringLiteral("x");
-        wallpaper.gradient = QStringList{QStringLiteral("#FF0000"), QStringLiteral("nope"),
-                                         QStringLiteral("0000ff")};
+        wallpaper.setId(QStringLiteral("x"));
+        wallpaper.setGradient(QStringList{QStringLiteral("#FF0000"), QStringLiteral("nope"),
+                                          QStringLiteral("0000ff")});
         QCOMPARE(wallpaper.gradientColors(), QList<QColor>({QColor(255, 0, 0), QColor(0, 0, 255)}));
 
         // Every string malformed: an empty list, not a fallback.
-        wallpaper.gradient = QStringList{QStringLiteral("#12")};
+        wallpaper.setGradient(QStringList{QStringLiteral("#12")});
         QVERIFY(wallpaper.gradientColors().isEmpty());
     }
 
@@ -374,9 +374,9 @@ private Q_SLOTS:
         Wallpaper wallpaper;
         QSet<QString> palettesSeen;
         for (int i = 0; i < 60; ++i) {
-            wallpaper.id = QStringLiteral("wallpaper-%1").arg(i);
-            wallpaper.gradient =
-                (i % 2) ? std::optional<QStringList>(QStringList()) : std::optional<QStringList>();
+            wallpaper.setId(QStringLiteral("wallpaper-%1").arg(i));
+            wallpaper.setGradient((i % 2) ? std::optional<QStringList>(QStringList())
+                                          : std::optional<QStringList>());
             const QList<QColor> colors = wallpaper.gradientColors();
             QStringList names;
             for (const QColor &color : colors)
@@ -384,14 +384,14 @@ private Q_SLOTS:
             QVERIFY(fallbackPalettes().contains(names));
             palettesSeen.insert(names.join(u','));
             Wallpaper other;
-            other.id = wallpaper.id;
-            other.name = QStringLiteral("different");
+            other.setId(wallpaper.id());
+            other.setName(QStringLiteral("different"));
             QCOMPARE(other.gradientColors(), colors);
         }
         QCOMPARE(palettesSeen.size(), 6);
         // The same in every run, not just within this process.
-        wallpaper.id = QStringLiteral("001");
-        wallpaper.gradient.reset();
+        wallpaper.setId(QStringLiteral("001"));
+        wallpaper.setGradient(std::nullopt);
         QCOMPARE(wallpaper.gradientColors().first(), *colorFromHex(u"#0B2A4A"));
     }
 
@@ -439,14 +439,14 @@ private Q_SLOTS:
         QVERIFY(wallpaper);
         const QSet<QString> cached{QStringLiteral("w1"), QStringLiteral("w9")};
         const auto card = WallpaperCardModel::make(*wallpaper, QStringLiteral("w1"), cached);
-        QCOMPARE(card.id, wallpaper->id);
-        QCOMPARE(card.name, wallpaper->name);
-        QCOMPARE(card.category, wallpaper->category);
-        QCOMPARE(card.resolution, wallpaper->resolution);
+        QCOMPARE(card.id, wallpaper->id());
+        QCOMPARE(card.name, wallpaper->name());
+        QCOMPARE(card.category, wallpaper->category());
+        QCOMPARE(card.resolution, wallpaper->resolution());
         QCOMPARE(card.isNew, true);
         QCOMPARE(card.likeCountText, QStringLiteral("1.5K"));
-        QCOMPARE(card.video, wallpaper->video);
-        QCOMPARE(card.gradient, wallpaper->gradient);
+        QCOMPARE(card.video, wallpaper->video());
+        QCOMPARE(card.gradient, wallpaper->gradient());
         QVERIFY(card.isActive && card.isDownloaded && !card.isDownloading);
 
         const auto idle = WallpaperCardModel::make(*wallpaper, std::nullopt, {});
