@@ -1,9 +1,14 @@
 #include "wallpapermanager.h"
 
+#include "framewriter.h"
 #include "platform/platform.h"
 #include "platform/userdefaults.h"
+#include "stills.h"
 
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <qcoro/qcorofuture.h>
 
 namespace lumivale {
 
@@ -186,6 +191,89 @@ void WallpaperManager::setCurrentWallpaperScreenIDs(QSet<QString> ids)
 {
     m_currentWallpaperScreenIDs = std::move(ids);
     Q_EMIT currentWallpaperScreenIDsChanged();
+}
+
+QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
+{
+    if (!m_currentVideoURL)
+        co_return std::nullopt;
+    double seconds = 0; // turned into 0.1 s by the frame writer
+    if (!m_windows.empty()) {
+        if (const VideoPlayer *player = m_windows.begin()->second->player())
+            seconds = player->currentTime();
+    }
+    Error error;
+    const std::optional<QString> folder = stills::supportDirectory(error);
+    if (!folder)
+        co_return error;
+    const QUrl destination = QUrl::fromLocalFile(*folder + u'/' + stills::kFrozenWallpaperFileName);
+
+    const QPointer<WallpaperManager> self(this);
+    // Named rather than awaited in place: GCC 12 mishandles temporaries inside
+    // a co_await expression.
+    QFuture<std::optional<Error>> work =
+        QtConcurrent::run([video = *m_currentVideoURL, seconds, destination] {
+            return framewriter::writeFrame(video, seconds, destination);
+        });
+    const std::optional<Error> written = co_await work;
+    if (written)
+        co_return written;
+    if (!self)
+        co_return managerGoneError();
+
+    QList<Screen> screens = targetScreens();
+    if (screens.isEmpty())
+        screens = m_platform.screens().screens();
+    co_return setDesktopPicture(destination, screens);
+}
+
+QCoro::Task<std::optional<Error>>
+WallpaperManager::updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
+                                           std::optional<QSet<QString>> screenIDs)
+{
+    Error error;
+    const std::optional<QUrl> picture = stills::lockScreenFallbackURL(wallpaperID, error);
+    if (!picture)
+        co_return error;
+
+    if (stills::fallbackNeedsRegeneration(videoFile, *picture)) {
+        const QPointer<WallpaperManager> self(this);
+        QFuture<std::optional<Error>> work = QtConcurrent::run([videoFile, destination = *picture] {
+            Error loadError;
+            const std::optional<double> duration =
+                framewriter::loadDuration(videoFile.toLocalFile(), loadError);
+            if (!duration && !loadError.domain().isEmpty())
+                return std::optional(loadError);
+            return framewriter::writeFrame(videoFile, stills::lockScreenFrameSeconds(duration),
+                                           destination);
+        });
+        const std::optional<Error> written = co_await work;
+        if (written)
+            co_return written;
+        if (!self)
+            co_return managerGoneError();
+    }
+
+    const QSet<QString> ids = normalizedScreenIDs(screenIDs);
+    QList<Screen> screens = m_platform.screens().screens();
+    screens.removeIf([&ids](const Screen &screen) { return !ids.contains(screenID(screen)); });
+    co_return setDesktopPicture(*picture, screens);
+}
+
+std::optional<Error> WallpaperManager::setDesktopPicture(const QUrl &picture,
+                                                         const QList<Screen> &screens)
+{
+    for (const Screen &screen : screens) {
+        if (auto error = m_platform.desktopPictures().setDesktopImage(picture, screen, {}))
+            return error;
+    }
+    return std::nullopt;
+}
+
+Error WallpaperManager::managerGoneError()
+{
+    return Error(QStringLiteral("WallpaperManager"), 3,
+                 QStringLiteral("The wallpaper manager closed before the desktop picture was set"));
 }
 
 QStringList WallpaperManager::currentWallpaperScreenIDList() const

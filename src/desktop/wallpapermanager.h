@@ -1,6 +1,7 @@
 #pragma once
 
 #include "desktopwindow.h"
+#include "platform/error.h"
 #include "previousdesktopstore.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <qcoro/qcorotask.h>
 
 namespace lumivale {
 
@@ -70,6 +72,24 @@ public:
     // keys: for a process that is about to exit.
     void releaseWindows();
 
+    // The still pictures, written to the "Lumivale" data folder (see stills.h)
+    // and installed as the system's desktop picture. The decode and encode run
+    // on a worker thread; the picture is set on the main thread once its file
+    // is complete. The first screen whose picture cannot be set ends the
+    // operation with the platform's error; later screens keep their picture.
+    //
+    // The frame on screen now (the first window's shown player, else the start
+    // of the video) to "FrozenWallpaper.jpg", set on the target screens, or on
+    // every screen when none of them is connected. Does nothing when no
+    // wallpaper is applied.
+    QCoro::Task<std::optional<Error>> freezeCurrentFrame();
+    // A frame 0.1 s before the end of `videoFile` to the wallpaper's
+    // "LockScreenFallback-" file, set on the requested screens (as `apply`
+    // resolves them). An existing still is reused unless the video is newer.
+    QCoro::Task<std::optional<Error>>
+    updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
+                             std::optional<QSet<QString>> screenIDs = std::nullopt);
+
     QList<Screen> targetScreens() const;
     QSet<QString> normalizedScreenIDs(const std::optional<QSet<QString>> &requested) const;
 
@@ -104,6 +124,8 @@ private:
     void setCurrentWallpaperID(std::optional<QString> id);
     void setCurrentWallpaperScreenIDs(QSet<QString> ids);
     void closeAllWindows();
+    std::optional<Error> setDesktopPicture(const QUrl &picture, const QList<Screen> &screens);
+    static Error managerGoneError();
 
     Platform &m_platform;
     UserDefaults &m_defaults;

@@ -1,12 +1,29 @@
 #include "linuxplatform.h"
 
+#include "desktoppictures/desktoppicturesbackend.h"
+#include "platform/userdefaults.h"
 #include "x11desktopsurface.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 
 namespace lumivale {
 
-LinuxPlatform::LinuxPlatform() = default;
+LinuxPlatform::LinuxPlatform()
+{
+    QString overrideName = qEnvironmentVariable("LUMIVALE_DESKTOP_PICTURES");
+    if (overrideName.isEmpty())
+        overrideName = UserDefaults::standard().string(kDesktopPicturesKey).value_or(QString());
+    const DesktopPicturesBackend backend =
+        chooseDesktopPicturesBackend(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                     qEnvironmentVariable("XDG_SESSION_TYPE"), overrideName);
+    m_pictures = makeDesktopPictures(backend, [this](const Screen &screen) {
+        const QScreen *qscreen = m_screens.qscreenFor(screen);
+        return qscreen ? qscreen->name() : screen.name;
+    });
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
 
 std::unique_ptr<DesktopSurface> LinuxPlatform::createDesktopSurface(const Screen &screen)
 {

@@ -1,25 +1,33 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "unsupporteddesktoppictures.h"
 #include "x11screens.h"
 
 namespace lumivale {
 
-// The real desktop: X11 screens and desktop windows with libmpv. Made on the
-// main thread after the QGuiApplication.
+// The real desktop: X11 screens and desktop windows with libmpv, and the desktop
+// pictures of the desktop the session runs. Made on the main thread after the
+// QGuiApplication.
+//
+// The desktop-picture backend follows XDG_CURRENT_DESKTOP and
+// XDG_SESSION_TYPE; LUMIVALE_DESKTOP_PICTURES in the environment, or else the
+// user default "desktopPicturesBackend", names one instead ("gnome",
+// "cinnamon", "mate", "kde", "xfce", "sway", "x11" or "none").
 class LinuxPlatform : public Platform
 {
 public:
     LinuxPlatform();
+    ~LinuxPlatform() override;
+
+    static inline const QString kDesktopPicturesKey = QStringLiteral("desktopPicturesBackend");
 
     X11ScreenSystem &screens() override { return m_screens; }
-    DesktopPictures &desktopPictures() override { return m_pictures; }
+    DesktopPictures &desktopPictures() override { return *m_pictures; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
 
 private:
     X11ScreenSystem m_screens;
-    UnsupportedDesktopPictures m_pictures;
+    std::unique_ptr<DesktopPictures> m_pictures;
 };
 
 } // namespace lumivale

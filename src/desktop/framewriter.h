@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QImage>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+namespace lumivale {
+
+// Still pictures taken from a wallpaper video with FFmpeg: the exact frame shown
+// at a time (decoded from the key frame before it, no tolerance), upright as the
+// track's display matrix asks and at the video's own size, written as a JPEG.
+//
+// Plain functions with no shared state: safe from any thread, each call opens
+// the file afresh. Failures come back as an Error; FFmpeg's own errors have the
+// domain "FFmpeg" and its error number as code.
+namespace framewriter {
+
+// Where a frame time that is not a finite number above zero is taken instead.
+inline constexpr double kFallbackFrameSeconds = 0.1;
+inline constexpr int kJpegQuality = 92;
+
+// The length of the video in seconds; nullopt when the file declares none.
+// Fails (with `error` set) only when the file cannot be opened as a video.
+std::optional<double> loadDuration(const QString &videoPath, Error &error);
+
+// The frame on screen at `seconds` from the video's start: the last frame that
+// starts at or before that time (the first frame for earlier times, the last
+// one for times past the end).
+std::optional<QImage> decodeFrame(const QString &videoPath, double seconds, Error &error);
+
+// Encodes `image` as JPEG at quality 92 and replaces `destination` atomically:
+// readers see the old file or the new one, never part of one.
+std::optional<Error> writeJpeg(const QImage &image, const QString &destination);
+
+// decodeFrame then writeJpeg; a time that is not finite and above zero means
+// 0.1 s.
+std::optional<Error> writeFrame(const QUrl &videoFile, double seconds, const QUrl &destination);
+
+Error encodeError();
+
+} // namespace framewriter
+} // namespace lumivale

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "desktoppicturesbackend.h"
+
+#include <QDBusConnection>
+
+namespace lumivale {
+
+// XFCE's desktop pictures: the xfconf channel "xfce4-desktop", over D-Bus
+// (org.xfce.Xfconf), one picture per monitor, named by its output:
+// /backdrop/screen0/monitor<output>/workspace<N>/last-image and image-style.
+// Reading takes workspace 0; setting writes every workspace the channel has
+// for that monitor (at least workspace 0), so switching workspaces keeps it.
+//
+// Options: "image-style" (0 none, 1 centered, 2 tiled, 3 stretched, 4 scaled,
+// 5 zoomed, 6 spanning); 5 when not given, an unknown value fails.
+//
+// Main thread only; calls block until xfconfd answers (D-Bus's timeout).
+class XfceDesktopPictures : public DesktopPictures
+{
+public:
+    XfceDesktopPictures(QDBusConnection bus, ScreenOutputName outputName);
+
+    std::optional<QUrl> desktopImageURL(const Screen &screen) const override;
+    QVariantMap desktopImageOptions(const Screen &screen) const override;
+    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
+                                         const QVariantMap &options) override;
+
+    static inline const QString kImageStyleKey = QStringLiteral("image-style");
+
+private:
+    QString monitorBase(const Screen &screen) const;
+    std::optional<QVariant> property(const QString &path) const;
+
+    QDBusConnection m_bus;
+    ScreenOutputName m_outputName;
+};
+
+} // namespace lumivale
