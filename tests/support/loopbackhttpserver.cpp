@@ -1,5 +1,6 @@
 #include "loopbackhttpserver.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
@@ -19,10 +20,14 @@ QByteArray reasonPhrase(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 206:
+        return "Partial Content";
     case 400:
         return "Bad Request";
     case 404:
         return "Not Found";
+    case 416:
+        return "Range Not Satisfiable";
     case 500:
         return "Internal Server Error";
     case 503:
@@ -138,6 +143,43 @@ LoopbackHttpServer::Response LoopbackHttpServer::json(const QByteArray &body, in
     response.status = status;
     response.headers.emplaceBack("Content-Type", "application/json");
     response.body = body;
+    return response;
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::file(const QString &path, const Request &request)
+{
+    Response response;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        response.status = 404;
+        return response;
+    }
+    const QByteArray content = file.readAll();
+    response.headers.emplaceBack("Content-Type", "video/mp4");
+    response.headers.emplaceBack("Accept-Ranges", "bytes");
+    const std::optional<QByteArray> range = request.header("Range");
+    if (!range || !range->startsWith("bytes=")) {
+        response.body = content;
+        return response;
+    }
+    const QList<QByteArray> bounds = range->mid(6).split('-');
+    bool firstOk = false;
+    const qsizetype first = bounds.value(0).toLongLong(&firstOk);
+    bool lastOk = false;
+    qsizetype last = bounds.value(1).toLongLong(&lastOk);
+    if (!lastOk || last >= content.size())
+        last = content.size() - 1;
+    if (!firstOk || first > last) {
+        response.status = 416;
+        response.headers.emplaceBack("Content-Range",
+                                     "bytes */" + QByteArray::number(content.size()));
+        return response;
+    }
+    response.status = 206;
+    response.headers.emplaceBack("Content-Range", "bytes " + QByteArray::number(first) + '-' +
+                                                      QByteArray::number(last) + '/' +
+                                                      QByteArray::number(content.size()));
+    response.body = content.mid(first, last - first + 1);
     return response;
 }
 

@@ -75,6 +75,11 @@ public:
     bool waitForRequests(qsizetype count, int timeoutMs = 5000);
 
     static Response json(const QByteArray &body, int status = 200);
+    // The bytes of the file at `path` as "video/mp4", honouring a single
+    // "Range: bytes=first-[last]" of the request with 206 (416 when the range
+    // lies outside the file), so media readers can seek; 404 when the file
+    // cannot be read.
+    static Response file(const QString &path, const Request &request);
 
 Q_SIGNALS:
     void requestReceived(const lumivale::test::LoopbackHttpServer::Request &request);

@@ -1,0 +1,457 @@
+#include "videocache.h"
+
+#include "catalogue/httpclient.h"
+#include "platform/notificationcenter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPromise>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcoronetworkreply.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace lumivale {
+namespace {
+
+const QString kFileSystemDomain = QStringLiteral("FileSystem");
+const QString kNetworkDomain = QStringLiteral("Network");
+const QString kVideoExtension = QStringLiteral(".mp4");
+// The longest file name the usual Linux file systems accept, in bytes.
+constexpr qsizetype kMaxFileNameBytes = 255;
+// What a download holds in memory between the network and the disk, twice
+// (the reply's buffer and ours). Smaller buffers cost far more hand-overs
+// between the threads: 1 MiB took twice as long over loopback.
+constexpr qint64 kReadBufferBytes = 4 * 1024 * 1024;
+constexpr qint64 kProgressIntervalMs = 100;
+
+Error cacheError(int code, QString description)
+{
+    return Error(VideoCache::kErrorDomain, code, std::move(description));
+}
+
+Error systemError(int code, const QString &what)
+{
+    return Error(kFileSystemDomain, code,
+                 QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(code))));
+}
+
+VideoDownloadResult failure(Error error)
+{
+    return VideoDownloadResult{QUrl(), std::move(error)};
+}
+
+// Whether the folder can be listed; QDirIterator itself stays silent.
+std::optional<Error> checkListable(const QString &directory)
+{
+    const QFileInfo info(directory);
+    if (!info.exists())
+        return systemError(ENOENT, QStringLiteral("Cannot list \"%1\"").arg(directory));
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+        return systemError(EACCES, QStringLiteral("Cannot list \"%1\"").arg(directory));
+    return std::nullopt;
+}
+
+bool hasVideoExtension(const QString &fileName)
+{
+    return fileName.size() > kVideoExtension.size() &&
+           fileName.endsWith(kVideoExtension, Qt::CaseSensitive);
+}
+
+} // namespace
+
+// Runs the fetches on the cache's download thread, with an HTTP client of its
+// own (the shared one belongs to the main thread). Lives on that thread.
+class DownloadWorker : public QObject
+{
+public:
+    explicit DownloadWorker(VideoCache &cache)
+        : m_cache(cache)
+    {}
+
+    QCoro::Task<> run(QString wallpaperID, QUrl source,
+                      std::shared_ptr<QPromise<VideoDownloadResult>> promise)
+    {
+        const VideoDownloadResult result = co_await fetch(wallpaperID, source);
+        m_cache.finishDownload(wallpaperID, result);
+        promise->addResult(result);
+        promise->finish();
+    }
+
+    // Fails every download in flight; on the download thread.
+    void abortAll()
+    {
+        const QSet<QNetworkReply *> replies = m_replies;
+        for (QNetworkReply *reply : replies)
+            reply->abort();
+        delete m_network;
+        m_network = nullptr;
+    }
+
+private:
+    QNetworkAccessManager &network()
+    {
+        if (!m_network)
+            m_network = new QNetworkAccessManager;
+        return *m_network;
+    }
+
+    void publishProgress(const QString &wallpaperID, qint64 received, qint64 expected)
+    {
+        VideoCache *cache = &m_cache;
+        const DownloadProgress progress{received, expected > 0 ? expected : -1};
+        QMetaObject::invokeMethod(
+            cache, [cache, wallpaperID, progress] { cache->setProgress(wallpaperID, progress); },
+            Qt::QueuedConnection);
+    }
+
+    QCoro::Task<VideoDownloadResult> fetch(QString wallpaperID, QUrl source)
+    {
+        const QString destination = m_cache.filePath(wallpaperID);
+        QTemporaryFile partial(m_cache.partialDirectory() + QStringLiteral("/download-XXXXXX"));
+        if (!QDir().mkpath(m_cache.partialDirectory()) || !partial.open()) {
+            co_return failure(Error(kFileSystemDomain, partial.error(),
+                                    QStringLiteral("Cannot create a download file in \"%1\": %2")
+                                        .arg(m_cache.partialDirectory(), partial.errorString())));
+        }
+
+        const NetworkReplyPtr reply(network().get(QNetworkRequest(source)));
+        QNetworkReply *rawReply = reply.get();
+        m_replies.insert(rawReply);
+        // Bounded, so a disk slower than the network holds back the transfer
+        // instead of the whole video piling up in memory.
+        rawReply->setReadBufferSize(kReadBufferBytes);
+        bool writeFailed = false;
+        qint64 written = 0;
+        QByteArray buffer(kReadBufferBytes, Qt::Uninitialized);
+        // Written as it arrives, through one reused buffer.
+        const auto drain = [rawReply, &partial, &writeFailed, &written, &buffer] {
+            qint64 count = 0;
+            while (!writeFailed && (count = rawReply->read(buffer.data(), buffer.size())) > 0) {
+                writeFailed = partial.write(buffer.constData(), count) != count;
+                written += count;
+            }
+            if (writeFailed)
+                rawReply->abort();
+        };
+        connect(rawReply, &QNetworkReply::readyRead, rawReply, drain);
+        // A few updates a second are all a progress bar can show.
+        QElapsedTimer sincePublished;
+        connect(rawReply, &QNetworkReply::downloadProgress, rawReply,
+                [this, wallpaperID, &sincePublished](qint64 received, qint64 expected) {
+                    const bool complete = expected > 0 && received >= expected;
+                    if (sincePublished.isValid() && !complete &&
+                        sincePublished.elapsed() < kProgressIntervalMs)
+                        return;
+                    sincePublished.start();
+                    publishProgress(wallpaperID, received, expected);
+                });
+        co_await rawReply;
+        m_replies.remove(rawReply);
+        drain(); // whatever arrived with the end
+
+        const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+            co_return failure(cacheError(
+                status.toInt(),
+                QStringLiteral("Video download failed with HTTP %1").arg(status.toInt())));
+        }
+        if (writeFailed) {
+            co_return failure(Error(
+                kFileSystemDomain, partial.error(),
+                QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
+        }
+        if (rawReply->error() != QNetworkReply::NoError)
+            co_return failure(Error(kNetworkDomain, rawReply->error(), rawReply->errorString()));
+        // A connection closed before the announced length is a broken download,
+        // whatever the transport made of it.
+        const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && rawReply->rawHeader("Content-Encoding").isEmpty() &&
+            length.toLongLong() != written) {
+            co_return failure(Error(kNetworkDomain, QNetworkReply::RemoteHostClosedError,
+                                    QStringLiteral("Connection closed after %1 of %2 bytes")
+                                        .arg(written)
+                                        .arg(length.toLongLong())));
+        }
+        if (!partial.flush()) {
+            co_return failure(Error(
+                kFileSystemDomain, partial.error(),
+                QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
+        }
+        if (partial.size() <= 0)
+            co_return failure(
+                cacheError(VideoCache::EmptyDownload, QStringLiteral("Downloaded video is empty")));
+
+        // The folder may have been removed from outside meanwhile. The rename
+        // replaces any older file at once, so the folder never holds a
+        // half-written video and a reader never sees the name missing.
+        QDir().mkpath(m_cache.cacheDirectory());
+        if (std::rename(QFile::encodeName(partial.fileName()).constData(),
+                        QFile::encodeName(destination).constData()) != 0) {
+            co_return failure(systemError(
+                errno, QStringLiteral("Cannot move the video to \"%1\"").arg(destination)));
+        }
+        partial.setAutoRemove(false);
+
+        if (std::optional<Error> error = VideoCache::trim(m_cache.cacheDirectory(), destination))
+            co_return failure(std::move(*error));
+        co_return VideoDownloadResult{QUrl::fromLocalFile(destination), std::nullopt};
+    }
+
+    VideoCache &m_cache;
+    QNetworkAccessManager *m_network = nullptr;
+    QSet<QNetworkReply *> m_replies;
+};
+
+VideoCache &VideoCache::shared()
+{
+    static auto *instance = new VideoCache(defaultCacheDirectory());
+    return *instance;
+}
+
+VideoCache::VideoCache(const QString &cacheDirectory, QObject *parent)
+    : QObject(parent)
+    , m_cacheDirectory(QDir::cleanPath(cacheDirectory))
+    , m_partialDirectory(m_cacheDirectory + QStringLiteral(".partial"))
+{
+    QDir().mkpath(m_cacheDirectory);
+    // Whatever is here was left by a process that ended mid-download.
+    QDir(m_partialDirectory).removeRecursively();
+    QDir().mkpath(m_partialDirectory);
+
+    m_downloadThread = new QThread(this);
+    m_downloadThread->setObjectName(QStringLiteral("VideoCache downloads"));
+    m_worker = new DownloadWorker(*this);
+    m_worker->moveToThread(m_downloadThread);
+    connect(m_downloadThread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_downloadThread->start();
+}
+
+VideoCache::~VideoCache()
+{
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->abortAll(); }, Qt::BlockingQueuedConnection);
+    m_downloadThread->quit();
+    m_downloadThread->wait();
+}
+
+QString VideoCache::defaultCacheDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u'/' +
+           kFolderName;
+}
+
+bool VideoCache::isValidWallpaperID(const QString &wallpaperID)
+{
+    if (wallpaperID.isEmpty() || wallpaperID == u"." || wallpaperID == u"..")
+        return false;
+    if (wallpaperID.contains(u'/') || wallpaperID.contains(QChar(0)))
+        return false;
+    return QFile::encodeName(wallpaperID + kVideoExtension).size() <= kMaxFileNameBytes;
+}
+
+QString VideoCache::filePath(const QString &wallpaperID) const
+{
+    return m_cacheDirectory + u'/' + wallpaperID + kVideoExtension;
+}
+
+QUrl VideoCache::fileURL(const QString &wallpaperID) const
+{
+    if (!isValidWallpaperID(wallpaperID))
+        return QUrl();
+    return QUrl::fromLocalFile(filePath(wallpaperID));
+}
+
+bool VideoCache::isCached(const QString &wallpaperID) const
+{
+    return isValidWallpaperID(wallpaperID) && QFileInfo::exists(filePath(wallpaperID));
+}
+
+QCoro::Task<VideoDownloadResult> VideoCache::download(Wallpaper wallpaper)
+{
+    const QString wallpaperID = wallpaper.id();
+    if (!wallpaper.video())
+        co_return failure(cacheError(NoVideoURL, QStringLiteral("Wallpaper has no video URL")));
+    if (!isValidWallpaperID(wallpaperID)) {
+        co_return failure(cacheError(InvalidWallpaperID,
+                                     QStringLiteral("Wallpaper ID is not a valid file name")));
+    }
+    if (QFileInfo::exists(filePath(wallpaperID)))
+        co_return VideoDownloadResult{fileURL(wallpaperID), std::nullopt};
+
+    QFuture<VideoDownloadResult> inFlight;
+    {
+        // Lookup and registration in one hold, so concurrent callers share.
+        const QMutexLocker lock(&m_downloadLock);
+        const auto existing = m_activeDownloads.constFind(wallpaperID);
+        if (existing != m_activeDownloads.cend()) {
+            inFlight = *existing;
+        } else {
+            inFlight = startDownload(wallpaperID, *wallpaper.video());
+            m_activeDownloads.insert(wallpaperID, inFlight);
+        }
+    }
+    co_await QFuture<void>(inFlight);
+    // Only a cache destroyed mid-download leaves the future without a result.
+    if (inFlight.resultCount() == 0) {
+        co_return failure(Error(kNetworkDomain, QNetworkReply::OperationCanceledError,
+                                QStringLiteral("Download cancelled")));
+    }
+    co_return inFlight.result();
+}
+
+QFuture<VideoDownloadResult> VideoCache::startDownload(const QString &wallpaperID,
+                                                       const QUrl &source)
+{
+    auto promise = std::make_shared<QPromise<VideoDownloadResult>>();
+    promise->start();
+    QFuture<VideoDownloadResult> future = promise->future();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, wallpaperID, source, promise] {
+            worker->run(wallpaperID, source, promise);
+        },
+        Qt::QueuedConnection);
+    return future;
+}
+
+void VideoCache::finishDownload(const QString &wallpaperID, const VideoDownloadResult &result)
+{
+    {
+        const QMutexLocker lock(&m_downloadLock);
+        m_activeDownloads.remove(wallpaperID);
+    }
+    QMetaObject::invokeMethod(
+        this, [this, wallpaperID] { setProgress(wallpaperID, std::nullopt); },
+        Qt::QueuedConnection);
+    if (result.isSuccess())
+        NotificationCenter::shared().postVideoCacheDidChange();
+}
+
+void VideoCache::setProgress(const QString &wallpaperID, std::optional<DownloadProgress> progress)
+{
+    if (progress)
+        m_progress.insert(wallpaperID, *progress);
+    else if (!m_progress.remove(wallpaperID))
+        return; // nothing was published for this download
+    Q_EMIT downloadProgressChanged();
+}
+
+QSet<QString> VideoCache::cachedIDs() const
+{
+    QSet<QString> ids;
+    if (checkListable(m_cacheDirectory))
+        return ids;
+    QDirIterator entries(m_cacheDirectory, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (hasVideoExtension(name))
+            ids.insert(name.chopped(kVideoExtension.size()));
+    }
+    return ids;
+}
+
+qint64 VideoCache::totalBytes() const
+{
+    if (checkListable(m_cacheDirectory))
+        return 0;
+    qint64 total = 0;
+    QDirIterator entries(m_cacheDirectory, QDir::Files | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        total += entries.fileInfo().size();
+    }
+    return total;
+}
+
+std::optional<Error> VideoCache::clearCache()
+{
+    if (!QFileInfo(m_cacheDirectory).isDir()) {
+        return systemError(ENOENT, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory));
+    }
+    if (!QDir(m_cacheDirectory).removeRecursively())
+        return systemError(EACCES, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory));
+    if (!QDir().mkpath(m_cacheDirectory))
+        return systemError(EACCES, QStringLiteral("Cannot create \"%1\"").arg(m_cacheDirectory));
+    NotificationCenter::shared().postVideoCacheDidChange();
+    return std::nullopt;
+}
+
+std::optional<Error> VideoCache::trim(const QString &directory, const QString &protectedPath)
+{
+    // Straight to the system: a trim may face thousands of files, and one
+    // stat and one unlink relative to the open folder is all each needs.
+    const QByteArray folderPath = QFile::encodeName(directory);
+    DIR *folder = opendir(folderPath.constData());
+    if (!folder)
+        return systemError(errno, QStringLiteral("Cannot list \"%1\"").arg(directory));
+    const std::unique_ptr<DIR, int (*)(DIR *)> folderCloser(folder, closedir);
+    const int folderDescriptor = dirfd(folder);
+    const QFileInfo protectedInfo(protectedPath);
+    const QByteArray keep = QDir::cleanPath(protectedInfo.absolutePath()) ==
+                                    QDir::cleanPath(QFileInfo(directory).absoluteFilePath())
+                                ? QFile::encodeName(protectedInfo.fileName())
+                                : QByteArray();
+
+    std::vector<CacheEntry> entries;
+    qint64 total = 0;
+    while (const dirent *entry = readdir(folder)) {
+        const QByteArrayView name(entry->d_name);
+        // Hidden files are not the cache's; only "*.mp4", case-sensitive.
+        if (name.startsWith('.') || name.size() <= 4 || !name.endsWith(".mp4"))
+            continue;
+        struct stat info;
+        const bool known = fstatat(folderDescriptor, entry->d_name, &info, 0) == 0;
+        if (known && !S_ISREG(info.st_mode))
+            continue;
+        CacheEntry cached{name.toByteArray(), known ? qint64(info.st_size) : 0,
+                          known ? qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec
+                                : std::numeric_limits<qint64>::min()};
+        total += cached.size;
+        entries.push_back(std::move(cached));
+    }
+
+    // The protected file first, then newest first.
+    std::sort(entries.begin(), entries.end(), [&keep](const CacheEntry &a, const CacheEntry &b) {
+        const bool aKept = a.fileName == keep;
+        const bool bKept = b.fileName == keep;
+        if (aKept != bKept)
+            return aKept;
+        return a.modifiedAtNs > b.modifiedAtNs;
+    });
+
+    QList<QByteArray> doomed;
+    for (size_t index = 0; index < entries.size(); ++index) {
+        const CacheEntry &cached = entries[index];
+        if (cached.fileName == keep)
+            continue;
+        if (qsizetype(index) >= kMaxCachedFiles || total > kMaxCacheBytes) {
+            doomed.append(cached.fileName);
+            total -= cached.size; // also when the deletion fails
+        }
+    }
+    // Deletions are independent; much of an unlink's cost is outside the
+    // folder's lock, so they run side by side. Failures are ignored.
+    QtConcurrent::blockingMap(doomed, [folderDescriptor](const QByteArray &fileName) {
+        unlinkat(folderDescriptor, fileName.constData(), 0);
+    });
+    return std::nullopt;
+}
+
+} // namespace lumivale

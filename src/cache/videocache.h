@@ -1,0 +1,170 @@
+#pragma once
+
+#include "catalogue/wallpaper.h"
+#include "platform/error.h"
+
+#include <QDateTime>
+#include <QFuture>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+#include <qcoro/qcorotask.h>
+
+class QThread;
+
+namespace lumivale {
+
+class DownloadWorker;
+
+// How far one download has come. `bytesExpected` is -1 while the server has
+// not said how long the body is.
+struct DownloadProgress
+{
+    qint64 bytesReceived = 0;
+    qint64 bytesExpected = -1;
+
+    friend bool operator==(const DownloadProgress &, const DownloadProgress &) = default;
+};
+
+// The answer of VideoCache::download(): the local file, or why there is none.
+struct VideoDownloadResult
+{
+    QUrl fileURL;
+    std::optional<Error> error;
+
+    bool isSuccess() const { return !error.has_value(); }
+};
+
+// Wallpaper videos on the local disk, so that the desktop plays a local file.
+//
+// The folder ("LumivaleWallpapers" in the user's cache folder,
+// $XDG_CACHE_HOME/LumivaleWallpapers) holds one "<wallpaper ID>.mp4" per
+// wallpaper and nothing else; its listing is the whole state. After each
+// download the folder is trimmed to at most kMaxCachedFiles videos and, while
+// it holds more than kMaxCacheBytes, the newest unprotected videos go first
+// (see trim()). Every change of the contents is announced with
+// NotificationCenter's "videoCacheDidChange".
+//
+// Downloads run on a thread of the cache's own with its own HTTP client: the
+// body goes into a file in a sibling folder ("LumivaleWallpapers.partial", same
+// file system) and is renamed into place only when complete, so the cache folder
+// never holds a partial video. Partial files left by an earlier process are
+// removed when the cache is created.
+//
+// Threads: download() may be awaited from any thread that runs an event loop;
+// the other operations may be called from any thread and work on the caller's
+// thread. `downloadProgress` is published on the thread that owns the object;
+// shared() must first be reached from the main thread.
+class VideoCache : public QObject
+{
+    Q_OBJECT
+    // The downloads in flight by wallpaper ID; an entry leaves when its
+    // download ends, however it ends.
+    Q_PROPERTY(QHash<QString, lumivale::DownloadProgress> downloadProgress READ downloadProgress
+                   NOTIFY downloadProgressChanged)
+
+public:
+    static inline const QString kErrorDomain = QStringLiteral("VideoCache");
+    static inline const QString kFolderName = QStringLiteral("LumivaleWallpapers");
+    static constexpr int kMaxCachedFiles = 50;
+    static constexpr qint64 kMaxCacheBytes = 2147483648; // 2 GiB
+    enum ErrorCode {
+        NoVideoURL = -1,
+        EmptyDownload = -2,
+        InvalidWallpaperID = -3,
+    };
+
+    // One video as a trim sees it.
+    struct CacheEntry
+    {
+        QByteArray fileName;     // in the folder, as the file system spells it
+        qint64 size = 0;         // unreadable: 0
+        qint64 modifiedAtNs = 0; // since the epoch; unreadable: the most distant past
+    };
+
+    // The process's cache over the user's cache folder; created on first use,
+    // never destroyed.
+    static VideoCache &shared();
+    // A cache over `cacheDirectory`, created if missing (a failure to create it
+    // is ignored; the operations then report it). Tests make their own.
+    explicit VideoCache(const QString &cacheDirectory, QObject *parent = nullptr);
+    // Downloads still in flight are aborted and fail.
+    ~VideoCache() override;
+
+    static QString defaultCacheDirectory();
+    const QString &cacheDirectory() const { return m_cacheDirectory; }
+    // Where downloads are written until they are complete.
+    const QString &partialDirectory() const { return m_partialDirectory; }
+
+    // Whether `wallpaperID` can be one file name in the folder: not empty, not
+    // "." or "..", without "/" or NUL, and short enough with ".mp4" appended.
+    // IDs come from a web service; anything else is refused.
+    static bool isValidWallpaperID(const QString &wallpaperID);
+
+    // The folder joined with "<ID>.mp4"; an empty URL for an ID that is not a
+    // valid file name, so that no ID ever names a path outside the folder. No
+    // disk access.
+    QUrl fileURL(const QString &wallpaperID) const;
+    // Whether a file exists at fileURL(); false for an invalid ID.
+    bool isCached(const QString &wallpaperID) const;
+
+    // The local file of the wallpaper's video, downloaded first when it is not
+    // cached. At most one download per ID runs at a time: later callers join
+    // the one in flight and get the same answer. The download continues when
+    // the caller stops waiting. Fails with this domain and NoVideoURL ("Wallpaper
+    // has no video URL"), InvalidWallpaperID ("Wallpaper ID is not a valid file
+    // name"), the HTTP status ("Video download failed with HTTP <status>") or
+    // EmptyDownload ("Downloaded video is empty"); network errors (domain
+    // "Network") and file system errors (domain "FileSystem") pass through. A
+    // failed download leaves no file and posts nothing; a successful one posts
+    // "videoCacheDidChange" before its callers resume.
+    QCoro::Task<VideoDownloadResult> download(Wallpaper wallpaper);
+
+    // IDs with a ".mp4" file in the folder (hidden files included); empty when
+    // the folder cannot be listed.
+    QSet<QString> cachedIDs() const;
+    // Bytes of all visible files in the folder, any extension; 0 when it cannot
+    // be listed.
+    qint64 totalBytes() const;
+    // Deletes and re-creates the folder, then posts "videoCacheDidChange". Fails
+    // (and posts nothing) when the folder is missing or cannot be removed or
+    // made again. Downloads in flight are not touched: they land in the new
+    // folder.
+    std::optional<Error> clearCache();
+
+    const QHash<QString, DownloadProgress> &downloadProgress() const { return m_progress; }
+
+    // Keeps `directory` within the limits, never deleting `protectedPath`:
+    // visible "*.mp4" files, `protectedPath` first and the rest newest first,
+    // are walked; an entry at index kMaxCachedFiles or beyond, or met while the
+    // running total exceeds kMaxCacheBytes, is deleted and its size subtracted
+    // (also when the deletion fails). Fails only when the folder cannot be listed.
+    static std::optional<Error> trim(const QString &directory, const QString &protectedPath);
+
+Q_SIGNALS:
+    void downloadProgressChanged();
+
+private:
+    QFuture<VideoDownloadResult> startDownload(const QString &wallpaperID, const QUrl &source);
+    void finishDownload(const QString &wallpaperID, const VideoDownloadResult &result);
+    void setProgress(const QString &wallpaperID, std::optional<DownloadProgress> progress);
+    QString filePath(const QString &wallpaperID) const;
+
+    const QString m_cacheDirectory;
+    const QString m_partialDirectory;
+    // Guards m_activeDownloads and nothing else.
+    QMutex m_downloadLock;
+    QHash<QString, QFuture<VideoDownloadResult>> m_activeDownloads;
+    QHash<QString, DownloadProgress> m_progress;
+    QThread *m_downloadThread = nullptr;
+    DownloadWorker *m_worker = nullptr;
+
+    friend class DownloadWorker;
+};
+
+} // namespace lumivale
+
+Q_DECLARE_METATYPE(lumivale::DownloadProgress)

@@ -1,0 +1,436 @@
+#include "cache/videocache.h"
+#include "cache/videocachestate.h"
+#include "platform/notificationcenter.h"
+#include "support/loopbackhttpserver.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+using namespace lumivale;
+using lumivale::test::LoopbackHttpServer;
+
+namespace {
+
+constexpr qint64 kGiB = 1024LL * 1024 * 1024;
+
+VideoDownloadResult await(QCoro::Task<VideoDownloadResult> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+// A body of `size` bytes, answered after `delayMs`: long enough for a second
+// caller or a clear to come in while the download is in flight.
+LoopbackHttpServer::Response slowResponse(qsizetype size, int delayMs, int status = 200)
+{
+    LoopbackHttpServer::Response response;
+    response.status = status;
+    response.body = QByteArray(size, 'v');
+    response.delayMs = delayMs;
+    return response;
+}
+
+QByteArray describe(const VideoDownloadResult &result)
+{
+    return result.error ? result.error->debugText().toUtf8() : QByteArray("success");
+}
+
+QStringList fileNames(const QString &directory)
+{
+    QStringList names =
+        QDir(directory).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return names;
+}
+
+} // namespace
+
+class VideoCacheTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString cacheDir() const { return m_root->path() + QStringLiteral("/LumivaleWallpapers"); }
+    QString partialDir() const { return cacheDir() + QStringLiteral(".partial"); }
+
+    Wallpaper wallpaper(const QString &id, const QString &path = QStringLiteral("/video.mp4"))
+    {
+        Wallpaper record;
+        record.setId(id);
+        record.setVideo(m_server->url(path));
+        return record;
+    }
+
+    // A file in the cache folder, sparse when large, last modified `ageSeconds` ago.
+    void writeCacheFile(const QString &name, qint64 size, int ageSeconds)
+    {
+        QFile file(cacheDir() + u'/' + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
+                                 QFileDevice::FileModificationTime));
+    }
+
+    void serveVideo(const QString &name = QStringLiteral("red"))
+    {
+        const QString path = test::mediaPath(name);
+        m_server->setHandler([path](const LoopbackHttpServer::Request &request) {
+            return LoopbackHttpServer::file(path, request);
+        });
+    }
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    std::unique_ptr<VideoCache> m_cache;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_server = std::make_unique<LoopbackHttpServer>();
+        m_cache = std::make_unique<VideoCache>(cacheDir());
+    }
+
+    void cleanup()
+    {
+        m_cache.reset();
+        m_server.reset();
+        m_root.reset();
+    }
+
+    void defaultFolderIsInTheUserCacheFolder()
+    {
+        QCOMPARE(VideoCache::defaultCacheDirectory(),
+                 qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/LumivaleWallpapers"));
+    }
+
+    void downloadsIntoTheCacheFolder()
+    {
+        serveVideo();
+        QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
+        DownloadProgress lastProgress;
+        connect(m_cache.get(), &VideoCache::downloadProgressChanged, this, [&] {
+            if (m_cache->downloadProgress().contains(u"a"_qs))
+                lastProgress = m_cache->downloadProgress().value(u"a"_qs);
+        });
+
+        const VideoDownloadResult result = await(m_cache->download(wallpaper(u"a"_qs)));
+        QVERIFY2(result.isSuccess(), describe(result));
+        QCOMPARE(result.fileURL, QUrl::fromLocalFile(cacheDir() + u"/a.mp4"_qs));
+        QCOMPARE(result.fileURL, m_cache->fileURL(u"a"_qs));
+        QVERIFY(m_cache->isCached(u"a"_qs));
+        QFile local(result.fileURL.toLocalFile());
+        QFile original(test::mediaPath(u"red"_qs));
+        QVERIFY(local.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+        QCOMPARE(local.readAll(), original.readAll());
+        QCOMPARE(changes.count(), 1);
+        QVERIFY(fileNames(partialDir()).isEmpty());
+        // Progress was published per ID and is gone once the download ended.
+        QCOMPARE(lastProgress.bytesExpected, original.size());
+        QCOMPARE(lastProgress.bytesReceived, original.size());
+        QTRY_VERIFY(m_cache->downloadProgress().isEmpty());
+
+        // Cached: answered from the disk, no request, no notification.
+        const VideoDownloadResult again = await(m_cache->download(wallpaper(u"a"_qs)));
+        QCOMPARE(again.fileURL, result.fileURL);
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void concurrentCallersShareOneDownload()
+    {
+        m_server->setDefaultResponse(slowResponse(100000, 200));
+        QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
+
+        auto first = m_cache->download(wallpaper(u"shared"_qs));
+        auto second = m_cache->download(wallpaper(u"shared"_qs));
+        const VideoDownloadResult firstResult = await(std::move(first));
+        const VideoDownloadResult secondResult = await(std::move(second));
+        QVERIFY(firstResult.isSuccess() && secondResult.isSuccess());
+        QCOMPARE(firstResult.fileURL, secondResult.fileURL);
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(changes.count(), 1);
+
+        // A shared failure reaches both callers too.
+        m_server->setDefaultResponse(slowResponse(0, 200, 404));
+        auto third = m_cache->download(wallpaper(u"other"_qs));
+        auto fourth = m_cache->download(wallpaper(u"other"_qs));
+        QCOMPARE(await(std::move(third)).error->code(), 404);
+        QCOMPARE(await(std::move(fourth)).error->code(), 404);
+        QCOMPARE(m_server->requests().size(), 2);
+    }
+
+    void failedDownloadsLeaveNothing_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("dropMidBody");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("HTTP 404") << 404 << QByteArray("gone") << false << u"VideoCache"_qs << 404
+                                  << u"Video download failed with HTTP 404"_qs;
+        QTest::newRow("HTTP 500") << 500 << QByteArray() << false << u"VideoCache"_qs << 500
+                                  << u"Video download failed with HTTP 500"_qs;
+        QTest::newRow("empty body") << 200 << QByteArray() << false << u"VideoCache"_qs << -2
+                                    << u"Downloaded video is empty"_qs;
+        QTest::newRow("dropped mid-body")
+            << 200 << QByteArray(300000, 'v') << true << u"Network"_qs << -1 << QString();
+    }
+
+    void failedDownloadsLeaveNothing()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, dropMidBody);
+        QFETCH(QString, domain);
+        QFETCH(int, code);
+        QFETCH(QString, description);
+        LoopbackHttpServer::Response response;
+        response.status = status;
+        response.body = body;
+        response.dropMidBody = dropMidBody;
+        m_server->enqueue(response);
+        QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
+
+        const VideoDownloadResult result = await(m_cache->download(wallpaper(u"broken"_qs)));
+        QVERIFY(!result.isSuccess());
+        QCOMPARE(result.error->domain(), domain);
+        if (code != -1)
+            QCOMPARE(result.error->code(), code);
+        if (!description.isNull())
+            QCOMPARE(result.error->description(), description);
+        QVERIFY(!m_cache->isCached(u"broken"_qs));
+        QVERIFY(fileNames(cacheDir()).isEmpty());
+        QVERIFY(fileNames(partialDir()).isEmpty());
+        QCOMPARE(changes.count(), 0);
+
+        // No entry stays behind: the next call fetches again, and succeeds.
+        // (After a dropped connection the HTTP client may open a fresh one
+        // and send the next request twice.)
+        const qsizetype requestsBefore = m_server->requests().size();
+        serveVideo();
+        QVERIFY(await(m_cache->download(wallpaper(u"broken"_qs))).isSuccess());
+        QVERIFY(m_server->requests().size() > requestsBefore);
+    }
+
+    void recordWithoutVideoFailsBeforeTouchingAnything()
+    {
+        Wallpaper record;
+        record.setId(u"novideo"_qs);
+        const VideoDownloadResult result = await(m_cache->download(record));
+        QCOMPARE(*result.error, Error(u"VideoCache"_qs, -1, u"Wallpaper has no video URL"_qs));
+        QVERIFY(fileNames(cacheDir()).isEmpty());
+        QVERIFY(m_server->requests().isEmpty());
+    }
+
+    void unsafeIDsNeverLeaveTheFolder_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("dot") << u"."_qs;
+        QTest::newRow("dot dot") << u".."_qs;
+        QTest::newRow("slash") << u"a/b"_qs;
+        QTest::newRow("parent") << u"../escape"_qs;
+        QTest::newRow("absolute") << u"/tmp/escape"_qs;
+        QTest::newRow("NUL") << QString(u"a\0b"_qs);
+        QTest::newRow("too long") << QString(252, u'x');
+        QTest::newRow("too long in UTF-8") << QString(126, QChar(0x00E9));
+    }
+
+    void unsafeIDsNeverLeaveTheFolder()
+    {
+        QFETCH(QString, id);
+        serveVideo();
+        const QStringList before = QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden);
+        const VideoDownloadResult result = await(m_cache->download(wallpaper(id)));
+        QCOMPARE(*result.error,
+                 Error(u"VideoCache"_qs, -3, u"Wallpaper ID is not a valid file name"_qs));
+        QVERIFY(m_server->requests().isEmpty());
+        QVERIFY(m_cache->fileURL(id).isEmpty());
+        QVERIFY(!m_cache->isCached(id));
+        QCOMPARE(QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+        QVERIFY(fileNames(cacheDir()).isEmpty());
+    }
+
+    void longestValidIDIsAccepted()
+    {
+        serveVideo();
+        const QString id(251, u'x'); // 255 bytes with ".mp4"
+        QVERIFY(VideoCache::isValidWallpaperID(id));
+        QVERIFY(await(m_cache->download(wallpaper(id))).isSuccess());
+        QVERIFY(m_cache->isCached(id));
+        // Odd but harmless names stay inside the folder.
+        for (const QString &odd : {u"..."_qs, u" a "_qs, u"a\\b"_qs, u"?#%"_qs}) {
+            QVERIFY(VideoCache::isValidWallpaperID(odd));
+            QCOMPARE(QFileInfo(m_cache->fileURL(odd).toLocalFile()).absolutePath(), cacheDir());
+        }
+    }
+
+    void trimKeepsTheNewDownloadAndFortyNineNewest()
+    {
+        for (int i = 0; i < 60; ++i)
+            writeCacheFile(QStringLiteral("old%1.mp4").arg(i, 2, 10, QChar(u'0')), 10, 1000 - i);
+        serveVideo();
+        QVERIFY(await(m_cache->download(wallpaper(u"new"_qs))).isSuccess());
+
+        QStringList expected{u"new.mp4"_qs};
+        for (int i = 11; i < 60; ++i)
+            expected.append(QStringLiteral("old%1.mp4").arg(i));
+        expected.sort();
+        QCOMPARE(fileNames(cacheDir()), expected);
+    }
+
+    void trimDeletesTheNewestWhileOverBudget()
+    {
+        writeCacheFile(u"oldest.mp4"_qs, kGiB, 300);
+        writeCacheFile(u"middle.mp4"_qs, kGiB, 200);
+        writeCacheFile(u"newest.mp4"_qs, kGiB, 100);
+        // The protected file is the newest of all, yet walked first.
+        writeCacheFile(u"new.mp4"_qs, kGiB / 2, 0);
+        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/new.mp4"_qs));
+        QCOMPARE(fileNames(cacheDir()), (QStringList{u"new.mp4"_qs, u"oldest.mp4"_qs}));
+        QCOMPARE(m_cache->totalBytes(), kGiB + kGiB / 2);
+    }
+
+    void trimNeverDeletesTheProtectedFile()
+    {
+        writeCacheFile(u"huge.mp4"_qs, 3 * kGiB, 500);
+        writeCacheFile(u"small.mp4"_qs, 10, 0);
+        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/huge.mp4"_qs));
+        QCOMPARE(fileNames(cacheDir()), QStringList{u"huge.mp4"_qs});
+    }
+
+    void trimFailsWhenTheFolderCannotBeListed()
+    {
+        const std::optional<Error> error =
+            VideoCache::trim(m_root->path() + u"/missing"_qs, QString());
+        QVERIFY(error);
+        QCOMPARE(error->domain(), u"FileSystem"_qs);
+    }
+
+    void onlyLowerCaseMp4FilesAreVideosButAllCountInBytes()
+    {
+        writeCacheFile(u"a.mp4"_qs, 10, 0);
+        writeCacheFile(u"b.MP4"_qs, 20, 0);
+        writeCacheFile(u"c.mov"_qs, 30, 0);
+        writeCacheFile(u"d.mp4.part"_qs, 40, 0);
+        writeCacheFile(u".hidden.mp4"_qs, 50, 0); // an ID, but not counted in bytes
+        QCOMPARE(m_cache->cachedIDs(), (QSet<QString>{u"a"_qs, u".hidden"_qs}));
+        QCOMPARE(m_cache->totalBytes(), 100);
+
+        // Not trim candidates either: with 52 videos, the other files survive.
+        for (int i = 0; i < 52; ++i)
+            writeCacheFile(QStringLiteral("v%1.mp4").arg(i), 1, 100 + i);
+        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/a.mp4"_qs));
+        const QStringList names = fileNames(cacheDir());
+        QVERIFY(names.contains(u"b.MP4"_qs) && names.contains(u"c.mov"_qs) &&
+                names.contains(u"d.mp4.part"_qs) && names.contains(u".hidden.mp4"_qs));
+        QCOMPARE(m_cache->cachedIDs().size(), 51); // 50 visible videos and the hidden one
+    }
+
+    void listingFailuresReadAsEmpty()
+    {
+        QVERIFY(QDir(cacheDir()).removeRecursively());
+        QVERIFY(m_cache->cachedIDs().isEmpty());
+        QCOMPARE(m_cache->totalBytes(), 0);
+    }
+
+    void clearCacheEmptiesTheFolderAndPosts()
+    {
+        writeCacheFile(u"a.mp4"_qs, 10, 0);
+        writeCacheFile(u"b.mov"_qs, 10, 0);
+        QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
+        QVERIFY(!m_cache->clearCache());
+        QVERIFY(QFileInfo(cacheDir()).isDir());
+        QVERIFY(fileNames(cacheDir()).isEmpty());
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void clearCacheFailsWhenTheFolderWasRemovedFromOutside()
+    {
+        QVERIFY(QDir(cacheDir()).removeRecursively());
+        QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
+        const std::optional<Error> error = m_cache->clearCache();
+        QVERIFY(error);
+        QVERIFY(!error->description().isEmpty());
+        QCOMPARE(changes.count(), 0);
+    }
+
+    void downloadInFlightLandsInTheNewFolderAfterClear()
+    {
+        m_server->enqueue(slowResponse(50000, 300));
+        auto download = m_cache->download(wallpaper(u"late"_qs));
+        QVERIFY(m_server->waitForRequests(1));
+        QVERIFY(!m_cache->clearCache());
+        const VideoDownloadResult result = await(std::move(download));
+        QVERIFY(result.isSuccess());
+        QCOMPARE(fileNames(cacheDir()), QStringList{u"late.mp4"_qs});
+    }
+
+    void destroyingTheCacheFailsItsDownloadsInFlight()
+    {
+        m_server->enqueue(slowResponse(50000, 2000));
+        auto download = m_cache->download(wallpaper(u"gone"_qs));
+        QVERIFY(m_server->waitForRequests(1));
+        m_cache.reset();
+        const VideoDownloadResult result = await(std::move(download));
+        QVERIFY(!result.isSuccess());
+        QCOMPARE(result.error->domain(), u"Network"_qs);
+        QVERIFY(fileNames(cacheDir()).isEmpty());
+        QVERIFY(fileNames(partialDir()).isEmpty());
+    }
+
+    void partialFilesOfAnEarlierProcessAreRemoved()
+    {
+        m_cache.reset();
+        writeCacheFile(u"kept.mp4"_qs, 10, 0);
+        QFile leftover(partialDir() + u"/download-abc123"_qs);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write("half a video");
+        leftover.close();
+        m_cache = std::make_unique<VideoCache>(cacheDir());
+        QVERIFY(fileNames(partialDir()).isEmpty());
+        QCOMPARE(fileNames(cacheDir()), QStringList{u"kept.mp4"_qs});
+    }
+
+    void stateFollowsTheCacheWithoutBeingAsked()
+    {
+        writeCacheFile(u"first.mp4"_qs, 10, 0);
+        VideoCacheState state(*m_cache);
+        QCOMPARE(state.cachedIDs(), QSet<QString>{u"first"_qs});
+        QCOMPARE(state.totalBytes(), 10);
+        QSignalSpy idsChanged(&state, &VideoCacheState::cachedIDsChanged);
+        QSignalSpy bytesChanged(&state, &VideoCacheState::totalBytesChanged);
+
+        serveVideo();
+        QVERIFY(await(m_cache->download(wallpaper(u"second"_qs))).isSuccess());
+        QTRY_COMPARE(state.cachedIDs(), (QSet<QString>{u"first"_qs, u"second"_qs}));
+        QCOMPARE(state.totalBytes(), 10 + QFileInfo(test::mediaPath(u"red"_qs)).size());
+        QCOMPARE(idsChanged.count(), 1);
+        QCOMPARE(bytesChanged.count(), 1);
+
+        // Nothing changed on disk: nothing is published.
+        state.refresh();
+        NotificationCenter::shared().postVideoCacheDidChange();
+        QTest::qWait(20);
+        QCOMPARE(idsChanged.count(), 1);
+        QCOMPARE(bytesChanged.count(), 1);
+
+        // Only the byte total changed.
+        writeCacheFile(u"extra.mov"_qs, 5, 0);
+        state.refresh();
+        QCOMPARE(idsChanged.count(), 1);
+        QCOMPARE(bytesChanged.count(), 2);
+
+        QVERIFY(!m_cache->clearCache());
+        QTRY_VERIFY(state.cachedIDs().isEmpty());
+        QCOMPARE(state.totalBytes(), 0);
+    }
+};
+
+LUMIVALE_TEST_MAIN(VideoCacheTest)
+#include "tst_videocache.moc"

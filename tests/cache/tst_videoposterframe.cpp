@@ -1,0 +1,225 @@
+#include "cache/posterframeextractor.h"
+#include "cache/videoposterframe.h"
+#include "cache/videoposterframecache.h"
+#include "support/loopbackhttpserver.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+using namespace lumivale;
+using lumivale::test::LoopbackHttpServer;
+
+namespace {
+
+std::optional<QImage> await(QCoro::Task<std::optional<QImage>> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+QUrl media(const QString &name)
+{
+    return QUrl::fromLocalFile(test::mediaPath(name));
+}
+
+bool isRed(QRgb pixel)
+{
+    return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+bool isBlue(QRgb pixel)
+{
+    return qBlue(pixel) > 200 && qRed(pixel) < 60 && qGreen(pixel) < 60;
+}
+
+bool isBlack(QRgb pixel)
+{
+    return qRed(pixel) < 20 && qGreen(pixel) < 20 && qBlue(pixel) < 20;
+}
+
+} // namespace
+
+class VideoPosterFrameTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        registerVideoPosterFrameType();
+    }
+
+    void concurrentRequestsShareOneExtraction()
+    {
+        VideoPosterFrameCache cache;
+        auto first = cache.posterFrame(media(u"red"_qs), QSizeF(320, 320));
+        auto second = cache.posterFrame(media(u"red"_qs), QSizeF(320, 320));
+        const std::optional<QImage> firstImage = await(std::move(first));
+        const std::optional<QImage> secondImage = await(std::move(second));
+        QVERIFY(firstImage && secondImage);
+        QCOMPARE(cache.extractionCount(), 1);
+        QCOMPARE(*firstImage, *secondImage);
+        QCOMPARE(firstImage->size(), QSize(320, 180));
+        QVERIFY(isRed(firstImage->pixel(160, 90)));
+
+        // Kept: later requests are answered from memory.
+        QCOMPARE(*await(cache.posterFrame(media(u"red"_qs), QSizeF(320, 320))), *firstImage);
+        QCOMPARE(cache.extractionCount(), 1);
+    }
+
+    void destroyedCacheAnswersItsWaitersWithNoImage()
+    {
+        auto cache = std::make_unique<VideoPosterFrameCache>();
+        auto request = cache->posterFrame(media(u"red"_qs), QSizeF(64, 64));
+        cache.reset(); // waits for the extraction, whose answer is then dropped
+        QVERIFY(!await(std::move(request)));
+    }
+
+    void sizesThatTruncateAlikeShareOneEntry()
+    {
+        VideoPosterFrameCache cache;
+        const auto wide = await(cache.posterFrame(media(u"blue"_qs), QSizeF(300.9, 200)));
+        const auto narrow = await(cache.posterFrame(media(u"blue"_qs), QSizeF(300.2, 200)));
+        QVERIFY(wide && narrow);
+        QCOMPARE(cache.extractionCount(), 1);
+        QCOMPARE(PosterFrameKey::from(media(u"blue"_qs), QSizeF(300.9, 200.7)),
+                 (PosterFrameKey{media(u"blue"_qs), 300, 200}));
+        // Another size is another entry.
+        QVERIFY(await(cache.posterFrame(media(u"blue"_qs), QSizeF(100, 100))));
+        QCOMPARE(cache.extractionCount(), 2);
+    }
+
+    void scalesDownToFitAndNeverUp_data()
+    {
+        QTest::addColumn<QSizeF>("maximumSize");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("fits the width") << QSizeF(320, 320) << QSize(320, 180);
+        QTest::newRow("fits the height") << QSizeF(1000, 90) << QSize(160, 90);
+        QTest::newRow("poster size") << QSizeF(300.9, 200) << QSize(301, 169);
+        QTest::newRow("larger than the video") << QSizeF(2000, 2000) << QSize(640, 360);
+        QTest::newRow("no limit") << QSizeF(0, 0) << QSize(640, 360);
+    }
+
+    void scalesDownToFitAndNeverUp()
+    {
+        QFETCH(QSizeF, maximumSize);
+        QFETCH(QSize, expected);
+        const std::optional<QImage> image = extractPosterFrame(media(u"green"_qs), maximumSize);
+        QVERIFY(image);
+        QCOMPARE(image->size(), expected);
+        QCOMPARE(fittedSize(QSize(640, 360), maximumSize), expected);
+    }
+
+    void unreadableVideosGiveNoImageAndAreTriedAgain_data()
+    {
+        QTest::addColumn<QUrl>("video");
+        QTest::newRow("text file") << media(u"not-a-video.mp4"_qs);
+        QTest::newRow("empty file") << media(u"empty.mp4"_qs);
+        QTest::newRow("truncated") << media(u"truncated.mp4"_qs);
+        QTest::newRow("missing file") << media(u"missing.mp4"_qs);
+        QTest::newRow("other scheme") << QUrl(u"ftp://127.0.0.1/video.mp4"_qs);
+        QTest::newRow("empty URL") << QUrl();
+    }
+
+    void unreadableVideosGiveNoImageAndAreTriedAgain()
+    {
+        QFETCH(QUrl, video);
+        VideoPosterFrameCache cache;
+        QVERIFY(!await(cache.posterFrame(video, QSizeF(320, 180))));
+        QCOMPARE(cache.extractionCount(), 1);
+        QVERIFY(!await(cache.posterFrame(video, QSizeF(320, 180))));
+        QCOMPARE(cache.extractionCount(), 2);
+    }
+
+    void videosShorterThanTheWindowGiveNoImage()
+    {
+        // 0.8 s: nothing at or after 1.0 s. 1 s at 30 fps: the last frame is
+        // shown at 0.967 s, also before the window.
+        QVERIFY(!extractPosterFrame(media(u"red_0_8s"_qs), QSizeF(320, 180)));
+        QVERIFY(!extractPosterFrame(media(u"red_short"_qs), QSizeF(320, 180)));
+    }
+
+    void rotatedVideosComeOutUpright()
+    {
+        const std::optional<QImage> image =
+            extractPosterFrame(media(u"poster_rotated"_qs), QSizeF());
+        QVERIFY(image);
+        QCOMPARE(image->size(), QSize(360, 640));
+        QVERIFY(isRed(image->pixel(180, 100)));
+        QVERIFY(isBlue(image->pixel(180, 540)));
+
+        // The limit applies to the upright picture.
+        const auto small = extractPosterFrame(media(u"poster_rotated"_qs), QSizeF(180, 180));
+        QVERIFY(small);
+        QCOMPARE(small->size(), QSize(101, 180));
+    }
+
+    void streamsRemoteVideos()
+    {
+        LoopbackHttpServer server;
+        const QString path = test::mediaPath(u"green"_qs);
+        server.setHandler([path](const LoopbackHttpServer::Request &request) {
+            return LoopbackHttpServer::file(request.path() == "/green.mp4" ? path : QString(),
+                                            request);
+        });
+        VideoPosterFrameCache cache;
+        const auto image = await(cache.posterFrame(server.url(u"/green.mp4"_qs), QSizeF(160, 90)));
+        QVERIFY(image);
+        QCOMPARE(image->size(), QSize(160, 90));
+        QVERIFY(!await(cache.posterFrame(server.url(u"/missing"_qs), QSizeF(160, 90))));
+    }
+
+    void itemShowsTheStillOverBlack()
+    {
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import Lumivale 1.0\n"
+                          "VideoPosterFrame { width: 200; height: 100 }",
+                          QUrl());
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        auto *item = qobject_cast<VideoPosterFrame *>(object.get());
+        QVERIFY(item);
+        QQuickWindow window;
+        window.resize(200, 100);
+        item->setParentItem(window.contentItem());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(isBlack(window.grabWindow().pixel(100, 50)));
+
+        item->setMaximumSize(QSizeF(200, 100));
+        item->setVideo(media(u"red"_qs));
+        QTRY_VERIFY(item->hasImage());
+        QCOMPARE(item->image().size(), QSize(178, 100));
+        // Stretched over the whole item once faded in.
+        QTRY_VERIFY(isRed(window.grabWindow().pixel(100, 50)));
+        QVERIFY(isRed(window.grabWindow().pixel(5, 5)));
+
+        // A video without a still: the picture fades out to the black backdrop.
+        item->setVideo(media(u"not-a-video.mp4"_qs));
+        QTRY_VERIFY(!item->hasImage());
+        QTRY_VERIFY(isBlack(window.grabWindow().pixel(100, 50)));
+    }
+
+    void itemDestroyedWhileWaitingIsSafe()
+    {
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import Lumivale 1.0\nVideoPosterFrame { maximumSize: Qt.size(90, 90) }",
+                          QUrl());
+        auto *item = qobject_cast<VideoPosterFrame *>(
+            component.createWithInitialProperties({{u"video"_qs, media(u"blue"_qs)}}));
+        QVERIFY(item);
+        delete item;
+        // The request finishes after the item is gone and is dropped.
+        QTest::qWait(500);
+    }
+};
+
+LUMIVALE_TEST_MAIN(VideoPosterFrameTest)
+#include "tst_videoposterframe.moc"
