@@ -1,5 +1,7 @@
 #include "posterframeextractor.h"
 
+#include "platform/ffmpeghandles.h"
+
 #include <QFile>
 #include <QTransform>
 #include <cmath>
@@ -24,28 +26,13 @@ const char kNetworkTimeoutMicroseconds[] = "15000000";
 // Only these ways to reach a video; no pipes, concatenations or devices.
 const char kAllowedProtocols[] = "file,http,https,tcp,tls";
 
-struct FormatCloser
-{
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
-struct CodecFreer
-{
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer
-{
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer
-{
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct ScalerFreer
-{
-    void operator()(SwsContext *context) const { sws_freeContext(context); }
-};
+using ffmpeg::CodecPtr;
+using ffmpeg::FormatPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::ScalerPtr;
 
-std::unique_ptr<AVFormatContext, FormatCloser> openVideo(const QUrl &video)
+FormatPtr openVideo(const QUrl &video)
 {
     static std::once_flag networkReady;
     std::call_once(networkReady, [] { avformat_network_init(); });
@@ -62,7 +49,7 @@ std::unique_ptr<AVFormatContext, FormatCloser> openVideo(const QUrl &video)
     AVFormatContext *raw = nullptr;
     const int opened = avformat_open_input(&raw, location.constData(), nullptr, &options);
     av_dict_free(&options);
-    std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+    FormatPtr format(raw);
     if (opened < 0 || avformat_find_stream_info(format.get(), nullptr) < 0)
         return nullptr;
     return format;
@@ -70,12 +57,11 @@ std::unique_ptr<AVFormatContext, FormatCloser> openVideo(const QUrl &video)
 
 // Decodes from the current position to the first frame shown at or after
 // `target`; null when it is later than `limit` or the stream ends first.
-std::unique_ptr<AVFrame, FrameFreer> decodeFrameAt(AVFormatContext *format, int streamIndex,
-                                                   AVCodecContext *codec, int64_t target,
-                                                   int64_t limit)
+FramePtr decodeFrameAt(AVFormatContext *format, int streamIndex, AVCodecContext *codec,
+                       int64_t target, int64_t limit)
 {
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!packet || !frame)
         return nullptr;
     bool draining = false;
@@ -132,9 +118,9 @@ Orientation orientationOf(const AVStream *stream)
 
 QImage scaledImage(const AVFrame &frame, const QSize &size)
 {
-    std::unique_ptr<SwsContext, ScalerFreer> scaler(
-        sws_getContext(frame.width, frame.height, AVPixelFormat(frame.format), size.width(),
-                       size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    ScalerPtr scaler(sws_getContext(frame.width, frame.height, AVPixelFormat(frame.format),
+                                    size.width(), size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR,
+                                    nullptr, nullptr, nullptr));
     if (!scaler)
         return QImage();
     const int colorspace = frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
@@ -177,7 +163,7 @@ std::optional<QImage> extractPosterFrame(const QUrl &video, const QSizeF &maximu
         return std::nullopt;
     const AVStream *stream = format->streams[streamIndex];
 
-    std::unique_ptr<AVCodecContext, CodecFreer> codec(avcodec_alloc_context3(decoder));
+    CodecPtr codec(avcodec_alloc_context3(decoder));
     if (!codec || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0)
         return std::nullopt;
     codec->thread_count = 0; // one per core

@@ -1,5 +1,7 @@
 #include "framewriter.h"
 
+#include "platform/ffmpeghandles.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -18,31 +20,11 @@ extern "C" {
 namespace lumivale::framewriter {
 namespace {
 
-struct FormatCloser
-{
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
-struct CodecFreer
-{
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer
-{
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer
-{
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct ScaleFreer
-{
-    void operator()(SwsContext *context) const { sws_freeContext(context); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using ScalePtr = std::unique_ptr<SwsContext, ScaleFreer>;
+using ffmpeg::CodecPtr;
+using ffmpeg::FormatPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ScalePtr = ffmpeg::ScalerPtr;
 
 Error ffmpegError(int code, const QString &what)
 {
