@@ -74,7 +74,10 @@ private:
     void applyAndWaitFor(const QString &name, Hue hue)
     {
         m_manager->apply(video(name), name);
+        // Shown on screen and promoted: a first video shows before it is
+        // promoted, and a newer request would still replace it outright.
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), hue, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(onlyWindow().currentVideoURL() == video(name), 10000);
     }
 
     // Records the screen through a hand-over and checks every sample.
