@@ -1,25 +1,55 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 
 namespace lumivale {
 
-// What the command line asks of this process.
+// What one invocation of `lumivale` asks for. A running instance receives the
+// same value from a second process (see toJson/fromJson), so the running
+// instance and a fresh one read a command the same way.
 struct CommandLine
 {
-    enum class Action { None, Apply, ListScreens };
+    enum class Action {
+        Reopen, // no command: show the gallery
+        Open,
+        Apply,
+        Pause,
+        Resume,
+        TogglePause,
+        Stop,
+        Refresh,
+        ClearCache,
+        Status,
+        ListScreens,
+        Quit,
+    };
 
-    Action action = Action::None;
-    // For Apply: the video file as given, and the screens (empty: all).
-    QString file;
+    Action action = Action::Reopen;
+    // For Apply: a video file, or a wallpaper ID of the catalogue; and the
+    // screens (empty: all).
+    QString applyTarget;
     QStringList screenIDs;
+    // Set by the autostart entry: this launch is a login-item launch.
+    bool launchedAsLoginItem = false;
+    bool helpRequested = false;
 
     // Parses the arguments (the program name first). On a mistake returns the
     // message to print.
     static std::variant<CommandLine, QString> parse(const QStringList &arguments);
     static QString usage();
+
+    // The option that names `action` ("--toggle-pause"); empty for Reopen.
+    static QString optionName(Action action);
+
+    QJsonObject toJson() const;
+    // Nothing when `json` is not a command this version understands.
+    static std::optional<CommandLine> fromJson(const QJsonObject &json);
+
+    friend bool operator==(const CommandLine &, const CommandLine &) = default;
 };
 
 } // namespace lumivale

@@ -1,73 +1,128 @@
+#include "app/appdelegate.h"
 #include "app/commandline.h"
 #include "app/runtime.h"
+#include "app/shellcommands.h"
+#include "app/singleinstance.h"
+#include "cache/videocache.h"
 #include "desktop/wallpapermanager.h"
+#include "gallery/gallerywindow.h"
 #include "platform/linux/x11desktopsurface.h"
 #include "platform/platform.h"
+#include "platform/userdefaults.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QSet>
-#include <QTextStream>
+#include <QSessionManager>
 #include <cstdio>
 
 using namespace lumivale;
 
 namespace {
 
-int listScreens()
+int printReply(const CommandReply &reply)
 {
-    QTextStream out(stdout);
-    for (const Screen &screen : Platform::instance().screens().screens()) {
-        const QRect &f = screen.frame;
-        out << WallpaperManager::screenID(screen) << '\t' << screen.name << '\t' << f.width() << 'x'
-            << f.height() << '+' << f.x() << '+' << f.y() << '\n';
+    if (!reply.output.isEmpty())
+        std::fputs(qPrintable(reply.output), stdout);
+    if (reply.error) {
+        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
+        return 1;
     }
     return 0;
 }
 
-int applyUntilInterrupted(const CommandLine &command)
+// This process is the running instance: the application proper.
+int runApplication(QApplication &application, SingleInstance &instance, const CommandLine &command)
 {
-    const QFileInfo file(command.file);
-    if (!file.isFile() || !file.isReadable()) {
-        std::fprintf(stderr, "lumivale: cannot read %s\n", qPrintable(command.file));
-        return 1;
-    }
-    WallpaperManager &manager = WallpaperManager::shared();
-    std::optional<QSet<QString>> screens;
-    if (!command.screenIDs.isEmpty())
-        screens = QSet<QString>(command.screenIDs.cbegin(), command.screenIDs.cend());
-    manager.apply(QUrl::fromLocalFile(file.absoluteFilePath()), file.completeBaseName(), screens);
+    // The gallery window exists, hidden, from the start; the delegate finds it.
+    GalleryWindow gallery;
+    AppDelegate delegate(AppDelegate::Environment::standard(), command.launchedAsLoginItem);
+    ShellCommands commands(delegate);
+    instance.setHandler([&commands](CommandLine received) { return commands.run(received); });
 
-    return execUntilSignalled([&manager] {
-        // Take the windows down but keep the applied wallpaper for next time.
-        manager.releaseWindows();
-        waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 3000);
-    });
+    // A launch that carries a command runs it, and shows the gallery only when
+    // the command asks for it.
+    const bool plainLaunch = command.action == CommandLine::Action::Reopen;
+    delegate.applicationDidFinishLaunching(plainLaunch);
+    if (!plainLaunch) {
+        QMetaObject::invokeMethod(
+            &delegate,
+            [&commands, command] {
+                [](ShellCommands &shell, CommandLine run) -> QCoro::Task<> {
+                    const CommandReply reply = co_await shell.run(run);
+                    printReply(reply);
+                }(commands, command);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Logging out: the session manager asks once; the freeze must be done
+    // before this handler returns, or the process may be gone.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &delegate,
+                     [&delegate](QSessionManager &) {
+                         delegate.requestTermination();
+                         waitUntil([&delegate] { return delegate.isReadyToTerminate(); }, 10'000);
+                     });
+
+    // Signals quit the way the menu does: freeze first, then exit.
+    const int status = execHandlingSignals([&delegate] { delegate.requestTermination(); });
+
+    // The windows and their players go before the process does; the applied
+    // wallpaper stays in the user defaults for the next launch.
+    WallpaperManager::shared().releaseWindows();
+    waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 3000);
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    prepareProcess();
-    QApplication application(argc, argv);
-    prepareApplication();
-
-    const auto parsed = CommandLine::parse(QCoreApplication::arguments());
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto parsed = CommandLine::parse(arguments);
     if (const auto *message = std::get_if<QString>(&parsed)) {
         std::fprintf(stderr, "lumivale: %s\n\n%s", qPrintable(*message),
                      qPrintable(CommandLine::usage()));
         return 2;
     }
     const auto &command = std::get<CommandLine>(parsed);
-    switch (command.action) {
-    case CommandLine::Action::ListScreens:
-        return listScreens();
-    case CommandLine::Action::Apply:
-        return applyUntilInterrupted(command);
-    case CommandLine::Action::None:
+    if (command.helpRequested) {
         std::fputs(qPrintable(CommandLine::usage()), stdout);
         return 0;
     }
-    return 0;
+
+    SingleInstance instance;
+    // Two commands need no running instance, and never take its place.
+    if (command.action == CommandLine::Action::Status ||
+        command.action == CommandLine::Action::ListScreens) {
+        prepareProcess();
+        QApplication application(argc, argv);
+        prepareApplication();
+        const CommandReply reply = instance.send(command, 0);
+        if (!reply.error || reply.error->code() != instanceprotocol::NoInstance)
+            return printReply(reply);
+        if (command.action == CommandLine::Action::Status)
+            return printReply(
+                {ShellCommands::offlineStatusText(UserDefaults::standard(), VideoCache::shared()),
+                 std::nullopt});
+        return printReply(
+            {ShellCommands::screensText(Platform::instance().screens().screens()), std::nullopt});
+    }
+
+    const auto locked = instance.lock();
+    if (const auto *error = std::get_if<Error>(&locked))
+        return printReply({{}, *error});
+    if (!std::get<bool>(locked)) {
+        // Another Lumivale runs (it started after `lumivale` looked): hand it
+        // the command, with no GUI of our own.
+        QCoreApplication messenger(argc, argv);
+        return printReply(instance.send(command));
+    }
+
+    prepareProcess();
+    QApplication application(argc, argv);
+    prepareApplication();
+    if (const auto error = instance.listen())
+        return printReply({{}, *error});
+    return runApplication(application, instance, command);
 }

@@ -37,7 +37,7 @@ void prepareApplication()
     std::setlocale(LC_NUMERIC, "C");
 }
 
-int execUntilSignalled(const std::function<void()> &beforeExit)
+int execHandlingSignals(const std::function<void()> &onSignal)
 {
     if (signalSockets[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
         qFatal("cannot create the signal socket pair");
@@ -45,10 +45,7 @@ int execUntilSignalled(const std::function<void()> &beforeExit)
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char byte;
         [[maybe_unused]] const auto read = ::read(signalSockets[1], &byte, 1);
-        notifier.setEnabled(false);
-        if (beforeExit)
-            beforeExit();
-        QCoreApplication::quit();
+        onSignal();
     });
     struct sigaction action = {};
     action.sa_handler = forwardSignal;

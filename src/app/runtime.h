@@ -14,10 +14,10 @@ void prepareProcess();
 // numeric locale without which libmpv refuses to start.
 void prepareApplication();
 
-// Runs the event loop until the process is asked to end by SIGINT, SIGTERM or
-// SIGHUP, which are brought to the main thread safely; then runs `beforeExit`
-// on the main thread and returns the loop's exit code.
-int execUntilSignalled(const std::function<void()> &beforeExit);
+// Runs the event loop and returns its exit code. Each SIGINT, SIGTERM or
+// SIGHUP is brought to the main thread safely and calls `onSignal` there,
+// which decides when the loop ends.
+int execHandlingSignals(const std::function<void()> &onSignal);
 
 // Spins the event loop until `done` holds or `timeoutMs` passes; true if done.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs);

@@ -13,6 +13,8 @@ QString infoKeyName(InfoKey key)
         return QStringLiteral("ManifestURL");
     case InfoKey::SUPublicEDKey:
         return QStringLiteral("SUPublicEDKey");
+    case InfoKey::SUFeedURL:
+        return QStringLiteral("SUFeedURL");
     }
     Q_UNREACHABLE();
 }
@@ -24,6 +26,8 @@ const char *infoKeyEnvironmentVariable(InfoKey key)
         return "LUMIVALE_MANIFEST_URL";
     case InfoKey::SUPublicEDKey:
         return "LUMIVALE_SU_PUBLIC_ED_KEY";
+    case InfoKey::SUFeedURL:
+        return "LUMIVALE_SU_FEED_URL";
     }
     Q_UNREACHABLE();
 }
@@ -38,6 +42,8 @@ QString infoDictionaryValue(InfoKey key)
         return QString::fromUtf8(buildconfig::manifestURL);
     case InfoKey::SUPublicEDKey:
         return QString::fromUtf8(buildconfig::suPublicEDKey);
+    case InfoKey::SUFeedURL:
+        return QString::fromUtf8(buildconfig::suFeedURL);
     }
     Q_UNREACHABLE();
 }

@@ -11,6 +11,7 @@ namespace lumivale {
 enum class InfoKey {
     ManifestURL,   // "ManifestURL": the catalogue's address; env LUMIVALE_MANIFEST_URL
     SUPublicEDKey, // "SUPublicEDKey": the update signing key; env LUMIVALE_SU_PUBLIC_ED_KEY
+    SUFeedURL,     // "SUFeedURL": the address of the update feed; env LUMIVALE_SU_FEED_URL
 };
 
 // The key's name as the dictionary spells it ("ManifestURL").

@@ -22,6 +22,10 @@ class DesktopSurface : public QObject
 public:
     using QObject::QObject;
 
+    // Set (true) on every QWindow that backs a surface, so that code looking
+    // for the application's own windows can leave the desktop out.
+    static constexpr char kWindowProperty[] = "lumivaleDesktopSurface";
+
     virtual QRect frame() const = 0;
     virtual void setFrame(const QRect &frame) = 0;
     // Shows the window at desktop level; never raises it above other windows.

@@ -16,13 +16,18 @@ QString Error::debugText() const
     return QStringLiteral("%1 %2: %3").arg(m_domain).arg(m_code).arg(m_description);
 }
 
-void logFailure(QStringView prefix, const Error &error)
+void logLine(QStringView text)
 {
     static QMutex mutex;
-    const QByteArray line = (prefix.toString() + u' ' + error.description() + u'\n').toUtf8();
+    const QByteArray line = (text.toString() + u'\n').toUtf8();
     const QMutexLocker lock(&mutex);
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
+}
+
+void logFailure(QStringView prefix, const Error &error)
+{
+    logLine(QString(prefix.toString() + u' ' + error.description()));
 }
 
 } // namespace lumivale

@@ -36,6 +36,8 @@ private:
 // description, to standard output. Safe from any thread; each line is written
 // whole.
 void logFailure(QStringView prefix, const Error &error);
+// Writes one whole line to standard output, the same way.
+void logLine(QStringView text);
 
 } // namespace lumivale
 

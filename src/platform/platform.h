@@ -2,7 +2,11 @@
 
 #include "desktoppictures.h"
 #include "desktopsurface.h"
+#include "loginitem.h"
+#include "powerstate.h"
 #include "screens.h"
+#include "userprompts.h"
+#include "workspace.h"
 
 #include <memory>
 
@@ -18,6 +22,10 @@ public:
 
     virtual ScreenSystem &screens() = 0;
     virtual DesktopPictures &desktopPictures() = 0;
+    virtual Workspace &workspace() = 0;
+    virtual PowerState &powerState() = 0;
+    virtual LoginItemService &loginItem() = 0;
+    virtual UserPrompts &prompts() = 0;
     // A hidden desktop-level surface over the screen's frame.
     virtual std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) = 0;
 

@@ -2,64 +2,118 @@
 #include "support/testenvironment.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace lumivale;
+using Action = CommandLine::Action;
 
 class TestCommandLine : public QObject
 {
     Q_OBJECT
 
-    static std::variant<CommandLine, QString> parse(std::initializer_list<const char *> words)
+    static std::variant<CommandLine, QString> parse(const QStringList &words)
     {
-        QStringList arguments{QStringLiteral("lumivale")};
-        for (const char *word : words)
-            arguments.append(QString::fromUtf8(word));
-        return CommandLine::parse(arguments);
+        return CommandLine::parse(QStringList{QStringLiteral("lumivale")} + words);
     }
 
 private Q_SLOTS:
-    void applyTakesAFileAndScreens()
+    void everyCommandHasItsOption_data()
     {
-        const auto parsed = parse({"--apply", "/v/red.mp4", "--screen", "101", "--screen", "Left"});
-        const auto *command = std::get_if<CommandLine>(&parsed);
-        QVERIFY(command);
-        QCOMPARE(command->action, CommandLine::Action::Apply);
-        QCOMPARE(command->file, QStringLiteral("/v/red.mp4"));
-        QCOMPARE(command->screenIDs, (QStringList{QStringLiteral("101"), QStringLiteral("Left")}));
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<Action>("action");
+        QTest::newRow("open") << QStringLiteral("--open") << Action::Open;
+        QTest::newRow("pause") << QStringLiteral("--pause") << Action::Pause;
+        QTest::newRow("resume") << QStringLiteral("--resume") << Action::Resume;
+        QTest::newRow("toggle") << QStringLiteral("--toggle-pause") << Action::TogglePause;
+        QTest::newRow("stop") << QStringLiteral("--stop") << Action::Stop;
+        QTest::newRow("refresh") << QStringLiteral("--refresh") << Action::Refresh;
+        QTest::newRow("clear") << QStringLiteral("--clear-cache") << Action::ClearCache;
+        QTest::newRow("status") << QStringLiteral("--status") << Action::Status;
+        QTest::newRow("screens") << QStringLiteral("--screens") << Action::ListScreens;
+        QTest::newRow("quit") << QStringLiteral("--quit") << Action::Quit;
+    }
+    void everyCommandHasItsOption()
+    {
+        QFETCH(QString, option);
+        QFETCH(Action, action);
+        const auto parsed = parse({option});
+        QCOMPARE(std::get<CommandLine>(parsed).action, action);
+        QCOMPARE(CommandLine::optionName(action), option);
+        // The running instance reads the same command.
+        QCOMPARE(CommandLine::fromJson(std::get<CommandLine>(parsed).toJson()),
+                 std::optional(std::get<CommandLine>(parsed)));
     }
 
-    void screensListsScreens()
+    void noCommandReopens()
     {
-        QCOMPARE(std::get<CommandLine>(parse({"--screens"})).action,
-                 CommandLine::Action::ListScreens);
-        QCOMPARE(std::get<CommandLine>(parse({})).action, CommandLine::Action::None);
+        const auto plain = std::get<CommandLine>(parse({}));
+        QCOMPARE(plain.action, Action::Reopen);
+        QVERIFY(!plain.launchedAsLoginItem);
+        const auto login = std::get<CommandLine>(parse({QStringLiteral("--login-item")}));
+        QCOMPARE(login.action, Action::Reopen);
+        QVERIFY(login.launchedAsLoginItem);
+        QCOMPARE(CommandLine::fromJson(plain.toJson()), std::optional(plain));
+    }
+
+    void applyTakesAFileOrAnIDAndScreens()
+    {
+        const auto parsed = parse({QStringLiteral("--apply"), QStringLiteral("/v/red.mp4"),
+                                   QStringLiteral("--screen"), QStringLiteral("101"),
+                                   QStringLiteral("--screen"), QStringLiteral("Left")});
+        const auto &command = std::get<CommandLine>(parsed);
+        QCOMPARE(command.action, Action::Apply);
+        QCOMPARE(command.applyTarget, QStringLiteral("/v/red.mp4"));
+        QCOMPARE(command.screenIDs, (QStringList{QStringLiteral("101"), QStringLiteral("Left")}));
+        QCOMPARE(CommandLine::fromJson(command.toJson()), std::optional(command));
     }
 
     void mistakesAreExplained_data()
     {
         QTest::addColumn<QStringList>("words");
-        QTest::newRow("apply without file") << QStringList{QStringLiteral("--apply")};
+        QTest::newRow("apply without target") << QStringList{QStringLiteral("--apply")};
         QTest::newRow("apply followed by option")
             << QStringList{QStringLiteral("--apply"), QStringLiteral("--screens")};
-        QTest::newRow("screen without apply")
-            << QStringList{QStringLiteral("--screen"), QStringLiteral("1")};
+        QTest::newRow("screen without apply") << QStringList{
+            QStringLiteral("--pause"), QStringLiteral("--screen"), QStringLiteral("1")};
         QTest::newRow("screen without id") << QStringList{
             QStringLiteral("--apply"), QStringLiteral("a.mp4"), QStringLiteral("--screen")};
         QTest::newRow("unknown") << QStringList{QStringLiteral("--frobnicate")};
-        QTest::newRow("two actions") << QStringList{
-            QStringLiteral("--screens"), QStringLiteral("--apply"), QStringLiteral("a.mp4")};
+        QTest::newRow("stray word") << QStringList{QStringLiteral("pause")};
+        QTest::newRow("two commands")
+            << QStringList{QStringLiteral("--pause"), QStringLiteral("--resume")};
     }
     void mistakesAreExplained()
     {
         QFETCH(QStringList, words);
-        words.prepend(QStringLiteral("lumivale"));
-        const auto parsed = CommandLine::parse(words);
+        const auto parsed = parse(words);
         const auto *message = std::get_if<QString>(&parsed);
         QVERIFY(message);
         QVERIFY(!message->isEmpty());
     }
+
+    void foreignMessagesAreRefused_data()
+    {
+        QTest::addColumn<QJsonObject>("json");
+        QTest::newRow("empty") << QJsonObject{};
+        QTest::newRow("unknown") << QJsonObject{
+            {QStringLiteral("command"), QStringLiteral("format-disk")}};
+        QTest::newRow("apply without target")
+            << QJsonObject{{QStringLiteral("command"), QStringLiteral("apply")}};
+        QTest::newRow("apply with a bad screen")
+            << QJsonObject{{QStringLiteral("command"), QStringLiteral("apply")},
+                           {QStringLiteral("target"), QStringLiteral("a")},
+                           {QStringLiteral("screens"), QJsonArray{1}}};
+    }
+    void foreignMessagesAreRefused()
+    {
+        QFETCH(QJsonObject, json);
+        QCOMPARE(CommandLine::fromJson(json), std::nullopt);
+    }
 };
+
+Q_DECLARE_METATYPE(lumivale::CommandLine::Action)
 
 LUMIVALE_TEST_MAIN(TestCommandLine)
 #include "tst_commandline.moc"

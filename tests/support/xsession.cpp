@@ -118,6 +118,13 @@ XSession::XSession(QSize size)
     if (!ok)
         return;
     qputenv("DISPLAY", ":" + number);
+    m_sessionBus.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
+    if (m_sessionBus.waitForStarted(5000) && m_sessionBus.waitForReadyRead(10000))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.readLine().trimmed());
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     if (xcb_connection_t *connection = connect()) {
         xcb_disconnect(connection);
         m_display = display;
@@ -127,6 +134,10 @@ XSession::XSession(QSize size)
 XSession::~XSession()
 {
     stopWindowManager();
+    if (m_sessionBus.state() != QProcess::NotRunning) {
+        m_sessionBus.terminate();
+        m_sessionBus.waitForFinished(5000);
+    }
     if (m_server.state() != QProcess::NotRunning) {
         m_server.terminate();
         if (!m_server.waitForFinished(5000))

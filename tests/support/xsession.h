@@ -16,7 +16,10 @@
 namespace lumivale::test {
 
 // A private X server (Xvfb) with the openbox window manager, for integration
-// tests. Starting it sets DISPLAY for this process; stopping it ends both.
+// tests, and a private D-Bus session bus beside it. Starting it sets DISPLAY
+// and DBUS_SESSION_BUS_ADDRESS for this process and its children; stopping it
+// ends all three. (Without a bus of its own, the first D-Bus client would
+// autolaunch one that outlives the test.)
 class XSession
 {
 public:
@@ -43,6 +46,7 @@ private:
     int m_display = -1;
     QProcess m_server;
     QProcess m_windowManager;
+    QProcess m_sessionBus;
 };
 
 // Samples a small area of the X server's screen as fast as the server allows,

@@ -148,6 +148,51 @@ void FakeDesktopPictures::failWritesFor(const QString &screenName, const Error &
     m_failures.insert(screenName, error);
 }
 
+void FakePowerState::setLowPowerModeEnabled(bool enabled)
+{
+    m_lowPower = enabled;
+    Q_EMIT powerStateChanged();
+}
+
+std::optional<Error> FakeLoginItemService::registerLoginItem()
+{
+    ++m_registerCalls;
+    if (m_failure)
+        return m_failure;
+    m_status = Status::Enabled;
+    return std::nullopt;
+}
+
+std::optional<Error> FakeLoginItemService::unregisterLoginItem()
+{
+    ++m_unregisterCalls;
+    if (m_failure)
+        return m_failure;
+    m_status = Status::NotRegistered;
+    return std::nullopt;
+}
+
+void FakeUserPrompts::notePrompt()
+{
+    if (m_activations > m_activationsSeen)
+        ++m_activatedPrompts;
+    m_activationsSeen = m_activations;
+}
+
+void FakeUserPrompts::presentAlert(const QString &message, const QString &informativeText)
+{
+    notePrompt();
+    m_alerts.append({message, informativeText});
+}
+
+bool FakeUserPrompts::askQuestion(const QString &message, const QString &informativeText,
+                                  const QString &, const QString &)
+{
+    notePrompt();
+    m_questions.append({message, informativeText});
+    return m_answer;
+}
+
 std::unique_ptr<DesktopSurface> FakePlatform::createDesktopSurface(const Screen &screen)
 {
     auto surface = std::make_unique<FakeDesktopSurface>(screen);

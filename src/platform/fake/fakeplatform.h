@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QStringList>
 
 namespace lumivale::fake {
 
@@ -137,6 +138,102 @@ private:
     QList<std::pair<QString, Picture>> m_writes;
 };
 
+class FakeWorkspace : public Workspace
+{
+    Q_OBJECT
+
+public:
+    std::optional<QList<WindowDescription>> windowsFrontToBack() const override
+    {
+        return m_windows;
+    }
+    std::optional<QRect> activeWindowFrame() const override { return m_activeFrame; }
+
+    // Test controls; none of them notifies by itself.
+    void setWindows(std::optional<QList<WindowDescription>> windows)
+    {
+        m_windows = std::move(windows);
+    }
+    void setActiveWindowFrame(std::optional<QRect> frame) { m_activeFrame = frame; }
+    void notifyActiveApplicationChanged() { Q_EMIT activeApplicationChanged(); }
+
+private:
+    std::optional<QList<WindowDescription>> m_windows = QList<WindowDescription>();
+    std::optional<QRect> m_activeFrame;
+};
+
+class FakePowerState : public PowerState
+{
+    Q_OBJECT
+
+public:
+    bool isLowPowerModeEnabled() const override { return m_lowPower; }
+    // Changes the mode and notifies, also when the value is unchanged.
+    void setLowPowerModeEnabled(bool enabled);
+
+private:
+    bool m_lowPower = false;
+};
+
+class FakeLoginItemService : public LoginItemService
+{
+public:
+    Status status() const override { return m_status; }
+    std::optional<Error> registerLoginItem() override;
+    std::optional<Error> unregisterLoginItem() override;
+
+    // Test controls.
+    void setStatus(Status status) { m_status = status; }
+    // Every call from now on fails with `error`, or succeeds with nothing.
+    void setFailure(std::optional<Error> error) { m_failure = std::move(error); }
+    int registerCalls() const { return m_registerCalls; }
+    int unregisterCalls() const { return m_unregisterCalls; }
+
+private:
+    Status m_status = Status::NotRegistered;
+    std::optional<Error> m_failure;
+    int m_registerCalls = 0;
+    int m_unregisterCalls = 0;
+};
+
+// Records what the user would have seen, and answers questions as told.
+class FakeUserPrompts : public UserPrompts
+{
+public:
+    struct Alert
+    {
+        QString message;
+        QString informativeText;
+    };
+
+    void activateApplication() override { ++m_activations; }
+    void presentAlert(const QString &message, const QString &informativeText) override;
+    bool askQuestion(const QString &message, const QString &informativeText,
+                     const QString &acceptTitle, const QString &rejectTitle) override;
+    void revealFile(const QString &path) override { m_revealed.append(path); }
+
+    // Test controls.
+    void setAnswer(bool accept) { m_answer = accept; }
+    const QList<Alert> &alerts() const { return m_alerts; }
+    // Questions asked, as alerts.
+    const QList<Alert> &questions() const { return m_questions; }
+    const QStringList &revealedFiles() const { return m_revealed; }
+    int activations() const { return m_activations; }
+    // How many activations came right before an alert or a question.
+    int activationsBeforePrompts() const { return m_activatedPrompts; }
+
+private:
+    void notePrompt();
+
+    bool m_answer = true;
+    QList<Alert> m_alerts;
+    QList<Alert> m_questions;
+    QStringList m_revealed;
+    int m_activations = 0;
+    int m_activationsSeen = 0;
+    int m_activatedPrompts = 0;
+};
+
 // The double as a whole. Install it with Platform::setInstance, or hand it to
 // the objects under test.
 class FakePlatform : public Platform
@@ -144,6 +241,10 @@ class FakePlatform : public Platform
 public:
     FakeScreenSystem &screens() override { return m_screens; }
     FakeDesktopPictures &desktopPictures() override { return m_pictures; }
+    FakeWorkspace &workspace() override { return m_workspace; }
+    FakePowerState &powerState() override { return m_power; }
+    FakeLoginItemService &loginItem() override { return m_loginItem; }
+    FakeUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
 
     // Surfaces still alive, in order of making.
@@ -154,6 +255,10 @@ public:
 private:
     FakeScreenSystem m_screens;
     FakeDesktopPictures m_pictures;
+    FakeWorkspace m_workspace;
+    FakePowerState m_power;
+    FakeLoginItemService m_loginItem;
+    FakeUserPrompts m_prompts;
     QList<QPointer<FakeDesktopSurface>> m_surfaces;
 };
 

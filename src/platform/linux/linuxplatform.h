@@ -1,7 +1,11 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "powerprofilesstate.h"
+#include "widgetuserprompts.h"
 #include "x11screens.h"
+#include "x11workspace.h"
+#include "xdgautostartloginitem.h"
 
 namespace lumivale {
 
@@ -23,11 +27,21 @@ public:
 
     X11ScreenSystem &screens() override { return m_screens; }
     DesktopPictures &desktopPictures() override { return *m_pictures; }
+    X11Workspace &workspace() override { return m_workspace; }
+    PowerProfilesState &powerState() override { return m_power; }
+    XdgAutostartLoginItem &loginItem() override { return m_loginItem; }
+    WidgetUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
 
 private:
     X11ScreenSystem m_screens;
     std::unique_ptr<DesktopPictures> m_pictures;
+    X11Workspace m_workspace;
+    PowerProfilesState m_power;
+    // The autostart entry runs the `lumivale` command that started us, when
+    // it did, rather than the application executable behind it.
+    XdgAutostartLoginItem m_loginItem{qEnvironmentVariable("LUMIVALE_LAUNCHER")};
+    WidgetUserPrompts m_prompts;
 };
 
 } // namespace lumivale

@@ -56,6 +56,7 @@ public:
         setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
                  Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
         setProperty(kWindowTypeProperty, kDesktopWindowType);
+        setProperty(DesktopSurface::kWindowProperty, true);
         setTitle(QStringLiteral("Lumivale Wallpaper"));
     }
 

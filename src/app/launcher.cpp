@@ -1,0 +1,87 @@
+// `lumivale`: hands its command to the running Lumivale, or starts it.
+//
+// Only QtCore and QtNetwork are loaded here, so that a command to the running
+// instance comes back quickly. With no instance answering, this process
+// becomes the application: it executes `lumivale-app` with the same arguments
+// (same process, same PID), which takes the single-instance lock and runs the
+// command itself.
+
+#include "app/commandline.h"
+#include "app/instanceprotocol.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+using namespace lumivale;
+
+namespace {
+
+int printReply(const CommandReply &reply)
+{
+    if (!reply.output.isEmpty())
+        std::fputs(qPrintable(reply.output), stdout);
+    if (reply.error) {
+        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
+        return 1;
+    }
+    return 0;
+}
+
+// Next to this program (the build tree), else where installing puts it.
+QString applicationPath()
+{
+    const QDir here = QFileInfo(QCoreApplication::applicationFilePath()).dir();
+    for (const QString &candidate : {here.filePath(QStringLiteral("lumivale-app")),
+                                     QDir::cleanPath(here.filePath(QStringLiteral(
+                                         LUMIVALE_APP_RELATIVE_DIR "/lumivale-app")))}) {
+        if (QFileInfo(candidate).isExecutable())
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication messenger(argc, argv);
+    const auto parsed = CommandLine::parse(QCoreApplication::arguments());
+    if (const auto *message = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "lumivale: %s\n\n%s", qPrintable(*message),
+                     qPrintable(CommandLine::usage()));
+        return 2;
+    }
+    const auto &command = std::get<CommandLine>(parsed);
+    if (command.helpRequested) {
+        std::fputs(qPrintable(CommandLine::usage()), stdout);
+        return 0;
+    }
+
+    const QString socket =
+        instanceprotocol::socketPath(instanceprotocol::defaultRuntimeDirectory());
+    const CommandReply reply = instanceprotocol::sendCommand(socket, command, 0);
+    if (!reply.error || reply.error->code() != instanceprotocol::NoInstance ||
+        reply.error->domain() != instanceprotocol::kErrorDomain)
+        return printReply(reply);
+
+    const QString application = applicationPath();
+    if (application.isEmpty()) {
+        std::fprintf(stderr, "lumivale: cannot find lumivale-app next to %s\n",
+                     qPrintable(QCoreApplication::applicationFilePath()));
+        return 1;
+    }
+    // The autostart entry must name this command, not the application inside.
+    qputenv("LUMIVALE_LAUNCHER", QFile::encodeName(QCoreApplication::applicationFilePath()));
+    const QByteArray path = QFile::encodeName(application);
+    argv[0] = const_cast<char *>(path.constData());
+    ::execv(path.constData(), argv);
+    std::fprintf(stderr, "lumivale: cannot start %s: %s\n", path.constData(), std::strerror(errno));
+    return 1;
+}

@@ -1,0 +1,192 @@
+#include "shellcommands.h"
+
+#include "appdelegate.h"
+#include "cache/videocache.h"
+#include "cache/videocachestate.h"
+#include "catalogue/wallpaperlibrary.h"
+#include "desktop/wallpapermanager.h"
+#include "platform/platform.h"
+#include "platform/userdefaults.h"
+#include "processmeters.h"
+
+#include <QFileInfo>
+#include <QTextStream>
+#include <qcoro/qcorosignal.h>
+
+namespace lumivale {
+namespace {
+
+using Action = CommandLine::Action;
+
+Error commandError(int code, const QString &description)
+{
+    return Error(instanceprotocol::kErrorDomain, code, description);
+}
+
+QString playbackName(ShellCommands::Status::Playback playback)
+{
+    switch (playback) {
+    case ShellCommands::Status::Playback::Playing:
+        return QStringLiteral("playing");
+    case ShellCommands::Status::Playback::Paused:
+        return QStringLiteral("paused");
+    case ShellCommands::Status::Playback::Off:
+        break;
+    }
+    return QStringLiteral("off");
+}
+
+} // namespace
+
+ShellCommands::ShellCommands(AppDelegate &delegate)
+    : m_delegate(delegate)
+{}
+
+QString ShellCommands::statusText(const Status &status)
+{
+    QString text;
+    QTextStream out(&text);
+    out << "wallpaper: "
+        << (status.wallpaperID.isEmpty() ? QStringLiteral("none") : status.wallpaperID) << '\n';
+    QStringList screens = status.screenIDs;
+    screens.sort();
+    out << "screens: " << (screens.isEmpty() ? QStringLiteral("all") : screens.join(u' ')) << '\n';
+    out << "playback: " << playbackName(status.playback) << '\n';
+    out << "cache: " << ProcessMeters::formatBytes(status.cacheBytes) << " (" << status.cachedVideos
+        << (status.cachedVideos == 1 ? " video" : " videos") << ")\n";
+    return text;
+}
+
+QString ShellCommands::offlineStatusText(const UserDefaults &defaults, const VideoCache &cache)
+{
+    Status status;
+    status.wallpaperID =
+        defaults.string(WallpaperManager::kCurrentWallpaperIDKey).value_or(QString());
+    status.screenIDs = defaults.stringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey)
+                           .value_or(QStringList());
+    status.playback = Status::Playback::Off;
+    status.cacheBytes = cache.totalBytes();
+    status.cachedVideos = int(cache.cachedIDs().size());
+    return statusText(status) + QStringLiteral("lumivale: not running\n");
+}
+
+QString ShellCommands::screensText(const QList<Screen> &screens)
+{
+    QString text;
+    QTextStream out(&text);
+    for (const Screen &screen : screens) {
+        const QRect &f = screen.frame;
+        out << WallpaperManager::screenID(screen) << '\t' << screen.name << '\t' << f.width() << 'x'
+            << f.height() << '+' << f.x() << '+' << f.y() << '\n';
+    }
+    return text;
+}
+
+ShellCommands::Status ShellCommands::currentStatus() const
+{
+    const AppDelegate::Environment &env = m_delegate.environment();
+    const WallpaperManager &manager = *env.manager;
+    Status status;
+    status.wallpaperID = manager.currentWallpaperID();
+    status.screenIDs = manager.currentWallpaperScreenIDList();
+    if (manager.currentVideoURL())
+        status.playback =
+            manager.isPlaying() ? Status::Playback::Playing : Status::Playback::Paused;
+    status.cacheBytes = env.cacheState->totalBytes();
+    status.cachedVideos = int(env.cacheState->cachedIDs().size());
+    return status;
+}
+
+QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
+{
+    const AppDelegate::Environment &env = m_delegate.environment();
+    WallpaperManager &manager = *env.manager;
+    switch (command.action) {
+    case Action::Reopen:
+        m_delegate.applicationShouldHandleReopen();
+        co_return CommandReply{};
+    case Action::Open:
+        m_delegate.openGallery();
+        co_return CommandReply{};
+    case Action::Apply:
+        co_return co_await apply(command.applyTarget, command.screenIDs);
+    case Action::Pause:
+        manager.pauseAll();
+        co_return CommandReply{};
+    case Action::Resume:
+        manager.playAll();
+        co_return CommandReply{};
+    case Action::TogglePause:
+        co_await m_delegate.togglePause();
+        co_return CommandReply{manager.isPlaying() ? QStringLiteral("playing\n")
+                                                   : QStringLiteral("paused\n"),
+                               std::nullopt};
+    case Action::Stop:
+        co_await m_delegate.stopWallpaper();
+        co_return CommandReply{};
+    case Action::Refresh:
+        m_delegate.refreshLibrary();
+        co_return CommandReply{};
+    case Action::ClearCache:
+        co_return CommandReply{{}, m_delegate.clearCacheReportingFailure()};
+    case Action::Status:
+        co_return CommandReply{statusText(currentStatus()), std::nullopt};
+    case Action::ListScreens:
+        co_return CommandReply{screensText(env.platform->screens().screens()), std::nullopt};
+    case Action::Quit: {
+        // The answer goes out once the frame is frozen, just before the exit.
+        if (!m_delegate.isReadyToTerminate()) {
+            m_delegate.requestTermination();
+            if (!m_delegate.isReadyToTerminate())
+                co_await qCoro(&m_delegate, &AppDelegate::readyToTerminate);
+        }
+        co_return CommandReply{};
+    }
+    }
+    co_return CommandReply{{}, commandError(10, QStringLiteral("Unknown command."))};
+}
+
+QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList screenIDs)
+{
+    const AppDelegate::Environment &env = m_delegate.environment();
+    std::optional<QSet<QString>> screens;
+    if (!screenIDs.isEmpty())
+        screens = QSet<QString>(screenIDs.cbegin(), screenIDs.cend());
+
+    QUrl video;
+    QString wallpaperID;
+    const QFileInfo file(target);
+    if (file.isFile()) {
+        if (!file.isReadable())
+            co_return CommandReply{{},
+                                   commandError(11, QStringLiteral("Cannot read %1.").arg(target))};
+        video = QUrl::fromLocalFile(file.absoluteFilePath());
+        wallpaperID = file.completeBaseName();
+    } else {
+        // Not a file: a wallpaper of the catalogue, downloaded first when needed.
+        if (!VideoCache::isValidWallpaperID(target))
+            co_return CommandReply{
+                {}, commandError(12, QStringLiteral("No such file or wallpaper: %1").arg(target))};
+        WallpaperLibrary library(*env.defaults);
+        co_await library.load();
+        if (library.loadError())
+            co_return CommandReply{{}, commandError(13, *library.loadError())};
+        const auto &all = library.wallpapers();
+        const auto found = std::find_if(all.cbegin(), all.cend(),
+                                        [&](const Wallpaper &w) { return w.id() == target; });
+        if (found == all.cend())
+            co_return CommandReply{
+                {}, commandError(12, QStringLiteral("No such file or wallpaper: %1").arg(target))};
+        const VideoDownloadResult download = co_await env.cache->download(*found);
+        if (download.error)
+            co_return CommandReply{{}, download.error};
+        video = download.fileURL;
+        wallpaperID = found->id();
+    }
+    env.manager->apply(video, wallpaperID, screens);
+    const std::optional<Error> still =
+        co_await env.manager->updateLockScreenFallback(video, wallpaperID, screens);
+    co_return CommandReply{{}, still};
+}
+
+} // namespace lumivale

@@ -1,0 +1,112 @@
+#include "singleinstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <qcoro/qcorolocalsocket.h>
+
+namespace lumivale {
+
+using namespace instanceprotocol;
+
+namespace {
+Error instanceError(int code, const QString &description)
+{
+    return Error(kErrorDomain, code, description);
+}
+} // namespace
+
+SingleInstance::SingleInstance(QString runtimeDirectory, QObject *parent)
+    : QObject(parent)
+    , m_directory(runtimeDirectory.isEmpty() ? defaultRuntimeDirectory()
+                                             : std::move(runtimeDirectory))
+{}
+
+SingleInstance::~SingleInstance() = default;
+
+std::variant<bool, Error> SingleInstance::lock()
+{
+    if (m_lock)
+        return true;
+    if (m_directory.isEmpty() || !QDir().mkpath(m_directory))
+        return instanceError(
+            NoRuntimeFolder,
+            QStringLiteral("No runtime folder to meet other Lumivale processes in."));
+    auto lock = std::make_unique<QLockFile>(lockPath());
+    // Never stale by age: only a dead owner frees it.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        if (lock->error() == QLockFile::LockFailedError)
+            return false;
+        return instanceError(LockFailed,
+                             QStringLiteral("Cannot take the lock file %1.").arg(lockPath()));
+    }
+    m_lock = std::move(lock);
+    return true;
+}
+
+std::optional<Error> SingleInstance::listen()
+{
+    Q_ASSERT(m_lock);
+    if (m_server)
+        return std::nullopt;
+    auto server = std::make_unique<QLocalServer>();
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    // We hold the lock, so a socket file here was left by a process that died.
+    QLocalServer::removeServer(socketPath());
+    if (!server->listen(socketPath()))
+        return instanceError(
+            CannotListen,
+            QStringLiteral("Cannot listen on %1: %2").arg(socketPath(), server->errorString()));
+    m_server = std::move(server);
+    connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    return std::nullopt;
+}
+
+void SingleInstance::acceptConnections()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection())
+        serve(socket);
+}
+
+QCoro::Task<> SingleInstance::serve(QLocalSocket *socket)
+{
+    const QPointer<QLocalSocket> connection(socket);
+    const QPointer<SingleInstance> self(this);
+    QByteArray line;
+    while (connection && !line.contains('\n') && line.size() <= kMaxMessageBytes) {
+        if (!connection->bytesAvailable() &&
+            !co_await qCoro(connection.data()).waitForReadyRead(10'000))
+            break;
+        if (connection)
+            line += connection->read(kMaxMessageBytes + 1 - line.size());
+    }
+    if (!connection)
+        co_return;
+    CommandReply reply;
+    const qsizetype end = line.indexOf('\n');
+    const auto command = end < 0 ? std::nullopt : decodeCommand(QByteArrayView(line).first(end));
+    if (!command)
+        reply.error =
+            instanceError(NotACommand, QStringLiteral("Not a command this Lumivale understands."));
+    else if (!self || !m_handler)
+        reply.error =
+            instanceError(NotReady, QStringLiteral("Lumivale is not ready for commands."));
+    else
+        reply = co_await m_handler(*command);
+    if (!connection)
+        co_return;
+    connection->write(encodeReply(reply));
+    connection->flush();
+    connection->disconnectFromServer();
+    connection->deleteLater();
+}
+
+CommandReply SingleInstance::send(const CommandLine &command, int connectTimeoutMs,
+                                  int replyTimeoutMs) const
+{
+    return sendCommand(socketPath(), command, connectTimeoutMs, replyTimeoutMs);
+}
+
+} // namespace lumivale

@@ -1,0 +1,793 @@
+#include "app/appdelegate.h"
+#include "cache/videocache.h"
+#include "cache/videocachestate.h"
+#include "desktop/wallpapermanager.h"
+#include "platform/fake/fakeplatform.h"
+#include "platform/notificationcenter.h"
+#include "platform/userdefaults.h"
+#include "support/loopbackhttpserver.h"
+#include "support/stdoutcapture.h"
+#include "support/testenvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+#include <qcoro/qcorotask.h>
+
+using namespace lumivale;
+using namespace lumivale::fake;
+using namespace lumivale::test;
+using Status = VideoPlayer::ItemStatus;
+using LoginStatus = LoginItemService::Status;
+
+namespace {
+const Screen mainDisplay{QStringLiteral("Main"), 101, QRect(0, 0, 1920, 1080)};
+const Screen sideDisplay{QStringLiteral("Side"), 202, QRect(1920, 0, 1280, 1024)};
+
+WindowDescription window(qint64 pid, QRect frame)
+{
+    return WindowDescription{pid, frame, false, true};
+}
+
+QSet<QString> allScreenIDs()
+{
+    return {QStringLiteral("101"), QStringLiteral("202")};
+}
+} // namespace
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<FakePlatform> m_platform;
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<WallpaperManager> m_manager;
+    std::unique_ptr<VideoCache> m_cache;
+    std::unique_ptr<VideoCacheState> m_cacheState;
+    std::unique_ptr<QWindow> m_gallery;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    int m_exits = 0;
+
+    std::unique_ptr<AppDelegate> makeDelegate(bool loginItem = false)
+    {
+        AppDelegate::Environment env;
+        env.platform = m_platform.get();
+        env.defaults = m_defaults.get();
+        env.manager = m_manager.get();
+        env.cache = m_cache.get();
+        env.cacheState = m_cacheState.get();
+        env.applicationWindows = [this] {
+            return m_gallery ? QList<QWindow *>{m_gallery.get()} : QList<QWindow *>{};
+        };
+        env.exitApplication = [this] { ++m_exits; };
+        env.makesStatusItem = false;
+        return std::make_unique<AppDelegate>(std::move(env), loginItem);
+    }
+
+    // A catalogue on the loopback server whose videos are served from the
+    // test media.
+    void serveCatalogue(const QByteArray &manifest)
+    {
+        m_server->setHandler([manifest](const LoopbackHttpServer::Request &request) {
+            if (request.path() == "/manifest")
+                return LoopbackHttpServer::json(manifest);
+            if (request.path() == "/red.mp4")
+                return LoopbackHttpServer::file(mediaPath(QStringLiteral("red")), request);
+            return LoopbackHttpServer::Response{404, {}, "no", 0, false};
+        });
+        qputenv("LUMIVALE_MANIFEST_URL", m_server->url(QStringLiteral("/manifest")).toEncoded());
+    }
+
+    QByteArray manifestWith(const QString &id, const QString &videoPath)
+    {
+        return QStringLiteral(R"([{"id":"%1","name":"One","video":"%2"}])")
+            .arg(id, m_server->url(videoPath).toString())
+            .toUtf8();
+    }
+
+    void applyRed()
+    {
+        m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("red"))),
+                         QStringLiteral("red"));
+        for (FakeDesktopSurface *surface : m_platform->liveSurfaces()) {
+            for (FakeVideoPlayer *player : surface->layers())
+                player->reportStatus(Status::ReadyToPlay);
+        }
+        QCoreApplication::processEvents();
+    }
+
+    QList<FakeVideoPlayer *> shownPlayers() const
+    {
+        QList<FakeVideoPlayer *> players;
+        for (FakeDesktopSurface *surface : m_platform->liveSurfaces()) {
+            if (FakeVideoPlayer *player = surface->visiblePlayer())
+                players.append(player);
+        }
+        return players;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_platform = std::make_unique<FakePlatform>();
+        m_platform->screens().setScreens({mainDisplay, sideDisplay});
+        const QString defaultsFile = m_dir.filePath(QStringLiteral("defaults.json"));
+        QFile::remove(defaultsFile);
+        m_defaults = std::make_unique<UserDefaults>(defaultsFile);
+        m_manager = std::make_unique<WallpaperManager>(*m_platform, *m_defaults);
+        const QString cacheDir = m_dir.filePath(QStringLiteral("LumivaleWallpapers"));
+        QDir(cacheDir).removeRecursively();
+        m_cache = std::make_unique<VideoCache>(cacheDir);
+        m_cacheState = std::make_unique<VideoCacheState>(*m_cache);
+        m_gallery = std::make_unique<QWindow>();
+        m_gallery->setObjectName(QStringLiteral("gallery"));
+        m_gallery->setTitle(QStringLiteral("Gallery"));
+        m_server = std::make_unique<LoopbackHttpServer>();
+        m_exits = 0;
+        qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "");
+        qputenv("LUMIVALE_SU_FEED_URL", "");
+    }
+
+    void cleanup()
+    {
+        qunsetenv("LUMIVALE_MANIFEST_URL");
+        m_gallery.reset();
+        m_cacheState.reset();
+        m_cache.reset();
+        m_manager.reset();
+        m_defaults.reset();
+        m_platform.reset();
+        m_server.reset();
+    }
+
+    // ---- Launch --------------------------------------------------------------
+
+    void launchRunsItsStepsInOrderAndShowsTheGalleryOneTurnLater()
+    {
+        m_platform->loginItem().setFailure(
+            Error(QStringLiteral("LoginItem"), 1, QStringLiteral("denied")));
+        QSignalSpy refreshes(&NotificationCenter::shared(),
+                             &NotificationCenter::refreshWallpaperLibrary);
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        delegate->applicationDidFinishLaunching();
+
+        QVERIFY(delegate->statusMenu());
+        QCOMPARE(capture.lines(),
+                 (QList<QByteArray>{
+                     "launch at login sync failed: denied",
+                     "Sparkle updater is disabled because SUPublicEDKey is not configured."}));
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+        // Deferred by one turn of the event loop.
+        QVERIFY(!m_gallery->isVisible());
+        QCOMPARE(refreshes.count(), 0);
+        QTRY_VERIFY(m_gallery->isVisible());
+        QCOMPARE(refreshes.count(), 1);
+        QCOMPARE(m_platform->prompts().activations(), 1);
+
+        // The observers are connected: a front-application change acts.
+        m_platform->workspace().setWindows(QList{window(4242, mainDisplay.frame)});
+        m_manager->setIsPlaying(true);
+        m_platform->workspace().notifyActiveApplicationChanged();
+        QTRY_VERIFY(!m_manager->isPlaying());
+    }
+
+    void loginItemLaunchKeepsTheGalleryHidden()
+    {
+        QSignalSpy refreshes(&NotificationCenter::shared(),
+                             &NotificationCenter::refreshWallpaperLibrary);
+        m_gallery->show();
+        auto delegate = makeDelegate(true);
+        QVERIFY(delegate->wasLaunchedAsLoginItem());
+        delegate->applicationDidFinishLaunching();
+        QTRY_VERIFY(!m_gallery->isVisible());
+        QTest::qWait(20);
+        QCOMPARE(refreshes.count(), 0);
+        // Reopening still shows it.
+        QCOMPARE(delegate->applicationShouldHandleReopen(), false);
+        QVERIFY(m_gallery->isVisible());
+        QCOMPARE(refreshes.count(), 1);
+    }
+
+    void galleryIsHiddenNotClosedAndFoundAgain()
+    {
+        auto delegate = makeDelegate();
+        delegate->showGalleryWindow();
+        QVERIFY(m_gallery->isVisible());
+        QWindow *const same = m_gallery.get();
+        QVERIFY(!m_gallery->close());
+        QVERIFY(!m_gallery->isVisible());
+        delegate->openGallery();
+        QCOMPARE(m_gallery.get(), same);
+        QVERIFY(m_gallery->isVisible());
+    }
+
+    void showingWithoutWindowsDoesNothing()
+    {
+        m_gallery.reset();
+        QSignalSpy refreshes(&NotificationCenter::shared(),
+                             &NotificationCenter::refreshWallpaperLibrary);
+        auto delegate = makeDelegate();
+        delegate->showGalleryWindow();
+        QCOMPARE(refreshes.count(), 0);
+    }
+
+    // ---- Restore at launch -----------------------------------------------------
+
+    void noStoredWallpaperLoadsNothing()
+    {
+        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
+        auto delegate = makeDelegate();
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QTest::qWait(50);
+        QCOMPARE(m_server->requests().size(), 0);
+        QVERIFY(!m_manager->currentVideoURL());
+    }
+
+    void restoreDownloadsAndAppliesOnEveryScreenWhenNoneStored()
+    {
+        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey, {});
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QCOMPARE(m_manager->currentWallpaperID(), QStringLiteral("red"));
+        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
+        QCOMPARE(m_manager->targetScreenIDs(), allScreenIDs());
+        QVERIFY(capture.text().isEmpty());
+    }
+
+    void restoreKeepsTheStoredScreens()
+    {
+        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
+                                   {QStringLiteral("202")});
+        auto delegate = makeDelegate();
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>{QStringLiteral("202")});
+    }
+
+    void aWallpaperNoLongerListedRestoresNothingQuietly()
+    {
+        serveCatalogue(manifestWith(QStringLiteral("other"), QStringLiteral("/red.mp4")));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QCOMPARE(m_server->requests().size(), 1);
+        QVERIFY(!m_manager->currentVideoURL());
+        QVERIFY(capture.text().isEmpty());
+    }
+
+    void aFailedDownloadIsLogged()
+    {
+        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/gone.mp4")));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QCOMPARE(capture.lines(),
+                 QList<QByteArray>{"restore failed: Video download failed with HTTP 404"});
+        QVERIFY(!m_manager->currentVideoURL());
+        QVERIFY(m_platform->prompts().alerts().isEmpty());
+    }
+
+    // ---- Status menu ----------------------------------------------------------
+
+    void menuHasItsFixedStructure()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        struct Expected
+        {
+            const char *title;
+            const char *shortcut;
+            bool enabled;
+        };
+        const QList<Expected> expected{
+            {"CPU: --", "", false},
+            {"RAM: --", "", false},
+            {"Cache: --", "", false},
+            {"", "", true},
+            {"Open Lumivale", "Ctrl+G", true},
+            {"Refresh Library", "Ctrl+R", true},
+            {"", "", true},
+            {"Clear Cache", "", true},
+            {"Clear RAM", "", true},
+            {"Start on login", "", true},
+            {"Check for Updates...", "", true},
+            {"", "", true},
+            {"Pause / Resume", "Ctrl+P", true},
+            {"Turn Off Wallpaper", "", true},
+            {"", "", true},
+            {"Quit", "Ctrl+Q", true},
+        };
+        const QList<QAction *> actions = delegate->statusMenu()->actions();
+        QCOMPARE(actions.size(), expected.size());
+        for (qsizetype i = 0; i < actions.size(); ++i) {
+            const QString title = QString::fromUtf8(expected[i].title);
+            QCOMPARE(actions[i]->isSeparator(), title.isEmpty());
+            if (title.isEmpty())
+                continue;
+            QCOMPARE(actions[i]->text(), title);
+            QCOMPARE(actions[i]->shortcut().toString(), QString::fromUtf8(expected[i].shortcut));
+            QCOMPARE(actions[i]->isEnabled(), expected[i].enabled);
+            QVERIFY2(!actions[i]->icon().isNull(), qPrintable(title));
+        }
+        QCOMPARE(delegate->cpuItem(), actions[0]);
+        QCOMPARE(delegate->launchAtLoginItem(), actions[9]);
+        QVERIFY(delegate->launchAtLoginItem()->isCheckable());
+    }
+
+    void openingTheMenuMeasures()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        QFile video(m_cache->cacheDirectory() + QStringLiteral("/a.mp4"));
+        QVERIFY(video.open(QIODevice::WriteOnly));
+        video.write(QByteArray(1'500'000, 'x'));
+        video.close();
+        m_cacheState->refresh();
+        m_platform->loginItem().setStatus(LoginStatus::Enabled);
+
+        Q_EMIT delegate->statusMenu()->aboutToShow();
+        QVERIFY(delegate->cpuItem()->text().contains(
+            QRegularExpression(QStringLiteral("^CPU: \\d+\\.\\d%$"))));
+        QVERIFY(delegate->ramItem()->text().contains(
+            QRegularExpression(QStringLiteral("^RAM: \\d+(\\.\\d)? [kMG]B$"))));
+        QCOMPARE(delegate->cacheItem()->text(), QStringLiteral("Cache: 1.5 MB"));
+        QVERIFY(delegate->launchAtLoginItem()->isChecked());
+
+        m_platform->loginItem().setStatus(LoginStatus::RequiresApproval);
+        delegate->refreshMenuMetrics();
+        QVERIFY(!delegate->launchAtLoginItem()->isChecked());
+    }
+
+    // ---- Actions --------------------------------------------------------------
+
+    void refreshLibraryPostsTheNotification()
+    {
+        QSignalSpy refreshes(&NotificationCenter::shared(),
+                             &NotificationCenter::refreshWallpaperLibrary);
+        auto delegate = makeDelegate();
+        delegate->refreshLibrary();
+        QCOMPARE(refreshes.count(), 1);
+    }
+
+    void clearCacheEmptiesTheFolderAndLeavesPlaybackAlone()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        applyRed();
+        QFile video(m_cache->cacheDirectory() + QStringLiteral("/a.mp4"));
+        QVERIFY(video.open(QIODevice::WriteOnly));
+        video.write(QByteArray(2000, 'x'));
+        video.close();
+        m_cacheState->refresh();
+        delegate->refreshMenuMetrics();
+        QCOMPARE(delegate->cacheItem()->text(), QStringLiteral("Cache: 2.0 kB"));
+
+        delegate->clearCache();
+        QCOMPARE(m_cacheState->totalBytes(), 0);
+        QCOMPARE(delegate->cacheItem()->text(), QStringLiteral("Cache: 0 bytes"));
+        QVERIFY(m_platform->prompts().alerts().isEmpty());
+        QVERIFY(m_manager->isPlaying());
+        QCOMPARE(shownPlayers().size(), 2);
+    }
+
+    void aFailedClearShowsOneAlertAndKeepsTheMeters()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        QFile video(m_cache->cacheDirectory() + QStringLiteral("/a.mp4"));
+        QVERIFY(video.open(QIODevice::WriteOnly));
+        video.write(QByteArray(3000, 'x'));
+        video.close();
+        m_cacheState->refresh();
+        delegate->refreshMenuMetrics();
+        const QString before = delegate->cacheItem()->text();
+        // A folder that is gone cannot be cleared.
+        QVERIFY(QDir(m_cache->cacheDirectory()).removeRecursively());
+
+        delegate->clearCache();
+        QCOMPARE(m_platform->prompts().alerts().size(), 1);
+        QCOMPARE(m_platform->prompts().alerts()[0].message,
+                 QStringLiteral("Could not clear cache"));
+        QVERIFY(
+            m_platform->prompts().alerts()[0].informativeText.contains(m_cache->cacheDirectory()));
+        QCOMPARE(m_platform->prompts().activationsBeforePrompts(), 1);
+        QCOMPARE(delegate->cacheItem()->text(), before);
+        QCOMPARE(m_cacheState->totalBytes(), 3000);
+    }
+
+    void clearRAMRebuildsAndKeepsPauseState()
+    {
+        auto delegate = makeDelegate();
+        applyRed();
+        m_manager->pauseAll();
+        QCoro::waitFor(delegate->clearRAM());
+        QVERIFY(!m_manager->isPlaying());
+        QCOMPARE(shownPlayers().size(), 2);
+        for (FakeVideoPlayer *player : shownPlayers())
+            QVERIFY(player->isPaused());
+
+        m_manager->playAll();
+        QCoro::waitFor(delegate->clearRAM());
+        QVERIFY(m_manager->isPlaying());
+        for (FakeVideoPlayer *player : shownPlayers())
+            QVERIFY(!player->isPaused());
+    }
+
+    void clearRAMWithoutWallpaperOnlyMeasures()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        QCoro::waitFor(delegate->clearRAM());
+        QVERIFY(delegate->cpuItem()->text() != QStringLiteral("CPU: --"));
+        QCOMPARE(m_platform->surfacesMade(), 0);
+    }
+
+    void togglePauseFlipsEvenWithoutWallpaper()
+    {
+        auto delegate = makeDelegate();
+        QVERIFY(!m_manager->isPlaying());
+        QCoro::waitFor(delegate->togglePause());
+        QVERIFY(m_manager->isPlaying());
+        QCoro::waitFor(delegate->togglePause());
+        QVERIFY(!m_manager->isPlaying());
+
+        applyRed();
+        QCoro::waitFor(delegate->togglePause());
+        QVERIFY(!m_manager->isPlaying());
+        for (FakeVideoPlayer *player : shownPlayers())
+            QVERIFY(player->isPaused());
+    }
+
+    void stopWallpaperRestoresThePicturesOrLogs()
+    {
+        const auto picture = [this](const QString &name) {
+            QFile file(m_dir.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write("png");
+            return FakeDesktopPictures::Picture{QUrl::fromLocalFile(file.fileName()), {}};
+        };
+        m_platform->desktopPictures().setPicture(mainDisplay.name,
+                                                 picture(QStringLiteral("main.png")));
+        m_platform->desktopPictures().setPicture(sideDisplay.name,
+                                                 picture(QStringLiteral("side.png")));
+        auto delegate = makeDelegate();
+        applyRed();
+        m_platform->desktopPictures().setPicture(mainDisplay.name,
+                                                 picture(QStringLiteral("still.jpg")));
+        QCoro::waitFor(delegate->stopWallpaper());
+        QVERIFY(!m_manager->currentVideoURL());
+        QCOMPARE(m_platform->liveSurfaces().size(), 0);
+        QCOMPARE(m_platform->desktopPictures().picture(mainDisplay.name)->url,
+                 QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("main.png"))));
+
+        // Nothing saved any more: the restore fails, quietly but for one line.
+        StdoutCapture capture;
+        QCoro::waitFor(delegate->stopWallpaper());
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines()[0].startsWith("restore default wallpaper failed: "));
+        QVERIFY(m_platform->prompts().alerts().isEmpty());
+    }
+
+    // ---- Activity and power -----------------------------------------------------
+
+    void frontApplicationAndPowerDecisions_data()
+    {
+        QTest::addColumn<bool>("covered");
+        QTest::addColumn<bool>("lowPower");
+        QTest::addColumn<bool>("playingBefore");
+        QTest::addColumn<bool>("playingAfter");
+        QTest::newRow("covered pauses") << true << false << true << false;
+        QTest::newRow("covered in low power pauses") << true << true << true << false;
+        QTest::newRow("uncovered resumes a user pause") << false << false << false << true;
+        QTest::newRow("uncovered in low power keeps paused") << false << true << false << false;
+        QTest::newRow("uncovered in low power keeps playing") << false << true << true << true;
+    }
+    void frontApplicationAndPowerDecisions()
+    {
+        QFETCH(bool, covered);
+        QFETCH(bool, lowPower);
+        QFETCH(bool, playingBefore);
+        QFETCH(bool, playingAfter);
+        auto delegate = makeDelegate();
+        applyRed();
+        playingBefore ? m_manager->playAll() : m_manager->pauseAll();
+        m_platform->workspace().setWindows(
+            QList{window(4242, covered ? mainDisplay.frame : QRect(10, 10, 800, 600))});
+        m_platform->powerState().setLowPowerModeEnabled(lowPower);
+        QCoro::waitFor(delegate->activeAppChanged());
+        QCOMPARE(m_manager->isPlaying(), playingAfter);
+        for (FakeVideoPlayer *player : shownPlayers())
+            QCOMPARE(player->isPaused(), !playingAfter);
+    }
+
+    void powerModeDecides()
+    {
+        auto delegate = makeDelegate();
+        applyRed();
+        m_platform->powerState().setLowPowerModeEnabled(true);
+        QCoro::waitFor(delegate->powerModeChanged());
+        QVERIFY(!m_manager->isPlaying());
+        // Off again resumes, also over a covering window.
+        m_platform->workspace().setWindows(QList{window(4242, mainDisplay.frame)});
+        m_platform->powerState().setLowPowerModeEnabled(false);
+        QCoro::waitFor(delegate->powerModeChanged());
+        QVERIFY(m_manager->isPlaying());
+        // With no wallpaper only the flag moves.
+        m_manager->stop();
+        m_platform->powerState().setLowPowerModeEnabled(true);
+        QCoro::waitFor(delegate->powerModeChanged());
+        QVERIFY(!m_manager->isPlaying());
+        QCOMPARE(m_platform->liveSurfaces().size(), 0);
+    }
+
+    void coveringRule_data()
+    {
+        QTest::addColumn<std::optional<QList<WindowDescription>>>("windows");
+        QTest::addColumn<bool>("covered");
+        const qint64 own = 100;
+        const QRect full(0, 0, 1920, 1080);
+        WindowDescription hidden = window(7, full);
+        hidden.isHidden = true;
+        WindowDescription elsewhere = window(7, full);
+        elsewhere.isOnCurrentWorkspace = false;
+        const WindowDescription noPid{std::nullopt, full, false, true};
+        const WindowDescription noFrame{7, std::nullopt, false, true};
+        QTest::newRow("no list") << std::optional<QList<WindowDescription>>() << false;
+        QTest::newRow("empty list") << std::optional(QList<WindowDescription>{}) << false;
+        QTest::newRow("other application full size")
+            << std::optional(QList{window(7, full)}) << true;
+        QTest::newRow("own window full size") << std::optional(QList{window(own, full)}) << false;
+        QTest::newRow("hidden") << std::optional(QList{hidden}) << false;
+        QTest::newRow("other workspace") << std::optional(QList{elsewhere}) << false;
+        QTest::newRow("malformed entries") << std::optional(QList{noPid, noFrame}) << false;
+        QTest::newRow("one pixel short")
+            << std::optional(QList{window(7, QRect(0, 0, 1920, 1079))}) << false;
+        QTest::newRow("exact size on another screen")
+            << std::optional(QList{window(7, QRect(1920, 0, 1920, 1080))}) << true;
+        QTest::newRow("behind smaller windows")
+            << std::optional(
+                   QList{window(8, QRect(0, 0, 300, 200)), window(own, full), window(7, full)})
+            << true;
+    }
+    void coveringRule()
+    {
+        QFETCH(std::optional<QList<WindowDescription>>, windows);
+        QFETCH(bool, covered);
+        QCOMPARE(AppDelegate::isMainScreenCovered(QSize(1920, 1080), windows, 100), covered);
+        QVERIFY(!AppDelegate::isMainScreenCovered(std::nullopt, windows, 100));
+    }
+
+    void mainScreenFollowsTheActiveWindow()
+    {
+        const QList<Screen> screens{mainDisplay, sideDisplay};
+        QCOMPARE(AppDelegate::mainScreen(screens, QRect(2000, 100, 400, 300), mainDisplay),
+                 std::optional(sideDisplay));
+        QCOMPARE(AppDelegate::mainScreen(screens, std::nullopt, mainDisplay),
+                 std::optional(mainDisplay));
+        QCOMPARE(AppDelegate::mainScreen(screens, QRect(-5000, 0, 10, 10), mainDisplay),
+                 std::optional(mainDisplay));
+
+        // A full-size window for the side screen covers only when the side
+        // screen holds the focus.
+        auto delegate = makeDelegate();
+        m_platform->workspace().setWindows(QList{window(7, QRect(1920, 0, 1280, 1024))});
+        QVERIFY(!delegate->isMainScreenCovered());
+        m_platform->workspace().setActiveWindowFrame(QRect(1920, 0, 1280, 1024));
+        QVERIFY(delegate->isMainScreenCovered());
+    }
+
+    // ---- Quit -------------------------------------------------------------------
+
+    void quitFreezesOnceAndExitsOnce()
+    {
+        auto delegate = makeDelegate();
+        applyRed();
+        QSignalSpy ready(delegate.get(), &AppDelegate::readyToTerminate);
+        delegate->quitApp();
+        QCOMPARE(delegate->shellStatus(), AppDelegate::ShellStatus::Freezing);
+        // A second request joins the freeze.
+        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+        delegate->requestTermination();
+        QCOMPARE(m_exits, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QCOMPARE(ready.count(), 1);
+        QVERIFY(delegate->isReadyToTerminate());
+        // One freeze: one picture per screen.
+        QCOMPARE(m_platform->desktopPictures().writes().size(), 2);
+        QVERIFY(m_platform->desktopPictures().writes()[0].second.url.path().endsWith(
+            QStringLiteral("FrozenWallpaper.jpg")));
+        // Ready: answered at once, and still no second exit.
+        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
+        delegate->requestTermination();
+        QCOMPARE(m_exits, 1);
+    }
+
+    void aFailedFreezeIsLoggedAndStillExits()
+    {
+        auto delegate = makeDelegate();
+        m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("not-a-video.mp4"))),
+                         QStringLiteral("bad"));
+        StdoutCapture capture;
+        delegate->requestTermination();
+        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines()[0].startsWith("freeze wallpaper before quit failed: "));
+        QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+    }
+
+    void quitWithoutWallpaperExitsAfterOneTurn()
+    {
+        auto delegate = makeDelegate();
+        delegate->requestTermination();
+        QTRY_COMPARE(m_exits, 1);
+        QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+    }
+
+    // ---- Start at login ---------------------------------------------------------
+
+    void firstLaunchRegisters()
+    {
+        auto delegate = makeDelegate();
+        delegate->syncLaunchAtLogin();
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
+                 std::optional(true));
+        QCOMPARE(m_platform->loginItem().registerCalls(), 1);
+        QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
+    }
+
+    void theStoredWishWinsAtLaunch_data()
+    {
+        QTest::addColumn<bool>("wish");
+        QTest::addColumn<LoginStatus>("status");
+        QTest::addColumn<int>("registers");
+        QTest::addColumn<int>("unregisters");
+        QTest::newRow("on, not registered") << true << LoginStatus::NotRegistered << 1 << 0;
+        QTest::newRow("on, needs approval") << true << LoginStatus::RequiresApproval << 1 << 0;
+        QTest::newRow("on, enabled") << true << LoginStatus::Enabled << 0 << 0;
+        QTest::newRow("off, enabled") << false << LoginStatus::Enabled << 0 << 1;
+        QTest::newRow("off, not found") << false << LoginStatus::NotFound << 0 << 0;
+    }
+    void theStoredWishWinsAtLaunch()
+    {
+        QFETCH(bool, wish);
+        QFETCH(LoginStatus, status);
+        QFETCH(int, registers);
+        QFETCH(int, unregisters);
+        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
+        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, wish);
+        m_platform->loginItem().setStatus(status);
+        auto delegate = makeDelegate();
+        delegate->syncLaunchAtLogin();
+        QCOMPARE(m_platform->loginItem().registerCalls(), registers);
+        QCOMPARE(m_platform->loginItem().unregisterCalls(), unregisters);
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(wish));
+    }
+
+    void aFailedSyncIsLoggedAndStoresNothing()
+    {
+        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
+        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, false);
+        m_platform->loginItem().setStatus(LoginStatus::Enabled);
+        m_platform->loginItem().setFailure(
+            Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        delegate->syncLaunchAtLogin();
+        QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
+                 std::optional(false));
+        QVERIFY(m_platform->prompts().alerts().isEmpty());
+    }
+
+    void toggleFlipsTheItemAndTheWish()
+    {
+        auto delegate = makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
+        delegate->toggleLaunchAtLogin();
+        QCOMPARE(m_platform->loginItem().status(), LoginStatus::NotRegistered);
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
+                 std::optional(false));
+        QVERIFY(!delegate->launchAtLoginItem()->isChecked());
+        // Requires approval counts as off: the toggle registers again.
+        m_platform->loginItem().setStatus(LoginStatus::RequiresApproval);
+        delegate->toggleLaunchAtLogin();
+        QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
+        QVERIFY(delegate->launchAtLoginItem()->isChecked());
+    }
+
+    void aFailedToggleAlertsAndStoresNothing()
+    {
+        auto delegate = makeDelegate();
+        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, false);
+        m_platform->loginItem().setFailure(
+            Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
+        delegate->toggleLaunchAtLogin();
+        QCOMPARE(m_platform->prompts().alerts().size(), 1);
+        QCOMPARE(m_platform->prompts().alerts()[0].message,
+                 QStringLiteral("Could not update login setting"));
+        QCOMPARE(m_platform->prompts().alerts()[0].informativeText, QStringLiteral("read-only"));
+        QVERIFY(!m_defaults->contains(AppDelegate::launchAtLoginPreferenceKey));
+        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
+                 std::optional(false));
+    }
+
+    // ---- Updates ------------------------------------------------------------------
+
+    void updaterConfiguration_data()
+    {
+        QTest::addColumn<std::optional<QString>>("key");
+        QTest::addColumn<QString>("feed");
+        QTest::addColumn<bool>("configured");
+        const QString feed = QStringLiteral("https://updates.test/appcast.xml");
+        const QString key = QStringLiteral("MCowBQYDK2VwAyEA9q2mFg==");
+        QTest::newRow("missing") << std::optional<QString>() << feed << false;
+        QTest::newRow("empty") << std::optional(QString()) << feed << false;
+        QTest::newRow("blank") << std::optional(QStringLiteral(" \n\t ")) << feed << false;
+        QTest::newRow("unexpanded")
+            << std::optional(QStringLiteral("$(SPARKLE_PUBLIC_ED_KEY)")) << feed << false;
+        QTest::newRow("key without feed") << std::optional(key) << QString() << false;
+        QTest::newRow("key and feed") << std::optional(QStringLiteral("  ") + key) << feed << true;
+    }
+    void updaterConfiguration()
+    {
+        QFETCH(std::optional<QString>, key);
+        QFETCH(QString, feed);
+        QFETCH(bool, configured);
+        QCOMPARE(AppDelegate::isUpdaterConfigured(key, feed), configured);
+    }
+
+    void notConfiguredAlertsEveryTimeAndMakesNoController()
+    {
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        delegate->startUpdaterIfConfigured();
+        QCOMPARE(capture.lines(),
+                 QList<QByteArray>{
+                     "Sparkle updater is disabled because SUPublicEDKey is not configured."});
+        for (int i = 0; i < 2; ++i)
+            QCoro::waitFor(delegate->checkForUpdates());
+        QCOMPARE(m_platform->prompts().alerts().size(), 2);
+        QCOMPARE(m_platform->prompts().alerts()[1].message,
+                 QStringLiteral("Updates are not configured"));
+        QCOMPARE(m_platform->prompts().alerts()[1].informativeText,
+                 QStringLiteral("This build does not include a Sparkle public key. Generate a key "
+                                "and build with SPARKLE_PUBLIC_ED_KEY to enable updates."));
+        QCOMPARE(m_platform->prompts().activationsBeforePrompts(), 2);
+        QVERIFY(!delegate->updaterController());
+    }
+
+    void configuredStartsTheController()
+    {
+        qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "MCowBQYDK2VwAyEA9q2mFg==");
+        qputenv("LUMIVALE_SU_FEED_URL", "http://127.0.0.1:9/appcast.xml");
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        delegate->startUpdaterIfConfigured();
+        QVERIFY(capture.text().isEmpty());
+        QVERIFY(delegate->updaterController());
+    }
+};
+
+Q_DECLARE_METATYPE(std::optional<QList<lumivale::WindowDescription>>)
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(lumivale::LoginItemService::Status)
+
+LUMIVALE_TEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"

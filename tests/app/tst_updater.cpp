@@ -1,0 +1,647 @@
+// The update check against an appcast served on loopback, with downloads
+// signed by a key pair made for each test.
+
+#include "app/updater.h"
+#include "platform/fake/fakeplatform.h"
+#include "support/loopbackhttpserver.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <openssl/evp.h>
+#include <qcoro/qcorotask.h>
+
+using namespace lumivale;
+using namespace Qt::StringLiterals;
+using lumivale::test::LoopbackHttpServer;
+
+namespace {
+
+struct PKeyFree
+{
+    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
+};
+struct MdCtxFree
+{
+    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+};
+
+// An Ed25519 key pair, as a release's signing tool would hold it.
+class SigningKey
+{
+public:
+    SigningKey()
+        : m_key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"))
+    {}
+
+    bool isValid() const { return m_key != nullptr; }
+
+    QByteArray publicKeyBase64() const
+    {
+        QByteArray raw(32, Qt::Uninitialized);
+        size_t length = size_t(raw.size());
+        EVP_PKEY_get_raw_public_key(m_key.get(), reinterpret_cast<unsigned char *>(raw.data()),
+                                    &length);
+        raw.resize(qsizetype(length));
+        return raw.toBase64();
+    }
+
+    QByteArray signatureBase64(const QByteArray &message) const
+    {
+        const std::unique_ptr<EVP_MD_CTX, MdCtxFree> context(EVP_MD_CTX_new());
+        QByteArray signature(64, Qt::Uninitialized);
+        size_t length = size_t(signature.size());
+        if (EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, m_key.get()) != 1 ||
+            EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(signature.data()),
+                           &length, reinterpret_cast<const unsigned char *>(message.constData()),
+                           size_t(message.size())) != 1)
+            return {};
+        return signature.toBase64();
+    }
+
+private:
+    std::unique_ptr<EVP_PKEY, PKeyFree> m_key;
+};
+
+struct FeedItem
+{
+    QString version;
+    QString shortVersion;
+    QString url;
+    QByteArray signature;
+    qint64 length = -1;
+    // The version as the enclosure's attribute rather than as an element.
+    bool versionOnEnclosure = false;
+};
+
+QByteArray appcast(const QList<FeedItem> &items, const QString &prefix = QStringLiteral("sparkle"))
+{
+    QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:%1="http://www.andymatuschak.org/xml-namespaces/sparkle">
+  <channel>
+    <title>Lumivale</title>
+)")
+                      .arg(prefix);
+    for (const FeedItem &item : items) {
+        xml += QStringLiteral("    <item>\n      <title>Version %1</title>\n").arg(item.version);
+        if (!item.versionOnEnclosure && !item.version.isNull())
+            xml += QStringLiteral("      <%1:version>%2</%1:version>\n").arg(prefix, item.version);
+        if (!item.shortVersion.isEmpty())
+            xml += QStringLiteral("      <%1:shortVersionString>%2</%1:shortVersionString>\n")
+                       .arg(prefix, item.shortVersion);
+        xml +=
+            QStringLiteral("      <enclosure url=\"%1\" type=\"application/gzip\"").arg(item.url);
+        if (item.length >= 0)
+            xml += QStringLiteral(" length=\"%1\"").arg(item.length);
+        if (!item.signature.isNull())
+            xml += QStringLiteral(" %1:edSignature=\"%2\"")
+                       .arg(prefix, QString::fromLatin1(item.signature));
+        if (item.versionOnEnclosure)
+            xml += QStringLiteral(" %1:version=\"%2\"").arg(prefix, item.version);
+        xml += QStringLiteral("/>\n    </item>\n");
+    }
+    xml += QStringLiteral("  </channel>\n</rss>\n");
+    return xml.toUtf8();
+}
+
+LoopbackHttpServer::Response ok(const QByteArray &body, const QByteArray &type)
+{
+    LoopbackHttpServer::Response response;
+    response.headers = {{"Content-Type", type}};
+    response.body = body;
+    return response;
+}
+
+LoopbackHttpServer::Response status(int code)
+{
+    LoopbackHttpServer::Response response;
+    response.status = code;
+    response.body = "not here";
+    return response;
+}
+
+// Records the buttons offered too.
+class RecordingPrompts : public fake::FakeUserPrompts
+{
+public:
+    bool askQuestion(const QString &message, const QString &informativeText,
+                     const QString &acceptTitle, const QString &rejectTitle) override
+    {
+        buttons.append({acceptTitle, rejectTitle});
+        return FakeUserPrompts::askQuestion(message, informativeText, acceptTitle, rejectTitle);
+    }
+
+    QList<QStringList> buttons;
+};
+
+// The first test vector of RFC 8032: the empty message.
+const QByteArray kRfcPublicKey =
+    QByteArray::fromHex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a");
+const QByteArray kRfcSignature = QByteArray::fromHex(
+    "e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e39701cf9"
+    "b46bd25bf5f0595bbe24655141438e7a100b");
+
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    std::unique_ptr<RecordingPrompts> m_prompts;
+    std::unique_ptr<SigningKey> m_key;
+    // What the server serves, by path.
+    QHash<QByteArray, LoopbackHttpServer::Response> m_routes;
+    // Binary, and large enough to arrive in several reads.
+    const QByteArray m_payload =
+        QByteArrayLiteral("Lumivale 1.2.0 archive\0\x01\x02\xff").repeated(5000);
+
+    QString downloads() const { return m_dir->filePath(QStringLiteral("Downloads")); }
+    QStringList downloadedFiles() const
+    {
+        return QDir(downloads()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QString url(const char *path) const
+    {
+        return m_server->url(QString::fromLatin1(path)).toString();
+    }
+
+    std::unique_ptr<UpdaterController>
+    controller(const QString &currentVersion = QStringLiteral("1.0"),
+               std::optional<QString> publicKey = std::nullopt)
+    {
+        auto updater = std::make_unique<UpdaterController>(
+            m_server->url(QStringLiteral("/appcast.xml")),
+            publicKey.value_or(QString::fromLatin1(m_key->publicKeyBase64())), currentVersion,
+            *m_prompts);
+        updater->setDownloadFolderOverride(downloads());
+        return updater;
+    }
+
+    void serveFeed(const QList<FeedItem> &items)
+    {
+        m_routes.insert("/appcast.xml", ok(appcast(items), "application/rss+xml"));
+    }
+    // One newer version whose archive is `m_payload` with its signature.
+    FeedItem signedRelease(const QString &version = QStringLiteral("1.2.0"))
+    {
+        m_routes.insert("/dl/Lumivale-1.2.0.tar.gz", ok(m_payload, "application/gzip"));
+        return {version, QString(), url("/dl/Lumivale-1.2.0.tar.gz"),
+                m_key->signatureBase64(m_payload), m_payload.size()};
+    }
+    int requestsFor(const QByteArray &path) const
+    {
+        int count = 0;
+        for (const auto &request : m_server->requests())
+            count += request.path() == path ? 1 : 0;
+        return count;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_server = std::make_unique<LoopbackHttpServer>();
+        m_prompts = std::make_unique<RecordingPrompts>();
+        m_key = std::make_unique<SigningKey>();
+        QVERIFY(m_key->isValid());
+        m_routes.clear();
+        m_server->setHandler([this](const LoopbackHttpServer::Request &request) {
+            return m_routes.value(request.path(), status(404));
+        });
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        m_dir.reset();
+    }
+
+    // --- versions -----------------------------------------------------------------
+
+    void versionsCompareByNumericParts_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("equal") << "1.2.3"
+                               << "1.2.3" << 0;
+        QTest::newRow("numbers, not text") << "1.10"
+                                           << "1.9" << 1;
+        QTest::newRow("missing parts are zero") << "1.0"
+                                                << "1.0.0" << 0;
+        QTest::newRow("missing parts, shorter newer") << "1.1"
+                                                      << "1.0.9" << 1;
+        QTest::newRow("major wins") << "2"
+                                    << "1.99.99" << 1;
+        QTest::newRow("leading zeros") << "1.02"
+                                       << "1.2" << 0;
+        QTest::newRow("build numbers") << "100"
+                                       << "99" << 1;
+        QTest::newRow("beyond 64 bits") << "1.18446744073709551617"
+                                        << "1.18446744073709551616" << 1;
+        QTest::newRow("pre-release before release") << "2.0b1"
+                                                    << "2.0" << -1;
+        QTest::newRow("pre-releases as text") << "2.0b2"
+                                              << "2.0b1" << 1;
+        QTest::newRow("pre-release after the previous") << "2.0b1"
+                                                        << "1.9" << 1;
+        QTest::newRow("white space") << " 1.2 "
+                                     << "1.2" << 0;
+    }
+
+    void versionsCompareByNumericParts()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(UpdaterController::compareVersions(a, b), order);
+        QCOMPARE(UpdaterController::compareVersions(b, a), -order);
+    }
+
+    // --- the feed -----------------------------------------------------------------
+
+    void feedItemsAreReadAndUnusableOnesSkipped()
+    {
+        const QByteArray signature = m_key->signatureBase64("x");
+        const QUrl feedURL(QStringLiteral("https://updates.example/lumivale/appcast.xml"));
+        const QByteArray feed = appcast({
+            {u"1.1"_s, u"1.1 (beta)"_s, u"https://cdn.example/a.tar.gz"_s, signature, 1234},
+            {u"1.2"_s, QString(), u"b.tar.gz"_s, signature, -1, true}, // relative; attribute
+            {QString(), u"1.3"_s, u"https://cdn.example/c.tar.gz"_s, signature},    // no version
+            {u"1.4"_s, QString(), QString(), signature},                            // no address
+            {u"1.5"_s, QString(), u"ftp://cdn.example/e.tar.gz"_s, signature},      // not http(s)
+            {u"1.6"_s, QString(), u"https://cdn.example/f.tar.gz"_s, QByteArray()}, // unsigned
+            {u"1.7"_s, QString(), u"https://cdn.example/g.tar.gz"_s, "c2hvcnQ="},   // not 64 bytes
+            {u"1.8"_s, QString(), u"https://cdn.example/h.tar.gz"_s, "%%%%"},       // not base64
+        });
+        const auto parsed = UpdaterController::parseAppcast(feed, feedURL);
+        QVERIFY(std::holds_alternative<QList<AppcastItem>>(parsed));
+        const auto &items = std::get<QList<AppcastItem>>(parsed);
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0].title, QStringLiteral("Version 1.1"));
+        QCOMPARE(items[0].version, QStringLiteral("1.1"));
+        QCOMPARE(items[0].displayVersion(), QStringLiteral("1.1 (beta)"));
+        QCOMPARE(items[0].url, QUrl(QStringLiteral("https://cdn.example/a.tar.gz")));
+        QCOMPARE(items[0].length, 1234);
+        QCOMPARE(items[0].mimeType, QStringLiteral("application/gzip"));
+        QCOMPARE(items[0].edSignature, QByteArray::fromBase64(signature));
+        QCOMPARE(items[1].version, QStringLiteral("1.2"));
+        QCOMPARE(items[1].displayVersion(), QStringLiteral("1.2"));
+        QCOMPARE(items[1].url, QUrl(QStringLiteral("https://updates.example/lumivale/b.tar.gz")));
+        QCOMPARE(items[1].length, -1);
+    }
+
+    void feedNamespacesAreHonoured()
+    {
+        const QByteArray signature = m_key->signatureBase64("x");
+        const QUrl feedURL(QStringLiteral("https://updates.example/appcast.xml"));
+        // Any prefix bound to the namespace will do.
+        const auto renamed = UpdaterController::parseAppcast(
+            appcast({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}}, u"sp"_s),
+            feedURL);
+        QVERIFY(std::holds_alternative<QList<AppcastItem>>(renamed));
+        QCOMPARE(std::get<QList<AppcastItem>>(renamed).first().version, QStringLiteral("3.0"));
+
+        // Elements of the same local name in another namespace are not ours.
+        QByteArray foreign =
+            appcast({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}});
+        foreign.replace("http://www.andymatuschak.org/xml-namespaces/sparkle",
+                        "http://example.com/other");
+        const auto parsed = UpdaterController::parseAppcast(foreign, feedURL);
+        QVERIFY(std::holds_alternative<Error>(parsed));
+        QCOMPARE(std::get<Error>(parsed).code(), int(UpdaterController::NoUsableItems));
+    }
+
+    void badFeedsAreClearErrors_data()
+    {
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("not XML") << QByteArray("{\"version\": \"2.0\"}")
+                                 << int(UpdaterController::InvalidFeed) << "not valid XML";
+        QTest::newRow("cut off")
+            << appcast({{u"2.0"_s, QString(), u"https://a.example/x"_s, "AAAA"}}).left(150)
+            << int(UpdaterController::InvalidFeed) << "not valid XML";
+        QTest::newRow("empty") << QByteArray() << int(UpdaterController::InvalidFeed) << "XML";
+        QTest::newRow("another document")
+            << QByteArray("<html><body>Hello</body></html>") << int(UpdaterController::InvalidFeed)
+            << "not an RSS feed";
+        QTest::newRow("no items") << appcast({}) << int(UpdaterController::NoUsableItems)
+                                  << "lists no updates";
+        QTest::newRow("no usable items")
+            << appcast({{u"2.0"_s, QString(), u"https://a.example/x"_s, QByteArray()}})
+            << int(UpdaterController::NoUsableItems) << "signature";
+    }
+
+    void badFeedsAreClearErrors()
+    {
+        QFETCH(QByteArray, feed);
+        QFETCH(int, code);
+        QFETCH(QString, mentions);
+        const auto parsed =
+            UpdaterController::parseAppcast(feed, QUrl(QStringLiteral("https://a.example/f")));
+        QVERIFY(std::holds_alternative<Error>(parsed));
+        const Error &error = std::get<Error>(parsed);
+        QCOMPARE(error.domain(), QStringLiteral("Updater"));
+        QCOMPARE(error.code(), code);
+        QVERIFY2(error.description().contains(mentions), qPrintable(error.description()));
+    }
+
+    void theNewestItemIsChosen()
+    {
+        const QByteArray signature = m_key->signatureBase64("x");
+        serveFeed({{u"1.9"_s, QString(), url("/a"), signature},
+                   {u"1.10"_s, u"1.10 final"_s, url("/b"), signature},
+                   {u"1.2"_s, QString(), url("/c"), signature}});
+        const auto found = QCoro::waitFor(controller(QStringLiteral("1.9"))->findUpdate());
+        QVERIFY(std::holds_alternative<AppcastItem>(found));
+        QCOMPARE(std::get<AppcastItem>(found).version, QStringLiteral("1.10"));
+
+        QVERIFY(std::holds_alternative<UpToDate>(
+            QCoro::waitFor(controller(QStringLiteral("1.10.0"))->findUpdate())));
+        QVERIFY(std::holds_alternative<UpToDate>(
+            QCoro::waitFor(controller(QStringLiteral("2.0"))->findUpdate())));
+        QCOMPARE(m_server->requests().first().header("User-Agent"), QByteArray("Lumivale/1.9"));
+    }
+
+    // --- the whole check ------------------------------------------------------------
+
+    void aNewerSignedVersionIsDownloadedAndShown()
+    {
+        FeedItem release = signedRelease();
+        release.shortVersion = QStringLiteral("1.2");
+        serveFeed({release});
+        auto updater = controller(QStringLiteral("1.0.1"));
+        updater->startUpdater();
+        QVERIFY(updater->isStarted());
+        QCoro::waitFor(updater->checkForUpdates());
+
+        QCOMPARE(m_prompts->questions().size(), 1);
+        QCOMPARE(m_prompts->questions()[0].message,
+                 QStringLiteral("A new version of Lumivale is available!"));
+        QCOMPARE(m_prompts->questions()[0].informativeText,
+                 QStringLiteral("Lumivale 1.2 is now available\u2014you have 1.0.1. Would you like "
+                                "to download it now?"));
+        QCOMPARE(m_prompts->buttons, QList<QStringList>({{u"Download"_s, u"Later"_s}}));
+        QCOMPARE(m_prompts->alerts().size(), 0);
+
+        const QString expected = downloads() + QStringLiteral("/Lumivale-1.2.0.tar.gz");
+        QCOMPARE(m_prompts->revealedFiles(), QStringList{expected});
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), m_payload);
+        QCOMPARE(downloadedFiles(), QStringList{QStringLiteral("Lumivale-1.2.0.tar.gz")});
+        QCOMPARE(m_prompts->activationsBeforePrompts(), 1);
+        QVERIFY(!updater->isChecking());
+    }
+
+    void anEarlierDownloadIsNotOverwritten()
+    {
+        serveFeed({signedRelease()});
+        QDir().mkpath(downloads());
+        QFile earlier(downloads() + QStringLiteral("/Lumivale-1.2.0.tar.gz"));
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("the user's own file");
+        earlier.close();
+
+        QCoro::waitFor(controller()->checkForUpdates());
+        const QString expected = downloads() + QStringLiteral("/Lumivale-1.2.0 (1).tar.gz");
+        QCOMPARE(m_prompts->revealedFiles(), QStringList{expected});
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), QByteArray("the user's own file"));
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), m_payload);
+    }
+
+    void aBadSignatureDeletesTheDownload_data()
+    {
+        QTest::addColumn<QString>("tampering");
+        QTest::newRow("another key signed it") << "key";
+        QTest::newRow("the file was changed") << "file";
+        QTest::newRow("the signature was changed") << "signature";
+    }
+
+    void aBadSignatureDeletesTheDownload()
+    {
+        QFETCH(QString, tampering);
+        FeedItem release = signedRelease();
+        if (tampering == u"key") {
+            release.signature = SigningKey().signatureBase64(m_payload);
+        } else if (tampering == u"file") {
+            QByteArray changed = m_payload;
+            changed[1000] = char(changed[1000] ^ 1);
+            m_routes.insert("/dl/Lumivale-1.2.0.tar.gz", ok(changed, "application/gzip"));
+        } else {
+            QByteArray raw = QByteArray::fromBase64(release.signature);
+            raw[10] = char(raw[10] ^ 0x40);
+            release.signature = raw.toBase64();
+        }
+        serveFeed({release});
+
+        QCoro::waitFor(controller()->checkForUpdates());
+        QCOMPARE(m_prompts->questions().size(), 1);
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"improperly signed") &&
+                     m_prompts->alerts()[0].informativeText.contains(u"deleted"),
+                 qPrintable(m_prompts->alerts()[0].informativeText));
+        QCOMPARE(m_prompts->activationsBeforePrompts(), 2);
+        QVERIFY(m_prompts->revealedFiles().isEmpty());
+        QCOMPARE(downloadedFiles(), QStringList());
+        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 1);
+    }
+
+    void theSameVersionIsUpToDate()
+    {
+        serveFeed({signedRelease(QStringLiteral("1.0.0"))});
+        QCoro::waitFor(controller(QStringLiteral("1.0"))->checkForUpdates());
+        QCOMPARE(m_prompts->questions().size(), 0);
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("You're up to date!"));
+        QCOMPARE(m_prompts->alerts()[0].informativeText,
+                 QStringLiteral("Lumivale 1.0 is currently the newest version available."));
+        QCOMPARE(m_prompts->activationsBeforePrompts(), 1);
+        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 0);
+    }
+
+    void feedFailuresAreShownOnce_data()
+    {
+        QTest::addColumn<int>("httpStatus");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("404") << 404 << QByteArray() << 404 << "HTTP 404";
+        QTest::newRow("500") << 500 << QByteArray() << 500 << "HTTP 500";
+        QTest::newRow("malformed") << 200 << QByteArray("<rss><channel><item>")
+                                   << int(UpdaterController::InvalidFeed) << "not valid XML";
+    }
+
+    void feedFailuresAreShownOnce()
+    {
+        QFETCH(int, httpStatus);
+        QFETCH(QByteArray, body);
+        QFETCH(int, code);
+        QFETCH(QString, mentions);
+        LoopbackHttpServer::Response response = ok(body, "application/rss+xml");
+        response.status = httpStatus;
+        m_routes.insert("/appcast.xml", response);
+
+        auto updater = controller();
+        const auto found = QCoro::waitFor(updater->findUpdate());
+        QVERIFY(std::holds_alternative<Error>(found));
+        QCOMPARE(std::get<Error>(found).domain(), QStringLiteral("Updater"));
+        QCOMPARE(std::get<Error>(found).code(), code);
+
+        QCoro::waitFor(updater->checkForUpdates());
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(mentions),
+                 qPrintable(m_prompts->alerts()[0].informativeText));
+        QCOMPARE(m_prompts->activationsBeforePrompts(), 1);
+        QCOMPARE(m_prompts->questions().size(), 0);
+    }
+
+    void anUnreachableFeedIsAnError()
+    {
+        const QUrl closed = m_server->url(QStringLiteral("/appcast.xml"));
+        m_server.reset(); // nothing listens on that port any more
+        UpdaterController updater(closed, QString::fromLatin1(m_key->publicKeyBase64()),
+                                  QStringLiteral("1.0"), *m_prompts);
+        const auto found = QCoro::waitFor(updater.findUpdate());
+        QVERIFY(std::holds_alternative<Error>(found));
+        QCOMPARE(std::get<Error>(found).code(), int(UpdaterController::NetworkFailure));
+
+        UpdaterController noFeed(QUrl(), QString::fromLatin1(m_key->publicKeyBase64()),
+                                 QStringLiteral("1.0"), *m_prompts);
+        const auto missing = QCoro::waitFor(noFeed.findUpdate());
+        QVERIFY(std::holds_alternative<Error>(missing));
+        QCOMPARE(std::get<Error>(missing).code(), int(UpdaterController::InvalidFeedURL));
+    }
+
+    void downloadFailuresLeaveNothing_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("404") << "404"
+                             << "HTTP 404";
+        QTest::newRow("shorter than announced in the feed") << "short"
+                                                            << "announced";
+        QTest::newRow("longer than announced in the feed") << "long"
+                                                           << "announced";
+        QTest::newRow("connection dropped") << "drop"
+                                            << "";
+    }
+
+    void downloadFailuresLeaveNothing()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, mentions);
+        FeedItem release = signedRelease();
+        if (failure == u"404")
+            m_routes.remove("/dl/Lumivale-1.2.0.tar.gz");
+        else if (failure == u"short")
+            release.length = m_payload.size() + 1;
+        else if (failure == u"long")
+            release.length = m_payload.size() - 1;
+        else
+            m_routes["/dl/Lumivale-1.2.0.tar.gz"].dropMidBody = true;
+        serveFeed({release});
+
+        QCoro::waitFor(controller()->checkForUpdates());
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(mentions),
+                 qPrintable(m_prompts->alerts()[0].informativeText));
+        QVERIFY(m_prompts->revealedFiles().isEmpty());
+        QCOMPARE(downloadedFiles(), QStringList());
+    }
+
+    void answeringLaterDownloadsNothing()
+    {
+        serveFeed({signedRelease()});
+        m_prompts->setAnswer(false);
+        QCoro::waitFor(controller()->checkForUpdates());
+        QCOMPARE(m_prompts->questions().size(), 1);
+        QCOMPARE(m_prompts->alerts().size(), 0);
+        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 0);
+        QVERIFY(m_prompts->revealedFiles().isEmpty());
+        QCOMPARE(downloadedFiles(), QStringList());
+    }
+
+    void aMalformedPublicKeyVerifiesNothing_data()
+    {
+        QTest::addColumn<QString>("publicKey");
+        QTest::newRow("not base64") << "not a key!";
+        QTest::newRow("too short") << QString::fromLatin1(QByteArray(31, 'k').toBase64());
+        QTest::newRow("too long") << QString::fromLatin1(QByteArray(33, 'k').toBase64());
+        QTest::newRow("empty") << "";
+    }
+
+    void aMalformedPublicKeyVerifiesNothing()
+    {
+        QFETCH(QString, publicKey);
+        QVERIFY(!UpdaterController::decodePublicKey(publicKey));
+        serveFeed({signedRelease()});
+        QCoro::waitFor(controller(QStringLiteral("1.0"), publicKey)->checkForUpdates());
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"SUPublicEDKey"),
+                 qPrintable(m_prompts->alerts()[0].informativeText));
+        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 0);
+        QCOMPARE(downloadedFiles(), QStringList());
+    }
+
+    void aSecondCheckWhileOneRunsIsIgnored()
+    {
+        serveFeed({signedRelease(QStringLiteral("1.0"))});
+        m_routes["/appcast.xml"].delayMs = 200;
+        auto updater = controller();
+        QCoro::Task<> first = updater->checkForUpdates();
+        QVERIFY(updater->isChecking());
+        QCoro::waitFor(updater->checkForUpdates()); // returns at once
+        QVERIFY(updater->isChecking());
+        QCoro::waitFor(first);
+        QVERIFY(!updater->isChecking());
+        QCOMPARE(requestsFor("/appcast.xml"), 1);
+        QCOMPARE(m_prompts->alerts().size(), 1);
+
+        // And a check after it has finished runs again.
+        QCoro::waitFor(updater->checkForUpdates());
+        QCOMPARE(requestsFor("/appcast.xml"), 2);
+    }
+
+    void deletingTheControllerMidCheckIsQuiet()
+    {
+        serveFeed({signedRelease()});
+        m_routes["/appcast.xml"].delayMs = 100;
+        auto updater = controller();
+        QCoro::Task<> check = updater->checkForUpdates();
+        updater.reset();
+        QCoro::waitFor(check);
+        QCOMPARE(m_prompts->alerts().size(), 0);
+        QCOMPARE(m_prompts->questions().size(), 0);
+    }
+
+    // --- the signature check itself -------------------------------------------------
+
+    void signaturesMatchTheStandardsTestVector()
+    {
+        QVERIFY(UpdaterController::decodePublicKey(QString::fromLatin1(kRfcPublicKey.toBase64())));
+        QVERIFY(UpdaterController::isValidSignature({}, kRfcSignature, kRfcPublicKey));
+        QVERIFY(!UpdaterController::isValidSignature("x", kRfcSignature, kRfcPublicKey));
+        QVERIFY(!UpdaterController::isValidSignature({}, kRfcSignature.left(63), kRfcPublicKey));
+        QVERIFY(!UpdaterController::isValidSignature({}, kRfcSignature, kRfcPublicKey.left(31)));
+    }
+};
+
+LUMIVALE_TEST_MAIN(TestUpdater)
+#include "tst_updater.moc"

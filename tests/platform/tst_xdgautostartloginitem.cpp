@@ -1,0 +1,313 @@
+#include "platform/linux/xdgautostartloginitem.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <unistd.h>
+
+using namespace lumivale;
+using Status = LoginItemService::Status;
+Q_DECLARE_METATYPE(lumivale::LoginItemService::Status)
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(contents) == contents.size();
+}
+
+} // namespace
+
+class TestXdgAutostartLoginItem : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_executable;
+    QString m_autostart;
+
+    // A stand-in for the installed program: a real file, so that paths can
+    // be compared the way the entry's reader compares them.
+    QString makeExecutable(const QString &folderName)
+    {
+        const QString folder = m_dir->filePath(folderName);
+        QDir().mkpath(folder);
+        const QString path = folder + QStringLiteral("/lumivale");
+        writeFile(path, "#!/bin/sh\n");
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+        return path;
+    }
+    QString entryPath() const { return m_autostart + QStringLiteral("/lumivale.desktop"); }
+    XdgAutostartLoginItem item() const { return XdgAutostartLoginItem(m_executable, m_autostart); }
+    QStringList autostartFiles() const
+    {
+        return QDir(m_autostart).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    void writeEntry(const QByteArray &contents)
+    {
+        QDir().mkpath(m_autostart);
+        QVERIFY(writeFile(entryPath(), contents));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_executable = makeExecutable(QStringLiteral("bin"));
+        m_autostart = m_dir->filePath(QStringLiteral("config/autostart"));
+    }
+
+    void theDefaultFolderIsTheUsersAutostartFolder()
+    {
+        const XdgAutostartLoginItem defaults;
+        QCOMPARE(defaults.entryPath(),
+                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                     QStringLiteral("/autostart/lumivale.desktop"));
+        QCOMPARE(defaults.executablePath(), QCoreApplication::applicationFilePath());
+        QVERIFY(defaults.entryPath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    }
+
+    void registerAndUnregisterRoundTrip()
+    {
+        XdgAutostartLoginItem loginItem = item();
+        QCOMPARE(loginItem.status(), Status::NotRegistered);
+        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt); // nothing there yet
+
+        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(loginItem.status(), Status::Enabled);
+        QCOMPARE(autostartFiles(), QStringList{QStringLiteral("lumivale.desktop")});
+        const QList<QByteArray> lines = readAll(entryPath()).split('\n');
+        QCOMPARE(lines.first(), QByteArray("[Desktop Entry]"));
+        QVERIFY(lines.contains("Type=Application"));
+        QVERIFY(lines.contains("Name=Lumivale"));
+        QVERIFY(lines.contains("Icon=lumivale"));
+        QVERIFY(lines.contains("X-Lumivale-LoginItem=true"));
+        QVERIFY(lines.contains("Exec=" + m_executable.toUtf8() + " --login-item"));
+
+        // Registering again changes nothing that matters.
+        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(loginItem.status(), Status::Enabled);
+
+        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt);
+        QCOMPARE(loginItem.status(), Status::NotRegistered);
+        QVERIFY(autostartFiles().isEmpty());
+        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt);
+    }
+
+    void theEntryIsAValidDesktopFile()
+    {
+        const QString validator =
+            QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        if (validator.isEmpty())
+            QSKIP("desktop-file-validate is missing (package desktop-file-utils)");
+        m_executable = makeExecutable(QStringLiteral("My \"Apps\" $HOME 100% \\ it's"));
+        QCOMPARE(item().registerLoginItem(), std::nullopt);
+        QProcess validate;
+        validate.start(validator, {entryPath()});
+        QVERIFY(validate.waitForFinished());
+        QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
+        QCOMPARE(validate.readAllStandardOutput(), QByteArray());
+    }
+
+    void execLineQuotesWhatNeedsIt_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/usr/bin/lumivale"
+                               << "/usr/bin/lumivale --login-item";
+        QTest::newRow("space") << "/opt/My Apps/lumivale"
+                               << "\"/opt/My Apps/lumivale\" --login-item";
+        QTest::newRow("escaped inside quotes")
+            << "/opt/a\"b$c`d\\e/lumivale"
+            << "\"/opt/a\\\"b\\$c\\`d\\\\e/lumivale\" --login-item";
+        QTest::newRow("apostrophe") << "/opt/it's/lumivale"
+                                    << "\"/opt/it's/lumivale\" --login-item";
+        QTest::newRow("percent") << "/opt/100%/lumivale"
+                                 << "/opt/100%%/lumivale --login-item";
+        QTest::newRow("percent, quoted") << "/opt/100 %/lumivale"
+                                         << "\"/opt/100 %%/lumivale\" --login-item";
+        QTest::newRow("non-ASCII") << "/opt/Émile/lumivale"
+                                   << "/opt/Émile/lumivale --login-item";
+    }
+
+    void execLineQuotesWhatNeedsIt()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(XdgAutostartLoginItem::execLine(program, {QStringLiteral("--login-item")}), exec);
+    }
+
+    void awkwardExecutablePathsRoundTrip_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("space") << "My Apps";
+        QTest::newRow("quote and dollar") << "a\"b$c";
+        QTest::newRow("backslash") << "back\\slash";
+        QTest::newRow("backtick") << "tick`";
+        QTest::newRow("percent") << "100%";
+        QTest::newRow("apostrophe") << "it's";
+        QTest::newRow("non-ASCII") << "Émile";
+        QTest::newRow("leading space") << " lead";
+    }
+
+    void awkwardExecutablePathsRoundTrip()
+    {
+        QFETCH(QString, folder);
+        m_executable = makeExecutable(folder);
+        QCOMPARE(item().registerLoginItem(), std::nullopt);
+        QCOMPARE(item().status(), Status::Enabled);
+        // Another install at a neighbouring path is not this one.
+        const QString neighbour = makeExecutable(folder + QStringLiteral("2"));
+        QCOMPARE(XdgAutostartLoginItem(neighbour, m_autostart).status(), Status::NotRegistered);
+    }
+
+    void aSwitchedOffEntryIsNotRegisteredAndRegisteringRestoresIt_data()
+    {
+        QTest::addColumn<QByteArray>("disabling");
+        QTest::newRow("Hidden") << QByteArray("Hidden=true");
+        QTest::newRow("GNOME's switch") << QByteArray("X-GNOME-Autostart-enabled=false");
+    }
+
+    void aSwitchedOffEntryIsNotRegisteredAndRegisteringRestoresIt()
+    {
+        QFETCH(QByteArray, disabling);
+        writeEntry(
+            "[Desktop Entry]\nType=Application\nName=Lumivale\nExec=" + m_executable.toUtf8() +
+            " --login-item\nX-Lumivale-LoginItem=true\n" + disabling + "\n");
+        XdgAutostartLoginItem loginItem = item();
+        QCOMPARE(loginItem.status(), Status::NotRegistered);
+        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(loginItem.status(), Status::Enabled);
+        QVERIFY(!readAll(entryPath()).contains(disabling));
+    }
+
+    void entriesThatAreNotOursAreNotRegistered_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<Status>("status");
+        QTest::newRow("another program")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n"
+                          "Exec=/usr/bin/true --login-item\n")
+            << Status::NotRegistered;
+        QTest::newRow("ours, from where the program used to be")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n"
+                          "Exec=/opt/old/lumivale --login-item\nX-Lumivale-LoginItem=true\n")
+            << Status::NotRegistered;
+        QTest::newRow("not a desktop entry") << QByteArray("\x7f"
+                                                           "ELF\x01\x02 binary")
+                                             << Status::NotRegistered;
+        QTest::newRow("no desktop group")
+            << QByteArray("[Something Else]\nType=Application\nExec=@EXE@\n")
+            << Status::NotRegistered;
+        QTest::newRow("a link, not an application")
+            << QByteArray("[Desktop Entry]\nType=Link\nName=Lumivale\nExec=@EXE@\nURL=x\n")
+            << Status::NotRegistered;
+        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n")
+                                 << Status::NotRegistered;
+        QTest::newRow("unbalanced quotes")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\nExec=\"@EXE@\n")
+            << Status::NotRegistered;
+        QTest::newRow("empty file") << QByteArray() << Status::NotRegistered;
+        // Written by hand or by an older version, without our marker: it still
+        // starts this program at login.
+        QTest::newRow("this program, without our marker")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=L\nExec=@EXE@\n")
+            << Status::Enabled;
+        QTest::newRow("this program, Hidden=false")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=L\nExec=@EXE@\nHidden=false\n")
+            << Status::Enabled;
+    }
+
+    void entriesThatAreNotOursAreNotRegistered()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(Status, status);
+        writeEntry(contents.replace("@EXE@", m_executable.toUtf8()));
+        XdgAutostartLoginItem loginItem = item();
+        QCOMPARE(loginItem.status(), status);
+        // Whatever was there, registering leaves an entry of ours.
+        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(loginItem.status(), Status::Enabled);
+        QVERIFY(readAll(entryPath()).contains("X-Lumivale-LoginItem=true"));
+    }
+
+    void aFolderThatCannotBeMadeGivesAnErrorAndChangesNothing()
+    {
+        // A file where the autostart folder should be.
+        QDir().mkpath(m_dir->filePath(QStringLiteral("config")));
+        QVERIFY(writeFile(m_autostart, "in the way"));
+        XdgAutostartLoginItem loginItem = item();
+        const std::optional<Error> error = loginItem.registerLoginItem();
+        QVERIFY(error);
+        QCOMPARE(error->domain(), QStringLiteral("LoginItem"));
+        QCOMPARE(error->code(), int(XdgAutostartLoginItem::CannotCreateFolder));
+        QVERIFY2(error->description().contains(m_autostart), qPrintable(error->description()));
+        QCOMPARE(readAll(m_autostart), QByteArray("in the way"));
+        QCOMPARE(loginItem.status(), Status::NotRegistered);
+    }
+
+    void anEntryThatCannotBeReplacedGivesAnErrorAndChangesNothing()
+    {
+        // A folder under the entry's name can be neither replaced nor removed.
+        QVERIFY(QDir().mkpath(entryPath()));
+        QVERIFY(writeFile(entryPath() + QStringLiteral("/keep"), "kept"));
+        XdgAutostartLoginItem loginItem = item();
+
+        const std::optional<Error> writeError = loginItem.registerLoginItem();
+        QVERIFY(writeError);
+        QCOMPARE(writeError->domain(), QStringLiteral("LoginItem"));
+        QCOMPARE(writeError->code(), int(XdgAutostartLoginItem::CannotWriteEntry));
+        QVERIFY2(writeError->description().contains(entryPath()),
+                 qPrintable(writeError->description()));
+
+        const std::optional<Error> removeError = loginItem.unregisterLoginItem();
+        QVERIFY(removeError);
+        QCOMPARE(removeError->code(), int(XdgAutostartLoginItem::CannotRemoveEntry));
+        QVERIFY2(removeError->description().contains(entryPath()),
+                 qPrintable(removeError->description()));
+
+        QCOMPARE(readAll(entryPath() + QStringLiteral("/keep")), QByteArray("kept"));
+        QVERIFY(autostartFiles().isEmpty()); // no temporary file left beside it
+        QCOMPARE(loginItem.status(), Status::NotRegistered);
+    }
+
+    void aReadOnlyFolderGivesAnErrorAndKeepsTheOldEntry()
+    {
+        if (geteuid() == 0)
+            QSKIP("file permissions do not bind root");
+        writeEntry("[Desktop Entry]\nType=Application\nName=L\nExec=/usr/bin/true\nHidden=true\n");
+        const QByteArray before = readAll(entryPath());
+        QVERIFY(QFile::setPermissions(m_autostart, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        XdgAutostartLoginItem loginItem = item();
+
+        const std::optional<Error> writeError = loginItem.registerLoginItem();
+        const std::optional<Error> removeError = loginItem.unregisterLoginItem();
+        QFile::setPermissions(m_autostart, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner);
+        QVERIFY(writeError);
+        QCOMPARE(writeError->code(), int(XdgAutostartLoginItem::CannotWriteEntry));
+        QVERIFY(removeError);
+        QCOMPARE(removeError->code(), int(XdgAutostartLoginItem::CannotRemoveEntry));
+        QCOMPARE(readAll(entryPath()), before);
+        QCOMPARE(autostartFiles(), QStringList{QStringLiteral("lumivale.desktop")});
+    }
+};
+
+LUMIVALE_TEST_MAIN(TestXdgAutostartLoginItem)
+#include "tst_xdgautostartloginitem.moc"
