@@ -1,6 +1,6 @@
 #include "wallpaper.h"
 
-#include <QCborValue>
+#include <QCborArray>
 #include <QCryptographicHash>
 #include <QHashFunctions>
 #include <QJsonArray>
@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace lumivale {
@@ -15,30 +16,72 @@ namespace {
 
 constexpr qint64 kNewForMSecs = qint64(7) * 24 * 60 * 60 * 1000;
 
-// Reads the typed members of one manifest element. A reader stops at the
-// first failure and leaves its description in `error`.
+// The keys an element may carry, in decoding order: when several are at
+// fault, the first of them is the one reported.
+enum Key : int {
+    Id,
+    Name,
+    Category,
+    Resolution,
+    IsNew,
+    CreatedAt,
+    LikeCount,
+    Likes,
+    IsLiked,
+    Video,
+    Gradient,
+    SizeBytes,
+    DurationSeconds,
+    KeyCount
+};
+
+using namespace Qt::StringLiterals;
+constexpr std::array<QLatin1StringView, KeyCount> kKeyNames = {
+    "id"_L1,        "name"_L1,      "category"_L1,       "resolution"_L1, "isNew"_L1,
+    "createdAt"_L1, "likeCount"_L1, "likes"_L1,          "isLiked"_L1,    "video"_L1,
+    "gradient"_L1,  "sizeBytes"_L1, "durationSeconds"_L1};
+
+std::optional<Key> keyNamed(QStringView name)
+{
+    for (int key = 0; key < KeyCount; ++key) {
+        if (name == kKeyNames[key])
+            return Key(key);
+    }
+    return std::nullopt;
+}
+
+// Reads the typed members of one manifest element, which must outlive the
+// reader. The first failure is kept in `error`.
 class ElementReader
 {
 public:
+    // Visits the object's members once, noting where each known key sits,
+    // rather than searching the object for each key the decoder asks about.
     ElementReader(const QJsonObject &object, qsizetype index)
-        : m_object(object)
-        , m_index(index)
-    {}
+        : m_index(index)
+        , m_absent(object.constEnd())
+    {
+        m_members.fill(m_absent);
+        for (auto member = object.constBegin(); member != m_absent; ++member) {
+            if (const std::optional<Key> key = keyNamed(member.key()))
+                m_members[*key] = member;
+        }
+    }
 
     const std::optional<Error> &error() const { return m_error; }
 
     // Absent and null both give nullopt; a present value of another type fails.
-    std::optional<QString> optionalString(QLatin1StringView key)
+    std::optional<QString> optionalString(Key key)
     {
-        const QJsonValue value = m_object.value(key);
-        if (isMissing(value))
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value)
             return std::nullopt;
-        if (!value.isString())
+        if (!value->isString())
             return fail(ManifestError::WrongType, key, u"must be a string");
-        return value.toString();
+        return value->toString();
     }
 
-    std::optional<QString> requiredString(QLatin1StringView key)
+    std::optional<QString> requiredString(Key key)
     {
         std::optional<QString> text = optionalString(key);
         if (!text && !m_error)
@@ -46,62 +89,57 @@ public:
         return text;
     }
 
-    std::optional<bool> optionalBool(QLatin1StringView key)
+    std::optional<bool> optionalBool(Key key)
     {
-        const QJsonValue value = m_object.value(key);
-        if (isMissing(value))
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value)
             return std::nullopt;
-        if (!value.isBool())
+        if (!value->isBool())
             return fail(ManifestError::WrongType, key, u"must be a boolean");
-        return value.toBool();
+        return value->toBool();
     }
 
     // A JSON integer that fits 64 bits; 5.5 or "5" fail.
-    std::optional<qint64> optionalInteger(QLatin1StringView key)
+    std::optional<qint64> optionalInteger(Key key)
     {
-        const QJsonValue value = m_object.value(key);
-        if (isMissing(value))
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value)
             return std::nullopt;
         // toInteger() falls back to its argument for anything that is not a
         // whole number within 64 bits; two different fallbacks tell that case
         // apart from a manifest value that happens to equal one of them.
         constexpr qint64 low = std::numeric_limits<qint64>::min();
         constexpr qint64 high = std::numeric_limits<qint64>::max();
-        const qint64 number = value.toInteger(low);
-        if (!value.isDouble() || (number == low && value.toInteger(high) == high))
+        const qint64 number = value->toInteger(low);
+        if (!value->isDouble() || (number == low && value->toInteger(high) == high))
             return fail(ManifestError::WrongType, key, u"must be an integer that fits 64 bits");
         return number;
     }
 
-    std::optional<double> optionalNumber(QLatin1StringView key)
+    std::optional<double> optionalNumber(Key key)
     {
-        const QJsonValue value = m_object.value(key);
-        if (isMissing(value))
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value)
             return std::nullopt;
-        if (!value.isDouble())
+        if (!value->isDouble())
             return fail(ManifestError::WrongType, key, u"must be a number");
-        return value.toDouble();
+        return value->toDouble();
     }
 
-    std::optional<QStringList> optionalStringArray(QLatin1StringView key)
+    // The array itself, once every element of it is known to be a string.
+    std::optional<QJsonArray> optionalStringArray(Key key)
     {
-        const QJsonValue value = m_object.value(key);
-        if (isMissing(value))
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value)
             return std::nullopt;
-        if (!value.isArray())
+        const QJsonArray array = value->toArray();
+        const auto isString = [](QJsonValueConstRef element) { return element.isString(); };
+        if (!value->isArray() || !std::all_of(array.begin(), array.end(), isString))
             return fail(ManifestError::WrongType, key, u"must be an array of strings");
-        const QJsonArray array = value.toArray();
-        QStringList strings;
-        strings.reserve(array.size());
-        for (const QJsonValue &element : array) {
-            if (!element.isString())
-                return fail(ManifestError::WrongType, key, u"must be an array of strings");
-            strings.append(element.toString());
-        }
-        return strings;
+        return array;
     }
 
-    std::optional<QUrl> requiredURL(QLatin1StringView key)
+    std::optional<QUrl> requiredURL(Key key)
     {
         const std::optional<QString> text = requiredString(key);
         if (!text)
@@ -114,33 +152,46 @@ public:
 
     // Never fails: a value of another type, like an unparsable text, gives no
     // timestamp.
-    std::optional<QDateTime> lenientDateTime(QLatin1StringView key) const
+    std::optional<QDateTime> lenientDateTime(Key key) const
     {
-        const QJsonValue value = m_object.value(key);
-        if (!value.isString())
+        const std::optional<QJsonValueConstRef> value = present(key);
+        if (!value || !value->isString())
             return std::nullopt;
-        return parseInternetDateTime(value.toString());
+        return parseInternetDateTime(value->toString());
     }
 
 private:
-    static bool isMissing(const QJsonValue &value) { return value.isUndefined() || value.isNull(); }
-
-    std::nullopt_t fail(int code, QLatin1StringView key, QStringView problem)
+    // The member's value in place, without a copy of it; nullopt when the key
+    // is absent or its value null.
+    std::optional<QJsonValueConstRef> present(Key key) const
     {
-        m_error = Error(ManifestError::kDomain, code,
-                        QStringLiteral("Manifest element %1: \"%2\" %3")
-                            .arg(QString::number(m_index), key, problem));
+        const QJsonObject::const_iterator member = m_members[key];
+        if (member == m_absent || member->isNull())
+            return std::nullopt;
+        return *member;
+    }
+
+    // Only the first failure counts: the one reported is the earliest in
+    // decoding order, whatever the reads after it find.
+    std::nullopt_t fail(int code, Key key, QStringView problem)
+    {
+        if (!m_error) {
+            m_error = Error(ManifestError::kDomain, code,
+                            QStringLiteral("Manifest element %1: \"%2\" %3")
+                                .arg(QString::number(m_index), kKeyNames[key], problem));
+        }
         return std::nullopt;
     }
 
-    void failMissing(QLatin1StringView key)
+    void failMissing(Key key)
     {
         fail(ManifestError::MissingKey, key,
-             m_object.contains(key) ? u"is required but null" : u"is required but missing");
+             m_members[key] != m_absent ? u"is required but null" : u"is required but missing");
     }
 
-    const QJsonObject &m_object;
     const qsizetype m_index;
+    const QJsonObject::const_iterator m_absent;
+    std::array<QJsonObject::const_iterator, KeyCount> m_members;
     std::optional<Error> m_error;
 };
 
@@ -165,24 +216,49 @@ public:
             m_texts.insert(text);
     }
 
-    // A whole palette is shared when another record lists the same colours.
-    void share(std::optional<QStringList> &texts)
+    // The strings of an array of strings. A palette that one of the last few
+    // records listed is recognised before any of its strings is converted.
+    std::optional<QStringList> palette(const std::optional<QJsonArray> &array)
     {
-        if (!texts)
-            return;
-        const auto known = m_lists.constFind(*texts);
-        if (known != m_lists.cend()) {
-            *texts = *known;
-            return;
+        if (!array)
+            return std::nullopt;
+        // The CBOR view shares the array's storage and, unlike the JSON one,
+        // compares strings in place instead of converting both sides.
+        const QCborArray colors = QCborArray::fromJsonArray(*array);
+        for (const auto &[seenColors, seenPalette] : m_recentPalettes) {
+            if (seenColors == colors)
+                return seenPalette;
         }
-        for (QString &text : *texts)
-            share(text);
-        m_lists.insert(*texts);
+        QStringList palette;
+        palette.reserve(array->size());
+        for (const QJsonValue &color : *array)
+            palette.append(color.toString());
+        share(palette);
+        if (m_recentPalettes.size() == kRecentPalettes)
+            m_recentPalettes.removeFirst();
+        m_recentPalettes.append({colors, palette});
+        return palette;
     }
 
 private:
+    static constexpr qsizetype kRecentPalettes = 8;
+
+    // A whole palette is shared when another record lists the same colours.
+    void share(QStringList &texts)
+    {
+        const auto known = m_lists.constFind(texts);
+        if (known != m_lists.cend()) {
+            texts = *known;
+            return;
+        }
+        for (QString &text : texts)
+            share(text);
+        m_lists.insert(texts);
+    }
+
     QSet<QString> m_texts;
     QSet<QStringList> m_lists;
+    QList<std::pair<QCborArray, QStringList>> m_recentPalettes;
 };
 
 template<typename T> size_t hashOptional(const std::optional<T> &value, size_t seed)
@@ -194,7 +270,6 @@ template<typename T> size_t hashOptional(const std::optional<T> &value, size_t s
 std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype index,
                                        const QDateTime &now, Error *error, SharedTexts &sharedTexts)
 {
-    using namespace Qt::StringLiterals;
     if (!element.isObject()) {
         if (error) {
             *error = Error(ManifestError::kDomain, ManifestError::WrongType,
@@ -206,20 +281,20 @@ std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype inde
     ElementReader reader(object, index);
 
     // The order matters only for which failure is reported first.
-    std::optional<QString> id = reader.requiredString("id"_L1);
-    std::optional<QString> name = reader.requiredString("name"_L1);
-    std::optional<QString> category = reader.optionalString("category"_L1);
-    std::optional<QString> resolution = reader.optionalString("resolution"_L1);
-    const std::optional<bool> explicitIsNew = reader.optionalBool("isNew"_L1);
-    std::optional<QDateTime> createdAt = reader.lenientDateTime("createdAt"_L1);
-    std::optional<qint64> likeCount = reader.optionalInteger("likeCount"_L1);
+    std::optional<QString> id = reader.requiredString(Id);
+    std::optional<QString> name = reader.requiredString(Name);
+    std::optional<QString> category = reader.optionalString(Category);
+    std::optional<QString> resolution = reader.optionalString(Resolution);
+    const std::optional<bool> explicitIsNew = reader.optionalBool(IsNew);
+    std::optional<QDateTime> createdAt = reader.lenientDateTime(CreatedAt);
+    std::optional<qint64> likeCount = reader.optionalInteger(LikeCount);
     if (!likeCount && !reader.error())
-        likeCount = reader.optionalInteger("likes"_L1);
-    const std::optional<bool> isLiked = reader.optionalBool("isLiked"_L1);
-    std::optional<QUrl> video = reader.requiredURL("video"_L1);
-    std::optional<QStringList> gradient = reader.optionalStringArray("gradient"_L1);
-    const std::optional<qint64> sizeBytes = reader.optionalInteger("sizeBytes"_L1);
-    const std::optional<double> durationSeconds = reader.optionalNumber("durationSeconds"_L1);
+        likeCount = reader.optionalInteger(Likes);
+    const std::optional<bool> isLiked = reader.optionalBool(IsLiked);
+    std::optional<QUrl> video = reader.requiredURL(Video);
+    const std::optional<QJsonArray> gradient = reader.optionalStringArray(Gradient);
+    const std::optional<qint64> sizeBytes = reader.optionalInteger(SizeBytes);
+    const std::optional<double> durationSeconds = reader.optionalNumber(DurationSeconds);
 
     if (reader.error()) {
         if (error)
@@ -229,7 +304,6 @@ std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype inde
 
     sharedTexts.share(category);
     sharedTexts.share(resolution);
-    sharedTexts.share(gradient);
 
     Wallpaper wallpaper;
     wallpaper.setId(std::move(*id));
@@ -246,7 +320,7 @@ std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype inde
     wallpaper.setLikeCount(likeCount.value_or(0));
     wallpaper.setIsLiked(isLiked.value_or(false));
     wallpaper.setVideo(std::move(video));
-    wallpaper.setGradient(std::move(gradient));
+    wallpaper.setGradient(sharedTexts.palette(gradient));
     wallpaper.setSizeBytes(sizeBytes);
     wallpaper.setDurationSeconds(durationSeconds);
     return wallpaper;

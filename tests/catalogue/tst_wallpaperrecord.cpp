@@ -83,6 +83,14 @@ private Q_SLOTS:
         QVERIFY(!wallpaper->gradient() && !wallpaper->sizeBytes() && !wallpaper->durationSeconds());
     }
 
+    void keysMatchByTheirTextNotTheirEscapes()
+    {
+        const auto wallpaper = decodeWith("\"\\u0063ategory\":\"Space\",\"Resolution\":\"8K\"");
+        QVERIFY(wallpaper);
+        QCOMPARE(wallpaper->category(), QStringLiteral("Space"));
+        QCOMPARE(wallpaper->resolution(), QStringLiteral("4K")); // keys are case-sensitive
+    }
+
     void fullElementKeepsEveryValue()
     {
         const auto wallpaper = decodeWith(J(
@@ -154,6 +162,15 @@ private Q_SLOTS:
             << int(ManifestError::WrongType) << "\"gradient\"";
         QTest::newRow("gradient as text")
             << second(J("{'id':'b','name':'B','video':'https://x','gradient':'#000000'}"))
+            << int(ManifestError::WrongType) << "\"gradient\"";
+        // Several faults: the one reported is the first in decoding order,
+        // which is not the order of the keys in the object.
+        QTest::newRow("missing name before bad category")
+            << second(J("{'id':'b','category':7,'video':'https://x'}"))
+            << int(ManifestError::MissingKey) << "\"name\"";
+        QTest::newRow("bad gradient before bad duration")
+            << second(J("{'id':'b','name':'B','video':'https://x','durationSeconds':'3',"
+                        "'gradient':[1]}"))
             << int(ManifestError::WrongType) << "\"gradient\"";
         QTest::newRow("duration as text")
             << second(J("{'id':'b','name':'B','video':'https://x','durationSeconds':'3'}"))
@@ -353,6 +370,46 @@ private Q_SLOTS:
             QCOMPARE(color->rgba(), expected.rgba());
             QCOMPARE(color->alphaF(), 1.0);
             QVERIFY(color->toRgb() == *color); // plain sRGB, no other colour model
+        }
+    }
+
+    void everyRecordKeepsItsOwnPalette()
+    {
+        // Palettes recur across a manifest; more distinct ones than the
+        // decoder remembers, cycled twice, some differing only in one colour,
+        // in letter case or in lone surrogates, and one spelled two ways.
+        QList<QByteArray> palettes;
+        QList<QStringList> expected;
+        for (int i = 0; i < 12; ++i) {
+            palettes.append("[\"#10000" + QByteArray::number(i % 10) + "\",\"#00000" +
+                            QByteArray::number(i / 10) + "\"]");
+            expected.append(
+                {QStringLiteral("#10000%1").arg(i % 10), QStringLiteral("#00000%1").arg(i / 10)});
+        }
+        palettes << "[\"#abcdef\"]"
+                 << "[\"#ABCDEF\"]"
+                 << "[\"\\ud800\"]"
+                 << "[\"\\udc00\"]"
+                 << "[\"\\u0041\"]"
+                 << "[\"A\"]"
+                 << "[]";
+        expected << QStringList{QStringLiteral("#abcdef")} << QStringList{QStringLiteral("#ABCDEF")}
+                 << QStringList{QString(QChar(0xD800))} << QStringList{QString(QChar(0xDC00))}
+                 << QStringList{QStringLiteral("A")} << QStringList{QStringLiteral("A")}
+                 << QStringList{};
+        QByteArrayList elements;
+        for (int round = 0; round < 2; ++round) {
+            for (const QByteArray &palette : palettes) {
+                elements.append(J("{'id':'a','name':'A','video':'https://x/a.mp4','gradient':") +
+                                palette + "}");
+            }
+        }
+        const auto wallpapers = decodeManifest("[" + elements.join(',') + "]", nullptr, kNow);
+        QVERIFY(wallpapers);
+        QCOMPARE(wallpapers->size(), 2 * expected.size());
+        for (qsizetype i = 0; i < wallpapers->size(); ++i) {
+            QVERIFY(wallpapers->at(i).gradient());
+            QCOMPARE(*wallpapers->at(i).gradient(), expected.at(i % expected.size()));
         }
     }
 
