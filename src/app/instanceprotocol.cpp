@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <cstdio>
 
 namespace lumivale::instanceprotocol {
 namespace {
@@ -113,6 +114,17 @@ CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
                 protocolError(NoAnswer,
                               QStringLiteral("The running Lumivale ended without an answer."))};
     return decodeReply(QByteArrayView(line).first(line.indexOf('\n')));
+}
+
+int printReply(const CommandReply &reply)
+{
+    if (!reply.output.isEmpty())
+        std::fputs(qPrintable(reply.output), stdout);
+    if (reply.error) {
+        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace lumivale::instanceprotocol

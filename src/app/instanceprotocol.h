@@ -56,5 +56,9 @@ CommandReply decodeReply(QByteArrayView line);
 CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
                          int connectTimeoutMs, int replyTimeoutMs = -1);
 
+// Prints the output to standard output and a failure's description to
+// standard error; returns the process's exit status (0, or 1 on failure).
+int printReply(const CommandReply &reply);
+
 } // namespace instanceprotocol
 } // namespace lumivale

@@ -20,19 +20,9 @@
 #include <unistd.h>
 
 using namespace lumivale;
+using instanceprotocol::printReply;
 
 namespace {
-
-int printReply(const CommandReply &reply)
-{
-    if (!reply.output.isEmpty())
-        std::fputs(qPrintable(reply.output), stdout);
-    if (reply.error) {
-        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
-        return 1;
-    }
-    return 0;
-}
 
 // Next to this program (the build tree), else where installing puts it.
 QString applicationPath()

@@ -15,19 +15,9 @@
 #include <cstdio>
 
 using namespace lumivale;
+using instanceprotocol::printReply;
 
 namespace {
-
-int printReply(const CommandReply &reply)
-{
-    if (!reply.output.isEmpty())
-        std::fputs(qPrintable(reply.output), stdout);
-    if (reply.error) {
-        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
-        return 1;
-    }
-    return 0;
-}
 
 // This process is the running instance: the application proper.
 int runApplication(QApplication &application, SingleInstance &instance, const CommandLine &command)
@@ -124,5 +114,9 @@ int main(int argc, char *argv[])
     prepareApplication();
     if (const auto error = instance.listen())
         return printReply({{}, *error});
-    return runApplication(application, instance, command);
+    const int status = runApplication(application, instance, command);
+    // With the windows, the gallery and its QML engine gone, but before the
+    // OpenGL driver unloads.
+    checkLeaksNow();
+    return status;
 }

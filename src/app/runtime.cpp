@@ -11,6 +11,9 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace lumivale {
 namespace {
@@ -67,6 +70,13 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
         QThread::msleep(1);
     }
     return true;
+}
+
+void checkLeaksNow()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check();
+#endif
 }
 
 } // namespace lumivale

@@ -19,6 +19,12 @@ void prepareApplication();
 // which decides when the loop ends.
 int execHandlingSignals(const std::function<void()> &onSignal);
 
+// Under the leak sanitizer, checks for leaks now, while the application and
+// the OpenGL driver are still loaded, instead of at exit: the driver is
+// unloaded before the exit check and its own allocations would then show up
+// as leaks of an unknown module. Without the sanitizer it does nothing.
+void checkLeaksNow();
+
 // Spins the event loop until `done` holds or `timeoutMs` passes; true if done.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 

@@ -11,7 +11,6 @@
 #include <xcb/xcb.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
 #endif
 
 namespace lumivale::test {
@@ -267,13 +266,6 @@ Hue classify(const QColor &color)
     if (b > 180 && r < 60 && g < 60)
         return Hue::Blue;
     return Hue::Other;
-}
-
-void checkLeaksNow()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_do_leak_check();
-#endif
 }
 
 char *toString(Hue hue)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/runtime.h"
 #include "testenvironment.h"
 
 #include <QColor>
@@ -72,12 +73,6 @@ private:
     QList<Sample> m_samples;
 };
 
-// Under the leak sanitizer, checks for leaks now, while the application and
-// the OpenGL driver are still loaded, instead of at exit: the driver is
-// unloaded before the exit check and its own allocations would then show up
-// as leaks of an unknown module. Without the sanitizer it does nothing.
-void checkLeaksNow();
-
 // Colour names the tests use, with a tolerance for video compression.
 enum class Hue { Black, Red, Green, Blue, Other };
 Hue classify(const QColor &color);
@@ -110,6 +105,6 @@ char *toString(Hue hue);
         test.session = &session;                                                                   \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         const int result = QTest::qExec(&test, argc, argv);                                        \
-        lumivale::test::checkLeaksNow();                                                           \
+        lumivale::checkLeaksNow();                                                                 \
         return result;                                                                             \
     }
