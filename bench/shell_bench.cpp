@@ -20,8 +20,8 @@ using namespace lumivale;
 namespace {
 
 const QString kExecutable = QStringLiteral(LUMIVALE_EXECUTABLE);
-// A wallpaper of the built-in catalogue, used when no manifest address is set.
-const QString kWallpaperID = QStringLiteral("001");
+// The wallpaper of the catalogue that bench/shell serves.
+const QString kWallpaperID = QStringLiteral("bench");
 const QRect kProbeArea(600, 320, 80, 80);
 
 double median(QList<double> values)
@@ -93,7 +93,6 @@ int main(int argc, char *argv[])
     qputenv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(QStringLiteral("cache"))));
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.filePath(QStringLiteral("runtime"))));
-    qputenv("LUMIVALE_MANIFEST_URL", "");
     qputenv("LUMIVALE_DESKTOP_PICTURES", "none");
     QFile::copy(video,
                 home.filePath(QStringLiteral("cache/LumivaleWallpapers/%1.mp4").arg(kWallpaperID)));
