@@ -7,6 +7,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -177,6 +178,93 @@ private:
     int m_seen = 0;
 };
 
+xcb_atom_t internAtom(const char *name)
+{
+    xcb_connection_t *connection = qtConnection();
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// The window that has the X server's input focus (or PointerRoot, or none).
+quint32 inputFocus()
+{
+    xcb_connection_t *connection = qtConnection();
+    xcb_get_input_focus_reply_t *reply =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const quint32 focus = reply ? reply->focus : 0;
+    std::free(reply);
+    return focus;
+}
+
+// A round trip through the window manager: openbox handles the events that
+// reach it in order, so once it has answered a request sent now, it has
+// handled every request made of it before (activations, new windows to
+// focus). The request asks for the frame extents of a window it does not
+// manage, which it answers by setting _NET_FRAME_EXTENTS on that window.
+class WindowManagerRoundTrip : public QAbstractNativeEventFilter
+{
+public:
+    WindowManagerRoundTrip() { QCoreApplication::instance()->installNativeEventFilter(this); }
+    ~WindowManagerRoundTrip() override
+    {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        if (m_window != XCB_WINDOW_NONE) {
+            xcb_destroy_window(qtConnection(), m_window);
+            xcb_flush(qtConnection());
+        }
+    }
+
+    bool pass()
+    {
+        xcb_connection_t *connection = qtConnection();
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        if (m_window == XCB_WINDOW_NONE) {
+            m_extents = internAtom("_NET_FRAME_EXTENTS");
+            m_request = internAtom("_NET_REQUEST_FRAME_EXTENTS");
+            // Never mapped, so never managed.
+            m_window = xcb_generate_id(connection);
+            const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_create_window(connection, XCB_COPY_FROM_PARENT, m_window, root, -10, -10, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                              XCB_CW_EVENT_MASK, &events);
+        }
+        const int expected = ++m_sent;
+        xcb_client_message_event_t request{};
+        request.response_type = XCB_CLIENT_MESSAGE;
+        request.format = 32;
+        request.window = m_window;
+        request.type = m_request;
+        xcb_send_event(connection, 0, root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&request));
+        xcb_flush(connection);
+        return waitUntil([&] { return m_seen >= expected; }, kTimeout);
+    }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t" || m_window == XCB_WINDOW_NONE)
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
+            return false;
+        const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+        if (change->window == m_window && change->atom == m_extents)
+            ++m_seen;
+        return false;
+    }
+
+private:
+    xcb_window_t m_window = XCB_WINDOW_NONE;
+    xcb_atom_t m_extents = XCB_ATOM_NONE;
+    xcb_atom_t m_request = XCB_ATOM_NONE;
+    int m_sent = 0;
+    int m_seen = 0;
+};
+
 } // namespace
 
 class TestX11Workspace : public QObject
@@ -197,6 +285,7 @@ private:
     std::list<Client> m_clients;
     std::unique_ptr<X11Workspace> m_workspace;
     EventBarrier m_barrier;
+    WindowManagerRoundTrip m_windowManager;
 
     // An xmessage window of a process of its own, managed by the window
     // manager. Xt does not publish _NET_WM_PID, so unless told otherwise the
@@ -229,6 +318,9 @@ private:
                     .contains(u'=');
             },
             kTimeout);
+        // openbox decorates a window before it shows it, in one go: shown
+        // once it has answered a request made after.
+        waitForWindowManager([] { return true; });
         if (publishPID)
             setCardinal(hex(client.window), QStringLiteral("_NET_WM_PID"), client.pid);
         return client;
@@ -270,9 +362,28 @@ private:
         return order;
     }
 
+    // Waits until the window manager has caught up with everything asked of
+    // it and `settled` holds, two round trips through it in a row: on a busy
+    // machine openbox falls behind, and a window it still names may be one it
+    // is about to take the focus from.
+    bool waitForWindowManager(const std::function<bool()> &settled)
+    {
+        const QDeadlineTimer deadline(kTimeout);
+        for (int rounds = 0; rounds < 2;) {
+            if (deadline.hasExpired() || !m_windowManager.pass())
+                return false;
+            rounds = settled() ? rounds + 1 : 0;
+        }
+        return true;
+    }
+
+    // Active once the window manager names it and the server gives it the
+    // focus, with nothing left for the window manager to do.
     bool activateAndWait(quint32 window)
     {
-        return activate(window) && waitUntil([&] { return activeWindow() == window; }, kTimeout);
+        return activate(window) && waitForWindowManager([&] {
+                   return activeWindow() == window && inputFocus() == window;
+               });
     }
 
 private Q_SLOTS:
@@ -429,6 +540,84 @@ private Q_SLOTS:
         changes.clear();
         QVERIFY(activate(a.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
+    }
+
+    void reportsWhenNoWindowIsFocused()
+    {
+        const Client &client = startClient(QStringLiteral("last-one"));
+        QVERIFY(activateAndWait(client.window));
+        QVERIFY(m_barrier.pass());
+        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
+
+        // openbox leaves nothing focused when the only window goes.
+        QVERIFY(runTool(QStringLiteral("xdotool"),
+                        {QStringLiteral("windowminimize"), QString::number(client.window)}));
+        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), quint32(0), kTimeout);
+        QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
+    }
+
+    void ignoresGapWhileFocusMoves()
+    {
+        const Client &first = startClient(QStringLiteral("handover-a"));
+        Client &second = startClient(QStringLiteral("handover-b"), false);
+        QVERIFY(setCardinal(hex(second.window), QStringLiteral("_NET_WM_PID"), first.pid));
+        const Client &other = startClient(QStringLiteral("handover-c"));
+        QVERIFY(activateAndWait(first.window));
+        QVERIFY(m_barrier.pass());
+        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
+
+        // How openbox can leave things when the focus leaves a window before
+        // it has seen it arrive at the next: the server gives the focus to
+        // the second window while the root names none. Holding the server
+        // keeps openbox from naming the second window before the workspace
+        // has looked.
+        xcb_connection_t *connection = qtConnection();
+        xcb_grab_server(connection);
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, second.window,
+                            XCB_CURRENT_TIME);
+        setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
+        const bool looked = m_barrier.pass();
+        xcb_ungrab_server(connection);
+        xcb_flush(connection);
+        QVERIFY(looked);
+        QCOMPARE(changes.count(), 0);
+
+        // openbox sees the focus arrive and names the window: the same
+        // process as before.
+        QVERIFY(waitForWindowManager([&] { return activeWindow() == second.window; }));
+        QVERIFY(m_barrier.pass());
+        QCOMPARE(changes.count(), 0);
+
+        // A window of another process after the gap is still news.
+        QVERIFY(activate(other.window));
+        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
+    }
+
+    void reportsFocusLeavingForNoWindow()
+    {
+        const Client &client = startClient(QStringLiteral("leaving"));
+        QVERIFY(activateAndWait(client.window));
+        QVERIFY(m_barrier.pass());
+        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
+
+        // When nothing is to have the focus, openbox clears the name first and
+        // sends the focus to a window of its own next. The server is held so
+        // that the workspace looks in between.
+        xcb_connection_t *connection = qtConnection();
+        xcb_grab_server(connection);
+        setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
+        bool looked = m_barrier.pass();
+        const qsizetype whileFocused = changes.count();
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT,
+                            XCB_CURRENT_TIME);
+        looked = m_barrier.pass() && looked;
+        const qsizetype afterFocusLeft = changes.count();
+        xcb_ungrab_server(connection);
+        xcb_flush(connection);
+        QVERIFY(looked);
+        QCOMPARE(whileFocused, 0);
+        QCOMPARE(afterFocusLeft, 1);
     }
 
     void reportsFullScreenAndResize()

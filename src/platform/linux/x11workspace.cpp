@@ -25,8 +25,10 @@ constexpr std::uint32_t kOnAllDesktops = 0xFFFFFFFF;
 constexpr std::uint32_t kListLength = 1 << 16;
 // Frame extents beyond this are garbage rather than decorations.
 constexpr std::uint32_t kLargestExtent = 0x7FFF;
+// Focus changes: the focus leaving a window while the window manager names
+// none is news of its own.
 constexpr std::uint32_t kFocusedWindowEvents =
-    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE;
 
 xcb_connection_t *qtConnection()
 {
@@ -232,6 +234,34 @@ struct X11Workspace::Connection
         return values.empty() ? xcb_window_t(XCB_WINDOW_NONE) : values[0];
     }
 
+    // The managed window (one in _NET_CLIENT_LIST) that holds the server's
+    // input focus, itself or through a window inside it; none when the focus
+    // is nowhere, on the root or on a window nobody manages.
+    xcb_window_t managedWindowWithInputFocus() const
+    {
+        const auto clientsReply =
+            reply(getProperty(root, clientList, XCB_ATOM_WINDOW, kListLength));
+        XcbReply<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        if (!focus)
+            return XCB_WINDOW_NONE;
+        const auto clients = items32(clientsReply.get(), XCB_ATOM_WINDOW);
+        // Toolkits may focus a child of their top-level window, and the window
+        // manager reparents that into its frame: walk up towards the root.
+        xcb_window_t window = focus->focus;
+        while (window != XCB_WINDOW_NONE && window != XCB_INPUT_FOCUS_POINTER_ROOT &&
+               window != root) {
+            if (std::find(clients.begin(), clients.end(), window) != clients.end())
+                return window;
+            XcbReply<xcb_query_tree_reply_t> tree(
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+            if (!tree)
+                break;
+            window = tree->parent;
+        }
+        return XCB_WINDOW_NONE;
+    }
+
     // Adds event bits to what this connection already selects on a window,
     // keeping in `eventsBefore` the previous selection when it changed it.
     // False when the window does not exist.
@@ -278,7 +308,7 @@ X11Workspace::X11Workspace(QObject *parent)
     // Qt selects property changes on the root window itself; this only makes
     // sure of it, keeping every bit Qt asked for.
     m_x->addEvents(m_x->root, XCB_EVENT_MASK_PROPERTY_CHANGE, nullptr);
-    m_lastSeen = readActiveWindowState();
+    m_lastSeen = readActiveWindowState().value_or(ActiveWindowState{});
 }
 
 X11Workspace::~X11Workspace()
@@ -390,6 +420,11 @@ bool X11Workspace::nativeEventFilter(const QByteArray &eventType, void *message,
             m_watchedWindow != XCB_WINDOW_NONE)
             scheduleActiveWindowCheck();
         break;
+    case XCB_FOCUS_OUT:
+        if (reinterpret_cast<const xcb_focus_out_event_t *>(event)->event == m_watchedWindow &&
+            m_watchedWindow != XCB_WINDOW_NONE)
+            scheduleActiveWindowCheck();
+        break;
     case XCB_UNMAP_NOTIFY:
         if (reinterpret_cast<const xcb_unmap_notify_event_t *>(event)->window == m_watchedWindow &&
             m_watchedWindow != XCB_WINDOW_NONE)
@@ -424,7 +459,10 @@ void X11Workspace::scheduleActiveWindowCheck()
 void X11Workspace::checkActiveWindow()
 {
     m_checkScheduled = false;
-    const ActiveWindowState state = readActiveWindowState();
+    const std::optional<ActiveWindowState> read = readActiveWindowState();
+    if (!read)
+        return;
+    const ActiveWindowState &state = *read;
     const bool changed = !state.hasSameOwner(m_lastSeen) ||
                          state.isFullScreen != m_lastSeen.isFullScreen ||
                          state.frameSize != m_lastSeen.frameSize;
@@ -433,10 +471,28 @@ void X11Workspace::checkActiveWindow()
         Q_EMIT activeApplicationChanged();
 }
 
-X11Workspace::ActiveWindowState X11Workspace::readActiveWindowState()
+std::optional<X11Workspace::ActiveWindowState> X11Workspace::readActiveWindowState()
 {
     ActiveWindowState state;
     state.window = m_x->focusedWindow();
+    if (state.window == XCB_WINDOW_NONE) {
+        // While the focus moves, the window manager may name no window for a
+        // while: openbox clears _NET_ACTIVE_WINDOW when the focus leaves a
+        // window before it has seen the focus arrive at the next, and when it
+        // falls behind it names none while it catches up. No window named
+        // while a managed window holds the focus is such a moment, not a
+        // change: the name that follows is compared with the last one seen.
+        // That window is watched meanwhile, so that the focus leaving it for
+        // no window at all is seen.
+        const xcb_window_t holder = m_x->managedWindowWithInputFocus();
+        if (holder != XCB_WINDOW_NONE) {
+            watchWindow(holder);
+            // The focus may have left before the watch began.
+            if (m_x->managedWindowWithInputFocus() != holder)
+                scheduleActiveWindowCheck();
+            return std::nullopt;
+        }
+    }
     // Watched before it is read, so that no change falls in between.
     watchWindow(state.window);
     if (state.window == XCB_WINDOW_NONE)

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace lumivale {
 
@@ -16,8 +17,10 @@ namespace lumivale {
 // Main thread only: made after the QGuiApplication, on its thread. Owns
 // nothing but its native event filter, which it installs on the application
 // and removes when destroyed. It adds to the events the application selects
-// on the root window (for good) and on the focused window (given back when
-// the focus moves on or the object goes, once no other instance watches it).
+// on the root window (for good) and on the focused window, or while the window
+// manager names none on the managed window that holds the X input focus
+// (given back when the focus moves on or the object goes, once no other
+// instance watches it).
 //
 // Frames are in Qt's device-independent coordinates, the space of
 // QScreen::geometry(), so that they compare with screen frames when Qt scales.
@@ -32,7 +35,12 @@ namespace lumivale {
 // activeApplicationChanged() fires, on the main thread and after the X events
 // that caused it have been handled, when the focused window's owner (its
 // _NET_WM_PID, or the window itself when it publishes none), its full screen
-// state or its frame size differs from what was last seen.
+// state or its frame size differs from what was last seen. While the window
+// manager names no focused window but the X server gives the focus to a window
+// it manages (openbox names none for a moment when it moves the focus, or
+// while it catches up under load), nothing is reported: the window it names
+// next is compared with the one seen before, and the focus leaving that window
+// for no window at all is reported.
 class X11Workspace : public Workspace, private QAbstractNativeEventFilter
 {
     Q_OBJECT
@@ -71,7 +79,8 @@ private:
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
     void scheduleActiveWindowCheck();
     void checkActiveWindow();
-    ActiveWindowState readActiveWindowState();
+    // Absent while the window manager is between two windows.
+    std::optional<ActiveWindowState> readActiveWindowState();
     void watchWindow(std::uint32_t window);
     void releaseWatchedWindow(bool windowExists);
 
