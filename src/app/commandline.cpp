@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <array>
+#include <cstdio>
 
 namespace lumivale {
 namespace {
@@ -62,6 +63,20 @@ QString CommandLine::usage()
         "  --quit                 quit Lumivale, leaving the current frame as the desktop\n"
         "  --login-item           (used by the autostart entry) start without the gallery\n"
         "  --help                 show this text\n");
+}
+
+std::variant<CommandLine, int> CommandLine::parseOrPrint(const QStringList &arguments)
+{
+    auto parsed = parse(arguments);
+    if (const auto *message = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "lumivale: %s\n\n%s", qPrintable(*message), qPrintable(usage()));
+        return 2;
+    }
+    if (std::get<CommandLine>(parsed).helpRequested) {
+        std::fputs(qPrintable(usage()), stdout);
+        return 0;
+    }
+    return std::get<CommandLine>(std::move(parsed));
 }
 
 QString CommandLine::optionName(Action action)

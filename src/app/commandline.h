@@ -41,6 +41,9 @@ struct CommandLine
     // message to print.
     static std::variant<CommandLine, QString> parse(const QStringList &arguments);
     static QString usage();
+    // For main(): the command, or, after printing the usage (for --help) or
+    // the mistake and the usage, the exit status to end with.
+    static std::variant<CommandLine, int> parseOrPrint(const QStringList &arguments);
 
     // The option that names `action` ("--toggle-pause"); empty for Reopen.
     static QString optionName(Action action);

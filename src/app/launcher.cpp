@@ -42,17 +42,10 @@ QString applicationPath()
 int main(int argc, char *argv[])
 {
     QCoreApplication messenger(argc, argv);
-    const auto parsed = CommandLine::parse(QCoreApplication::arguments());
-    if (const auto *message = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "lumivale: %s\n\n%s", qPrintable(*message),
-                     qPrintable(CommandLine::usage()));
-        return 2;
-    }
+    const auto parsed = CommandLine::parseOrPrint(QCoreApplication::arguments());
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
     const auto &command = std::get<CommandLine>(parsed);
-    if (command.helpRequested) {
-        std::fputs(qPrintable(CommandLine::usage()), stdout);
-        return 0;
-    }
 
     const QString socket =
         instanceprotocol::socketPath(instanceprotocol::defaultRuntimeDirectory());

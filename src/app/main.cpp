@@ -69,17 +69,10 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const auto parsed = CommandLine::parse(arguments);
-    if (const auto *message = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "lumivale: %s\n\n%s", qPrintable(*message),
-                     qPrintable(CommandLine::usage()));
-        return 2;
-    }
+    const auto parsed = CommandLine::parseOrPrint(arguments);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
     const auto &command = std::get<CommandLine>(parsed);
-    if (command.helpRequested) {
-        std::fputs(qPrintable(CommandLine::usage()), stdout);
-        return 0;
-    }
 
     SingleInstance instance;
     // Two commands need no running instance, and never take its place.

@@ -16,7 +16,7 @@ QString builtInIconPath(const QString &name)
 struct SymbolThemeNames
 {
     QLatin1StringView symbol;
-    // Icon-theme names to try in order: the freedesktop naming specification's
+    // Icon-theme names to try in order: the standard freedesktop icon name
     // where one fits, then names that common themes (Breeze, Adwaita) ship.
     std::array<QLatin1StringView, 2> themeNames;
 };

@@ -40,7 +40,7 @@ QString defaultAutostartFolder()
 
 bool needsQuoting(const QString &argument)
 {
-    // The characters the Desktop Entry Specification reserves in Exec.
+    // The characters that desktop entries reserve in Exec.
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     if (argument.isEmpty())
         return true;

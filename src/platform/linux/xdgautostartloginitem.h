@@ -56,7 +56,7 @@ public:
     QString executablePath() const { return m_executablePath; }
 
     // The Exec value that runs `program` with `arguments`, each argument
-    // quoted as the Desktop Entry Specification asks when it needs it.
+    // quoted the way desktop entries require when it needs it.
     static QString execLine(const QString &program, const QStringList &arguments);
 
 private:
