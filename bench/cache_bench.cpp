@@ -222,7 +222,7 @@ void measureTrim(const QString &workDirectory)
     for (int run = 0; run < 3; ++run) {
         createTrimFolder(folder);
         times.append(millisecondsOf([&] {
-            if (VideoCache::trim(folder, folder + QStringLiteral("/video0.mp4")))
+            if (VideoCache::trim(folder, {folder + QStringLiteral("/video0.mp4")}))
                 qFatal("trim failed");
         }));
         if (QDir(folder).entryList(QDir::Files).size() != VideoCache::kMaxCachedFiles)

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPromise>
@@ -16,6 +17,7 @@
 #include <QtConcurrent/QtConcurrentMap>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -67,6 +69,47 @@ std::optional<Error> checkListable(const QString &directory)
     return std::nullopt;
 }
 
+// Asks the kernel to start writing what is already in the page cache, so the
+// fsync at the end has little left to wait for.
+constexpr qint64 kWritebackChunkBytes = 8 * 1024 * 1024;
+
+Error tooLargeError(qint64 limit)
+{
+    return cacheError(
+        VideoCache::VideoTooLarge,
+        QStringLiteral("Video is larger than the cache can hold (%1)")
+            .arg(QLocale::c().formattedDataSize(limit, 0, QLocale::DataSizeIecFormat)));
+}
+
+// A file's name, as the file system spells it, when `path` is directly in
+// `directory`.
+std::optional<QByteArray> nameIn(const QString &directory, const QString &path)
+{
+    const QFileInfo info(path);
+    if (QDir::cleanPath(info.absolutePath()) !=
+        QDir::cleanPath(QFileInfo(directory).absoluteFilePath()))
+        return std::nullopt;
+    return QFile::encodeName(info.fileName());
+}
+
+// Flushes the folder's entries, so a rename in it survives a power cut.
+bool syncDirectory(const QString &directory)
+{
+    const int descriptor =
+        open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = fsync(descriptor) == 0;
+    close(descriptor);
+    return synced;
+}
+
+qint64 steadyClockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 bool hasVideoExtension(const QString &fileName)
 {
     return fileName.size() > kVideoExtension.size() &&
@@ -87,7 +130,24 @@ public:
     QCoro::Task<> run(QString wallpaperID, QUrl source,
                       std::shared_ptr<QPromise<VideoDownloadResult>> promise)
     {
-        const VideoDownloadResult result = co_await fetch(wallpaperID, source);
+        VideoDownloadResult result = co_await fetch(wallpaperID, source);
+        if (result.isSuccess()) {
+            m_cache.trimAfterDownload(wallpaperID, std::move(result), std::move(promise));
+            co_return;
+        }
+        m_cache.finishDownload(wallpaperID, result);
+        promise->addResult(result);
+        promise->finish();
+    }
+
+    // Trims the folder around the new video and hands the result over; on the
+    // download thread.
+    void finishAfterTrim(const QString &wallpaperID, VideoDownloadResult result,
+                         const QSet<QString> &protectedPaths,
+                         const std::shared_ptr<QPromise<VideoDownloadResult>> &promise)
+    {
+        if (std::optional<Error> error = VideoCache::trim(m_cache.cacheDirectory(), protectedPaths))
+            result = failure(std::move(*error));
         m_cache.finishDownload(wallpaperID, result);
         promise->addResult(result);
         promise->finish();
@@ -96,6 +156,7 @@ public:
     // Fails every download in flight; on the download thread.
     void abortAll()
     {
+        m_isAborting = true;
         const QSet<QNetworkReply *> replies = m_replies;
         for (QNetworkReply *reply : replies)
             reply->abort();
@@ -130,26 +191,52 @@ private:
                                         .arg(m_cache.partialDirectory(), partial.errorString())));
         }
 
-        const NetworkReplyPtr reply(network().get(QNetworkRequest(source)));
+        QNetworkRequest request(source);
+        const int timeoutMs = m_cache.transferTimeout();
+        request.setTransferTimeout(timeoutMs);
+        const qint64 limit = m_cache.m_maxDownloadBytes;
+        const NetworkReplyPtr reply(network().get(request));
         QNetworkReply *rawReply = reply.get();
         m_replies.insert(rawReply);
         // Bounded, so a disk slower than the network holds back the transfer
         // instead of the whole video piling up in memory.
         rawReply->setReadBufferSize(kReadBufferBytes);
         bool writeFailed = false;
+        bool tooLarge = false;
         qint64 written = 0;
+        qint64 writebackStarted = 0;
+        const int descriptor = partial.handle();
         QByteArray buffer(kReadBufferBytes, Qt::Uninitialized);
-        // Written as it arrives, through one reused buffer.
-        const auto drain = [rawReply, &partial, &writeFailed, &written, &buffer] {
+        // Written as it arrives, through one reused buffer; cut off as soon
+        // as it passes the limit, so an endless body cannot fill the disk.
+        const auto drain = [&] {
             qint64 count = 0;
-            while (!writeFailed && (count = rawReply->read(buffer.data(), buffer.size())) > 0) {
+            while (!writeFailed && !tooLarge &&
+                   (count = rawReply->read(buffer.data(), buffer.size())) > 0) {
+                if (written + count > limit) {
+                    tooLarge = true;
+                    break;
+                }
                 writeFailed = partial.write(buffer.constData(), count) != count;
                 written += count;
             }
-            if (writeFailed)
+            if (!writeFailed && written - writebackStarted >= kWritebackChunkBytes &&
+                partial.flush()) {
+                sync_file_range(descriptor, writebackStarted, written - writebackStarted,
+                                SYNC_FILE_RANGE_WRITE);
+                writebackStarted = written;
+            }
+            if (writeFailed || tooLarge)
                 rawReply->abort();
         };
         connect(rawReply, &QNetworkReply::readyRead, rawReply, drain);
+        connect(rawReply, &QNetworkReply::metaDataChanged, rawReply, [&] {
+            const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > limit) {
+                tooLarge = true;
+                rawReply->abort();
+            }
+        });
         // A few updates a second are all a progress bar can show.
         QElapsedTimer sincePublished;
         connect(rawReply, &QNetworkReply::downloadProgress, rawReply,
@@ -163,7 +250,8 @@ private:
                 });
         co_await rawReply;
         m_replies.remove(rawReply);
-        drain(); // whatever arrived with the end
+        if (!tooLarge && rawReply->isOpen())
+            drain(); // whatever arrived with the end
 
         const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
@@ -171,13 +259,19 @@ private:
                 status.toInt(),
                 QStringLiteral("Video download failed with HTTP %1").arg(status.toInt())));
         }
+        if (tooLarge)
+            co_return failure(tooLargeError(limit));
         if (writeFailed) {
             co_return failure(Error(
                 kFileSystemDomain, partial.error(),
                 QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
         }
+        if (m_isAborting) {
+            co_return failure(Error(kNetworkDomain, QNetworkReply::OperationCanceledError,
+                                    QStringLiteral("Download cancelled")));
+        }
         if (rawReply->error() != QNetworkReply::NoError)
-            co_return failure(Error(kNetworkDomain, rawReply->error(), rawReply->errorString()));
+            co_return failure(networkError(*rawReply, timeoutMs, kNetworkDomain));
         // A connection closed before the announced length is a broken download,
         // whatever the transport made of it.
         const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
@@ -188,7 +282,9 @@ private:
                                         .arg(written)
                                         .arg(length.toLongLong())));
         }
-        if (!partial.flush()) {
+        // On the disk before it gets its name: after a power cut the cache
+        // holds either the whole video or none.
+        if (!partial.flush() || fsync(descriptor) != 0) {
             co_return failure(Error(
                 kFileSystemDomain, partial.error(),
                 QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
@@ -207,15 +303,18 @@ private:
                 errno, QStringLiteral("Cannot move the video to \"%1\"").arg(destination)));
         }
         partial.setAutoRemove(false);
-
-        if (std::optional<Error> error = VideoCache::trim(m_cache.cacheDirectory(), destination))
-            co_return failure(std::move(*error));
+        m_cache.markHandedOut(wallpaperID);
+        if (!syncDirectory(m_cache.cacheDirectory())) {
+            co_return failure(systemError(
+                errno, QStringLiteral("Cannot flush \"%1\"").arg(m_cache.cacheDirectory())));
+        }
         co_return VideoDownloadResult{QUrl::fromLocalFile(destination), std::nullopt};
     }
 
     VideoCache &m_cache;
     QNetworkAccessManager *m_network = nullptr;
     QSet<QNetworkReply *> m_replies;
+    bool m_isAborting = false;
 };
 
 VideoCache &VideoCache::shared()
@@ -228,6 +327,8 @@ VideoCache::VideoCache(const QString &cacheDirectory, QObject *parent)
     : QObject(parent)
     , m_cacheDirectory(QDir::cleanPath(cacheDirectory))
     , m_partialDirectory(m_cacheDirectory + QStringLiteral(".partial"))
+    , m_clock(steadyClockMs)
+    , m_transferTimeoutMs(kDefaultTransferTimeoutMs)
 {
     QDir().mkpath(m_cacheDirectory);
     // Whatever is here was left by a process that ended mid-download.
@@ -258,7 +359,7 @@ QString VideoCache::defaultCacheDirectory()
 
 bool VideoCache::isValidWallpaperID(const QString &wallpaperID)
 {
-    if (wallpaperID.isEmpty() || wallpaperID == u"." || wallpaperID == u"..")
+    if (wallpaperID.isEmpty() || wallpaperID.startsWith(u'.'))
         return false;
     if (wallpaperID.contains(u'/') || wallpaperID.contains(QChar(0)))
         return false;
@@ -287,20 +388,30 @@ QCoro::Task<VideoDownloadResult> VideoCache::download(Wallpaper wallpaper)
     const QString wallpaperID = wallpaper.id();
     if (!wallpaper.video())
         co_return failure(cacheError(NoVideoURL, QStringLiteral("Wallpaper has no video URL")));
+    if (!isWebVideoURL(*wallpaper.video()))
+        co_return failure(cacheError(UnsupportedVideoURL, kVideoURLSchemeRefusal));
     if (!isValidWallpaperID(wallpaperID)) {
         co_return failure(cacheError(InvalidWallpaperID,
                                      QStringLiteral("Wallpaper ID is not a valid file name")));
     }
-    if (QFileInfo::exists(filePath(wallpaperID)))
+    const QString destination = filePath(wallpaperID);
+    if (QFileInfo::exists(destination)) {
+        markHandedOut(wallpaperID);
         co_return VideoDownloadResult{fileURL(wallpaperID), std::nullopt};
+    }
 
     QFuture<VideoDownloadResult> inFlight;
     {
-        // Lookup and registration in one hold, so concurrent callers share.
+        // Lookup and registration in one hold, so concurrent callers share. A
+        // download that finished since the check above has already put its
+        // file in place before leaving the map: look again.
         const QMutexLocker lock(&m_downloadLock);
         const auto existing = m_activeDownloads.constFind(wallpaperID);
         if (existing != m_activeDownloads.cend()) {
             inFlight = *existing;
+        } else if (QFileInfo::exists(destination)) {
+            m_handedOutAt.insert(wallpaperID, m_clock());
+            co_return VideoDownloadResult{fileURL(wallpaperID), std::nullopt};
         } else {
             inFlight = startDownload(wallpaperID, *wallpaper.video());
             m_activeDownloads.insert(wallpaperID, inFlight);
@@ -328,6 +439,66 @@ QFuture<VideoDownloadResult> VideoCache::startDownload(const QString &wallpaperI
         },
         Qt::QueuedConnection);
     return future;
+}
+
+void VideoCache::trimAfterDownload(const QString &wallpaperID, VideoDownloadResult result,
+                                   std::shared_ptr<QPromise<VideoDownloadResult>> promise)
+{
+    // The files in use are known only on this object's thread; the trim then
+    // goes back to the download thread. Should the cache go away meanwhile,
+    // the dropped promise fails the download as cancelled.
+    QMetaObject::invokeMethod(
+        this,
+        [this, wallpaperID, result = std::move(result), promise = std::move(promise)] {
+            const QList<QUrl> inUse = m_filesInUse ? m_filesInUse() : QList<QUrl>();
+            QMetaObject::invokeMethod(
+                m_worker,
+                [worker = m_worker, wallpaperID, result, promise,
+                 protectedFiles = protectedPaths(inUse)] {
+                    worker->finishAfterTrim(wallpaperID, result, protectedFiles, promise);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void VideoCache::markHandedOut(const QString &wallpaperID)
+{
+    const QMutexLocker lock(&m_downloadLock);
+    m_handedOutAt.insert(wallpaperID, m_clock());
+}
+
+QSet<QString> VideoCache::protectedPaths(const QList<QUrl> &inUse)
+{
+    QSet<QString> paths;
+    for (const QUrl &file : inUse) {
+        if (file.isLocalFile())
+            paths.insert(QDir::cleanPath(file.toLocalFile()));
+    }
+    const QMutexLocker lock(&m_downloadLock);
+    for (auto it = m_activeDownloads.keyBegin(); it != m_activeDownloads.keyEnd(); ++it)
+        paths.insert(filePath(*it));
+    const qint64 now = m_clock();
+    for (auto it = m_handedOutAt.begin(); it != m_handedOutAt.end();) {
+        if (now - it.value() >= kRecentlyHandedOutMs) {
+            it = m_handedOutAt.erase(it);
+        } else {
+            paths.insert(filePath(it.key()));
+            ++it;
+        }
+    }
+    return paths;
+}
+
+void VideoCache::setFilesInUseProvider(FilesInUseProvider provider)
+{
+    m_filesInUse = std::move(provider);
+}
+
+void VideoCache::setClock(Clock clock)
+{
+    const QMutexLocker lock(&m_downloadLock);
+    m_clock = std::move(clock);
 }
 
 void VideoCache::finishDownload(const QString &wallpaperID, const VideoDownloadResult &result)
@@ -385,15 +556,25 @@ std::optional<Error> VideoCache::clearCache()
     if (!QFileInfo(m_cacheDirectory).isDir()) {
         return systemError(ENOENT, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory));
     }
-    if (!QDir(m_cacheDirectory).removeRecursively())
-        return systemError(EACCES, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory));
-    if (!QDir().mkpath(m_cacheDirectory))
-        return systemError(EACCES, QStringLiteral("Cannot create \"%1\"").arg(m_cacheDirectory));
+    const QSet<QString> kept = protectedPaths(m_filesInUse ? m_filesInUse() : QList<QUrl>());
+    std::optional<Error> error;
+    QDirIterator entries(m_cacheDirectory,
+                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        if (kept.contains(path))
+            continue;
+        const QFileInfo info = entries.fileInfo();
+        const bool removed = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively()
+                                                               : QFile::remove(path);
+        if (!removed && !error)
+            error = systemError(EACCES, QStringLiteral("Cannot remove \"%1\"").arg(path));
+    }
     NotificationCenter::shared().postVideoCacheDidChange();
-    return std::nullopt;
+    return error;
 }
 
-std::optional<Error> VideoCache::trim(const QString &directory, const QString &protectedPath)
+std::optional<Error> VideoCache::trim(const QString &directory, const QSet<QString> &protectedPaths)
 {
     // Straight to the system: a trim may face thousands of files, and one
     // stat and one unlink relative to the open folder is all each needs.
@@ -403,11 +584,11 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QString &p
         return systemError(errno, QStringLiteral("Cannot list \"%1\"").arg(directory));
     const std::unique_ptr<DIR, int (*)(DIR *)> folderCloser(folder, closedir);
     const int folderDescriptor = dirfd(folder);
-    const QFileInfo protectedInfo(protectedPath);
-    const QByteArray keep = QDir::cleanPath(protectedInfo.absolutePath()) ==
-                                    QDir::cleanPath(QFileInfo(directory).absoluteFilePath())
-                                ? QFile::encodeName(protectedInfo.fileName())
-                                : QByteArray();
+    QSet<QByteArray> kept;
+    for (const QString &path : protectedPaths) {
+        if (std::optional<QByteArray> name = nameIn(directory, path))
+            kept.insert(*name);
+    }
 
     std::vector<CacheEntry> entries;
     qint64 total = 0;
@@ -427,10 +608,11 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QString &p
         entries.push_back(std::move(cached));
     }
 
-    // The protected file first, then newest first.
-    std::sort(entries.begin(), entries.end(), [&keep](const CacheEntry &a, const CacheEntry &b) {
-        const bool aKept = a.fileName == keep;
-        const bool bKept = b.fileName == keep;
+    // The protected files first, then newest first.
+    const auto isKept = [&kept](const CacheEntry &entry) { return kept.contains(entry.fileName); };
+    std::sort(entries.begin(), entries.end(), [&isKept](const CacheEntry &a, const CacheEntry &b) {
+        const bool aKept = isKept(a);
+        const bool bKept = isKept(b);
         if (aKept != bKept)
             return aKept;
         return a.modifiedAtNs > b.modifiedAtNs;
@@ -439,7 +621,7 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QString &p
     QList<QByteArray> doomed;
     for (size_t index = 0; index < entries.size(); ++index) {
         const CacheEntry &cached = entries[index];
-        if (cached.fileName == keep)
+        if (isKept(cached))
             continue;
         if (qsizetype(index) >= kMaxCachedFiles || total > kMaxCacheBytes) {
             doomed.append(cached.fileName);

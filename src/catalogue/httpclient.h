@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <QObject>
+#include <QString>
 #include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 namespace lumivale {
 
@@ -20,5 +24,26 @@ struct DeleteLater
     void operator()(QObject *object) const { object->deleteLater(); }
 };
 using NetworkReplyPtr = std::unique_ptr<QNetworkReply, DeleteLater>;
+
+// How long a request may go without receiving a byte before it is given up
+// (QNetworkRequest::setTransferTimeout), unless its owner was told otherwise.
+// A server that accepts the connection and then stays silent must not hold a
+// request for the rest of the run.
+constexpr int kDefaultTransferTimeoutMs = 30 * 1000;
+
+// The error of a reply that ended in a transport failure, in `domain`. A
+// transfer timeout (the reply was cancelled by its own timer) reads "The
+// server sent nothing for <n> seconds" instead of Qt's "Operation canceled".
+Error networkError(const QNetworkReply &reply, int transferTimeoutMs,
+                   const QString &domain = QStringLiteral("Network"));
+
+// Whether a wallpaper's video may be fetched, probed or played from `url`: an
+// absolute http or https URL with a host. Anything else (file:, data:, qrc:,
+// ftp:, a relative URL) could make the program read local or unexpected
+// sources on a catalogue's word, and is refused before anything is read.
+bool isWebVideoURL(const QUrl &url);
+// The text of that refusal, for every place that shows or returns it.
+inline const QString kVideoURLSchemeRefusal =
+    QStringLiteral("Wallpaper video must be an http or https URL");
 
 } // namespace lumivale

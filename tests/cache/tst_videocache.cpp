@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +14,8 @@
 
 using namespace lumivale;
 using lumivale::test::LoopbackHttpServer;
+
+Q_DECLARE_METATYPE(LoopbackHttpServer::Response)
 
 namespace {
 
@@ -165,35 +168,50 @@ private Q_SLOTS:
 
     void failedDownloadsLeaveNothing_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("dropMidBody");
+        QTest::addColumn<LoopbackHttpServer::Response>("response");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("description");
-        QTest::newRow("HTTP 404") << 404 << QByteArray("gone") << false << u"VideoCache"_qs << 404
+        const auto answer = [](int status, QByteArray body) {
+            LoopbackHttpServer::Response response;
+            response.status = status;
+            response.body = std::move(body);
+            return response;
+        };
+        LoopbackHttpServer::Response dropped = answer(200, QByteArray(300000, 'v'));
+        dropped.dropMidBody = true;
+        LoopbackHttpServer::Response endless = answer(200, "v");
+        endless.endlessBody = true;
+        LoopbackHttpServer::Response huge = answer(200, QByteArray(1000, 'v'));
+        huge.headers.emplaceBack("Content-Length", QByteArray::number(3 * kGiB));
+        const QString tooLarge = u"Video is larger than the cache can hold (2 GiB)"_qs;
+
+        QTest::newRow("HTTP 404") << answer(404, "gone") << u"VideoCache"_qs << 404
                                   << u"Video download failed with HTTP 404"_qs;
-        QTest::newRow("HTTP 500") << 500 << QByteArray() << false << u"VideoCache"_qs << 500
+        QTest::newRow("HTTP 500") << answer(500, {}) << u"VideoCache"_qs << 500
                                   << u"Video download failed with HTTP 500"_qs;
-        QTest::newRow("empty body") << 200 << QByteArray() << false << u"VideoCache"_qs << -2
-                                    << u"Downloaded video is empty"_qs;
-        QTest::newRow("dropped mid-body")
-            << 200 << QByteArray(300000, 'v') << true << u"Network"_qs << -1 << QString();
+        QTest::newRow("empty body")
+            << answer(200, {}) << u"VideoCache"_qs << -2 << u"Downloaded video is empty"_qs;
+        QTest::newRow("dropped mid-body") << dropped << u"Network"_qs << -1 << QString();
+        QTest::newRow("server never answers")
+            << LoopbackHttpServer::silence() << u"Network"_qs << int(QNetworkReply::TimeoutError)
+            << u"The server at 127.0.0.1 sent nothing for 1 second"_qs;
+        QTest::newRow("announces 3 GiB") << huge << u"VideoCache"_qs << -5 << tooLarge;
+        // With the limit lowered to 4 MiB, so the test does not write 2 GiB.
+        QTest::newRow("endless body") << endless << u"VideoCache"_qs << -5
+                                      << u"Video is larger than the cache can hold (4 MiB)"_qs;
     }
 
     void failedDownloadsLeaveNothing()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(bool, dropMidBody);
+        QFETCH(LoopbackHttpServer::Response, response);
         QFETCH(QString, domain);
         QFETCH(int, code);
         QFETCH(QString, description);
-        LoopbackHttpServer::Response response;
-        response.status = status;
-        response.body = body;
-        response.dropMidBody = dropMidBody;
         m_server->enqueue(response);
+        m_cache->setTransferTimeout(1000);
+        if (response.endlessBody)
+            m_cache->setMaxDownloadBytes(4 * 1024 * 1024);
         QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
 
         const VideoDownloadResult result = await(m_cache->download(wallpaper(u"broken"_qs)));
@@ -227,33 +245,51 @@ private Q_SLOTS:
         QVERIFY(m_server->requests().isEmpty());
     }
 
-    void unsafeIDsNeverLeaveTheFolder_data()
+    void refusedBeforeAnythingIsRead_data()
     {
         QTest::addColumn<QString>("id");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("dot") << u"."_qs;
-        QTest::newRow("dot dot") << u".."_qs;
-        QTest::newRow("slash") << u"a/b"_qs;
-        QTest::newRow("parent") << u"../escape"_qs;
-        QTest::newRow("absolute") << u"/tmp/escape"_qs;
-        QTest::newRow("NUL") << QString(u"a\0b"_qs);
-        QTest::newRow("too long") << QString(252, u'x');
-        QTest::newRow("too long in UTF-8") << QString(126, QChar(0x00E9));
+        QTest::addColumn<QString>("video"); // empty: the loopback server
+        QTest::addColumn<Error>("error");
+        const Error badID(u"VideoCache"_qs, -3, u"Wallpaper ID is not a valid file name"_qs);
+        const Error badURL(u"VideoCache"_qs, -4,
+                           u"Wallpaper video must be an http or https URL"_qs);
+        QTest::newRow("empty") << QString() << QString() << badID;
+        QTest::newRow("dot") << u"."_qs << QString() << badID;
+        QTest::newRow("dot dot") << u".."_qs << QString() << badID;
+        QTest::newRow("hidden") << u".x"_qs << QString() << badID;
+        QTest::newRow("slash") << u"a/b"_qs << QString() << badID;
+        QTest::newRow("parent") << u"../escape"_qs << QString() << badID;
+        QTest::newRow("absolute") << u"/tmp/escape"_qs << QString() << badID;
+        QTest::newRow("NUL") << QString(u"a\0b"_qs) << QString() << badID;
+        QTest::newRow("too long") << QString(252, u'x') << QString() << badID;
+        QTest::newRow("too long in UTF-8") << QString(126, QChar(0x00E9)) << QString() << badID;
+        const QString local = QUrl::fromLocalFile(test::mediaPath(u"red"_qs)).toString();
+        QTest::newRow("file") << u"v"_qs << local << badURL;
+        QTest::newRow("data") << u"v"_qs << u"data:video/mp4;base64,AAAA"_qs << badURL;
+        QTest::newRow("qrc") << u"v"_qs << u"qrc:/videos/red.mp4"_qs << badURL;
+        QTest::newRow("ftp") << u"v"_qs << u"ftp://127.0.0.1/red.mp4"_qs << badURL;
+        QTest::newRow("relative") << u"v"_qs << u"videos/red.mp4"_qs << badURL;
     }
 
-    void unsafeIDsNeverLeaveTheFolder()
+    void refusedBeforeAnythingIsRead()
     {
         QFETCH(QString, id);
+        QFETCH(QString, video);
+        QFETCH(Error, error);
         serveVideo();
+        Wallpaper record = wallpaper(id);
+        if (!video.isEmpty())
+            record.setVideo(QUrl(video));
         const QStringList before = QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden);
-        const VideoDownloadResult result = await(m_cache->download(wallpaper(id)));
-        QCOMPARE(*result.error,
-                 Error(u"VideoCache"_qs, -3, u"Wallpaper ID is not a valid file name"_qs));
+        const VideoDownloadResult result = await(m_cache->download(record));
+        QCOMPARE(*result.error, error);
         QVERIFY(m_server->requests().isEmpty());
-        QVERIFY(m_cache->fileURL(id).isEmpty());
-        QVERIFY(!m_cache->isCached(id));
         QCOMPARE(QDir(m_root->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(fileNames(cacheDir()).isEmpty());
+        if (error.code() == -3) {
+            QVERIFY(m_cache->fileURL(id).isEmpty());
+            QVERIFY(!m_cache->isCached(id));
+        }
     }
 
     void longestValidIDIsAccepted()
@@ -264,7 +300,7 @@ private Q_SLOTS:
         QVERIFY(await(m_cache->download(wallpaper(id))).isSuccess());
         QVERIFY(m_cache->isCached(id));
         // Odd but harmless names stay inside the folder.
-        for (const QString &odd : {u"..."_qs, u" a "_qs, u"a\\b"_qs, u"?#%"_qs}) {
+        for (const QString &odd : {u"a.."_qs, u" a "_qs, u"a\\b"_qs, u"?#%"_qs}) {
             QVERIFY(VideoCache::isValidWallpaperID(odd));
             QCOMPARE(QFileInfo(m_cache->fileURL(odd).toLocalFile()).absolutePath(), cacheDir());
         }
@@ -291,7 +327,7 @@ private Q_SLOTS:
         writeCacheFile(u"newest.mp4"_qs, kGiB, 100);
         // The protected file is the newest of all, yet walked first.
         writeCacheFile(u"new.mp4"_qs, kGiB / 2, 0);
-        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/new.mp4"_qs));
+        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/new.mp4"_qs}));
         QCOMPARE(fileNames(cacheDir()), (QStringList{u"new.mp4"_qs, u"oldest.mp4"_qs}));
         QCOMPARE(m_cache->totalBytes(), kGiB + kGiB / 2);
     }
@@ -300,14 +336,13 @@ private Q_SLOTS:
     {
         writeCacheFile(u"huge.mp4"_qs, 3 * kGiB, 500);
         writeCacheFile(u"small.mp4"_qs, 10, 0);
-        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/huge.mp4"_qs));
+        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/huge.mp4"_qs}));
         QCOMPARE(fileNames(cacheDir()), QStringList{u"huge.mp4"_qs});
     }
 
     void trimFailsWhenTheFolderCannotBeListed()
     {
-        const std::optional<Error> error =
-            VideoCache::trim(m_root->path() + u"/missing"_qs, QString());
+        const std::optional<Error> error = VideoCache::trim(m_root->path() + u"/missing"_qs, {});
         QVERIFY(error);
         QCOMPARE(error->domain(), u"FileSystem"_qs);
     }
@@ -325,7 +360,7 @@ private Q_SLOTS:
         // Not trim candidates either: with 52 videos, the other files survive.
         for (int i = 0; i < 52; ++i)
             writeCacheFile(QStringLiteral("v%1.mp4").arg(i), 1, 100 + i);
-        QVERIFY(!VideoCache::trim(cacheDir(), cacheDir() + u"/a.mp4"_qs));
+        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/a.mp4"_qs}));
         const QStringList names = fileNames(cacheDir());
         QVERIFY(names.contains(u"b.MP4"_qs) && names.contains(u"c.mov"_qs) &&
                 names.contains(u"d.mp4.part"_qs) && names.contains(u".hidden.mp4"_qs));
@@ -339,15 +374,44 @@ private Q_SLOTS:
         QCOMPARE(m_cache->totalBytes(), 0);
     }
 
-    void clearCacheEmptiesTheFolderAndPosts()
+    void clearCacheKeepsOnlyThePlayingFileAndPosts()
     {
         writeCacheFile(u"a.mp4"_qs, 10, 0);
+        writeCacheFile(u"playing.mp4"_qs, 10, 0);
         writeCacheFile(u"b.mov"_qs, 10, 0);
+        writeCacheFile(u".hidden"_qs, 10, 0);
+        QVERIFY(QDir(cacheDir()).mkdir(u"folder"_qs));
+        m_cache->setFilesInUseProvider(
+            [this] { return QList<QUrl>{QUrl::fromLocalFile(cacheDir() + u"/playing.mp4"_qs)}; });
         QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
         QVERIFY(!m_cache->clearCache());
-        QVERIFY(QFileInfo(cacheDir()).isDir());
-        QVERIFY(fileNames(cacheDir()).isEmpty());
+        QCOMPARE(fileNames(cacheDir()), QStringList{u"playing.mp4"_qs});
+        QVERIFY(QDir(cacheDir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
         QCOMPARE(changes.count(), 1);
+    }
+
+    void filesJustHandedOutSurviveOtherTrimsForAMinute()
+    {
+        // Over budget: each finishing download's trim deletes the newest
+        // files it may, so the other download's file would go first.
+        writeCacheFile(u"old1.mp4"_qs, kGiB, 300);
+        writeCacheFile(u"old2.mp4"_qs, kGiB, 200);
+        writeCacheFile(u"old3.mp4"_qs, kGiB, 100);
+        qint64 now = 1000000;
+        m_cache->setClock([&now] { return now; });
+        m_server->setDefaultResponse(slowResponse(1000, 300));
+        auto first = m_cache->download(wallpaper(u"first"_qs));
+        auto second = m_cache->download(wallpaper(u"second"_qs));
+        const VideoDownloadResult firstResult = await(std::move(first));
+        const VideoDownloadResult secondResult = await(std::move(second));
+        QVERIFY2(firstResult.isSuccess() && secondResult.isSuccess(), describe(firstResult));
+        QVERIFY(QFileInfo::exists(firstResult.fileURL.toLocalFile()));
+        QVERIFY(QFileInfo::exists(secondResult.fileURL.toLocalFile()));
+
+        // A minute later they are ordinary cached files.
+        now += VideoCache::kRecentlyHandedOutMs;
+        QVERIFY(!m_cache->clearCache());
+        QVERIFY(fileNames(cacheDir()).isEmpty());
     }
 
     void clearCacheFailsWhenTheFolderWasRemovedFromOutside()
@@ -399,6 +463,8 @@ private Q_SLOTS:
 
     void stateFollowsTheCacheWithoutBeingAsked()
     {
+        qint64 now = 0;
+        m_cache->setClock([&now] { return now; });
         writeCacheFile(u"first.mp4"_qs, 10, 0);
         VideoCacheState state(*m_cache);
         QCOMPARE(state.cachedIDs(), QSet<QString>{u"first"_qs});
@@ -426,6 +492,7 @@ private Q_SLOTS:
         QCOMPARE(idsChanged.count(), 1);
         QCOMPARE(bytesChanged.count(), 2);
 
+        now += VideoCache::kRecentlyHandedOutMs; // no longer kept for its caller
         QVERIFY(!m_cache->clearCache());
         QTRY_VERIFY(state.cachedIDs().isEmpty());
         QCOMPARE(state.totalBytes(), 0);

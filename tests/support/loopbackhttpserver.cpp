@@ -146,6 +146,13 @@ LoopbackHttpServer::Response LoopbackHttpServer::json(const QByteArray &body, in
     return response;
 }
 
+LoopbackHttpServer::Response LoopbackHttpServer::silence()
+{
+    Response response;
+    response.neverAnswers = true;
+    return response;
+}
+
 LoopbackHttpServer::Response LoopbackHttpServer::file(const QString &path, const Request &request)
 {
     Response response;
@@ -198,6 +205,8 @@ void LoopbackHttpServer::readFrom(QTcpSocket *socket)
         m_requests.append(*request);
         Q_EMIT requestReceived(*request);
         const Response response = responseFor(*request);
+        if (response.neverAnswers)
+            continue;
         if (response.delayMs > 0) {
             QTimer::singleShot(response.delayMs, socket,
                                [this, socket, response] { send(socket, response); });
@@ -228,12 +237,22 @@ void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
         std::any_of(response.headers.begin(), response.headers.end(), [](const auto &header) {
             return header.first.compare("content-length", Qt::CaseInsensitive) == 0;
         });
-    if (hasBody && !lengthGiven)
+    if (hasBody && !lengthGiven && !response.endlessBody)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "\r\n";
     socket->write(head);
     if (!hasBody)
         return;
+    if (response.endlessBody) {
+        // Topped up as the client reads, never more than a chunk queued.
+        const auto topUp = [socket, chunk = QByteArray(64 * 1024, 'e')] {
+            if (socket->bytesToWrite() < chunk.size())
+                socket->write(chunk);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
+        return;
+    }
     if (response.dropMidBody) {
         socket->write(response.body.left(response.body.size() / 2));
         socket->flush();

@@ -57,6 +57,11 @@ public:
         int delayMs = 0;
         // Announce the full body but close the connection after half of it.
         bool dropMidBody = false;
+        // Keep the connection open and send nothing at all.
+        bool neverAnswers = false;
+        // After the headers, send bytes until the client goes away (no
+        // "Content-Length" unless given).
+        bool endlessBody = false;
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
@@ -75,6 +80,7 @@ public:
     bool waitForRequests(qsizetype count, int timeoutMs = 5000);
 
     static Response json(const QByteArray &body, int status = 200);
+    static Response silence();
     // The bytes of the file at `path` as "video/mp4", honouring a single
     // "Range: bytes=first-[last]" of the request with 206 (416 when the range
     // lies outside the file), so media readers can seek; 404 when the file
