@@ -43,7 +43,9 @@ void LikedWallpaperStore::toggle(const Wallpaper &wallpaper)
     else
         ids.insert(wallpaper.id());
     setIDs(std::move(ids));
-    report(wallpaper.id(), !wasLiked);
+    const quint64 toggle = ++m_toggleCount;
+    m_latestToggles.insert(wallpaper.id(), toggle);
+    report(wallpaper.id(), !wasLiked, toggle);
 }
 
 void LikedWallpaperStore::mergeServerLikes(const QList<Wallpaper> &wallpapers)
@@ -73,10 +75,10 @@ std::optional<QUrl> LikedWallpaperStore::likesEndpoint(const QString &manifestUR
     return endpoint;
 }
 
-QNetworkRequest LikedWallpaperStore::makeReportRequest(const QUrl &endpoint)
+QNetworkRequest LikedWallpaperStore::makeReportRequest(const QUrl &endpoint, int timeoutMs)
 {
     QNetworkRequest request(endpoint);
-    request.setTransferTimeout(kReportTimeoutMs);
+    request.setTransferTimeout(timeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     return request;
 }
@@ -90,13 +92,15 @@ void LikedWallpaperStore::setIDs(QSet<QString> ids)
     Q_EMIT idsChanged();
 }
 
-QCoro::Task<> LikedWallpaperStore::report(QString wallpaperID, bool liked)
+QCoro::Task<> LikedWallpaperStore::report(QString wallpaperID, bool liked, quint64 toggle)
 {
-    if (!m_endpoint)
+    if (!m_endpoint) {
+        m_latestToggles.remove(wallpaperID);
         co_return;
+    }
     const LikeRequest body{wallpaperID, deviceID(m_defaults), liked};
-    const NetworkReplyPtr reply(
-        sharedNetworkAccessManager().post(makeReportRequest(*m_endpoint), body.toJson()));
+    const NetworkReplyPtr reply(sharedNetworkAccessManager().post(
+        makeReportRequest(*m_endpoint, m_reportTimeoutMs), body.toJson()));
     QPointer<LikedWallpaperStore> self(this);
     co_await reply.get();
     if (!self)
@@ -105,8 +109,12 @@ QCoro::Task<> LikedWallpaperStore::report(QString wallpaperID, bool liked)
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool accepted = reply->error() == QNetworkReply::NoError && status.isValid() &&
                           status.toInt() >= 200 && status.toInt() <= 299;
-    if (!accepted) {
-        // Undo what was sent, whatever the set holds by now.
+    const bool isLatest = m_latestToggles.value(wallpaperID) == toggle;
+    if (isLatest)
+        m_latestToggles.remove(wallpaperID);
+    // A newer toggle of the same wallpaper is the user's last word: a late
+    // failure of an older one must not turn it round.
+    if (!accepted && isLatest) {
         QSet<QString> ids = m_ids;
         if (liked)
             ids.remove(wallpaperID);

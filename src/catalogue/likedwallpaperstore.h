@@ -26,8 +26,10 @@ struct LikeRequest
 // ("likedWallpaperIDs", a sorted string array, rewritten on every change) and
 // every like or unlike is reported to the service's "/likes" endpoint, next
 // to the manifest. A change shows at once; when the service does not accept
-// the report (transport error, status outside 200-299) the change is undone,
-// silently. Without a configured manifest address likes stay local.
+// the report (transport error, no answer within the report timeout, status
+// outside 200-299) the change is undone, silently, unless the user has
+// toggled the same wallpaper again since: the last choice always stands.
+// Without a configured manifest address likes stay local.
 //
 // Main thread only; the reports run there too, suspended only while they wait
 // for the network. The defaults must outlive the store. A report still in
@@ -60,22 +62,31 @@ public:
     // The manifest URL's scheme, host and port with the path "/likes", or
     // none when the text is not a URL with a scheme and a host.
     static std::optional<QUrl> likesEndpoint(const QString &manifestURLText);
-    // The POST that reports one like change.
-    static QNetworkRequest makeReportRequest(const QUrl &endpoint);
+    // The POST that reports one like change, given up after `timeoutMs`
+    // without a byte.
+    static QNetworkRequest makeReportRequest(const QUrl &endpoint,
+                                             int timeoutMs = kReportTimeoutMs);
+    // kReportTimeoutMs unless set; applies to reports started later.
+    void setReportTimeout(int milliseconds) { m_reportTimeoutMs = milliseconds; }
 
 Q_SIGNALS:
     void idsChanged();
     // After a report has been answered (or has failed); `accepted` false means
-    // the change was undone.
+    // the change was undone, or left to a newer toggle of the same wallpaper.
     void reportFinished(const QString &wallpaperID, bool liked, bool accepted);
 
 private:
     void setIDs(QSet<QString> ids);
-    QCoro::Task<> report(QString wallpaperID, bool liked);
+    QCoro::Task<> report(QString wallpaperID, bool liked, quint64 toggle);
 
     UserDefaults &m_defaults;
     QSet<QString> m_ids;
     const std::optional<QUrl> m_endpoint;
+    int m_reportTimeoutMs = kReportTimeoutMs;
+    // The number of the latest toggle of each wallpaper with a report in
+    // flight; a failed report undoes its change only while it is the latest.
+    QHash<QString, quint64> m_latestToggles;
+    quint64 m_toggleCount = 0;
 };
 
 } // namespace lumivale

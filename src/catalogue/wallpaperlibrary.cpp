@@ -42,6 +42,7 @@ WallpaperLibrary::WallpaperLibrary(UserDefaults &defaults, QObject *parent)
     : QObject(parent)
     , m_defaults(defaults)
     , m_manifestURL(manifestURLFrom(infoDictionaryValue(InfoKey::ManifestURL)))
+    , m_transferTimeoutMs(kDefaultTransferTimeoutMs)
 {}
 
 QCoro::Task<> WallpaperLibrary::load()
@@ -52,13 +53,16 @@ QCoro::Task<> WallpaperLibrary::load()
     Q_EMIT isLoadingChanged();
     Q_EMIT loadErrorChanged();
 
+    const quint64 thisLoad = ++m_latestLoad;
     if (!m_manifestURL) {
         setWallpapers(sampleWallpapers());
-        setIsLoading(false);
+        setIsLoading(m_runningLoads > 0);
         co_return;
     }
 
-    const QNetworkRequest request(requestURL(*m_manifestURL, deviceID(m_defaults)));
+    ++m_runningLoads;
+    QNetworkRequest request(requestURL(*m_manifestURL, deviceID(m_defaults)));
+    request.setTransferTimeout(m_transferTimeoutMs);
     const NetworkReplyPtr reply(sharedNetworkAccessManager().get(request));
     // Drained as it arrives, so an oversized answer is cut off at the limit
     // instead of piling up in memory.
@@ -85,6 +89,13 @@ QCoro::Task<> WallpaperLibrary::load()
     co_await rawReply;
     if (!self)
         co_return;
+    --m_runningLoads;
+    // A newer load has started since: its answer is the one that counts.
+    if (thisLoad != m_latestLoad) {
+        if (m_runningLoads == 0)
+            setIsLoading(false);
+        co_return;
+    }
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     std::optional<QList<Wallpaper>> decoded;
@@ -94,7 +105,7 @@ QCoro::Task<> WallpaperLibrary::load()
     } else if (tooLarge) {
         error = tooLargeError();
     } else if (rawReply->error() != QNetworkReply::NoError) {
-        error = Error(kNetworkErrorDomain, rawReply->error(), rawReply->errorString());
+        error = networkError(*rawReply, m_transferTimeoutMs, kNetworkErrorDomain);
     } else if (body.size() + rawReply->bytesAvailable() > kMaxManifestBytes) {
         error = tooLargeError();
     } else {
@@ -108,7 +119,7 @@ QCoro::Task<> WallpaperLibrary::load()
         setWallpapers({});
         setLoadError(error.description());
     }
-    setIsLoading(false);
+    setIsLoading(m_runningLoads > 0);
 }
 
 std::optional<QUrl> WallpaperLibrary::manifestURLFrom(const QString &text)

@@ -15,11 +15,13 @@ class UserDefaults;
 // published with a loading flag and the text of the last failure. Without a
 // configured address it publishes the built-in demo catalogue instead.
 //
-// A failed load (network error, HTTP status outside 200-299, a manifest that
-// does not decode or is larger than kMaxManifestBytes) empties the list and
-// puts a readable description in `loadError`; load() itself never fails.
-// Loads may overlap: each clears `isLoading` when it ends, and the last to end
-// decides the list.
+// A failed load (network error, no byte from the server for the transfer
+// timeout, HTTP status outside 200-299, a manifest that does not decode or is
+// larger than kMaxManifestBytes) empties the list and puts a readable
+// description in `loadError`; load() itself never fails. Loads may overlap:
+// the newest load() decides the list and the error, whatever order the
+// answers come in, and `isLoading` stays true until the last running load
+// has ended.
 //
 // Main thread only; load() runs there between its waits. The defaults (read
 // for the device ID) must outlive the library. A load still waiting when the
@@ -49,6 +51,9 @@ public:
     // Fetches and publishes the catalogue; see the class comment.
     QCoro::Task<> load();
 
+    // kDefaultTransferTimeoutMs unless set; applies to loads started later.
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
+
     // A configured address: a non-empty text that parses as a URL.
     static std::optional<QUrl> manifestURLFrom(const QString &text);
     // `manifestURL` with every "deviceId" item replaced by one, last, that
@@ -74,6 +79,10 @@ private:
     bool m_isLoading = false;
     std::optional<QString> m_loadError;
     const std::optional<QUrl> m_manifestURL;
+    int m_transferTimeoutMs;
+    // Numbers each load(), so only the newest publishes its answer.
+    quint64 m_latestLoad = 0;
+    int m_runningLoads = 0;
 };
 
 } // namespace lumivale

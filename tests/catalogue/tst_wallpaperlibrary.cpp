@@ -167,38 +167,43 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("drop");
+        QTest::addColumn<QString>("fault"); // "drop" mid-body, or stay "silent"
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("503") << 503 << QByteArray("[]") << false
+        QTest::newRow("503") << 503 << QByteArray("[]") << QString()
                              << QStringLiteral("Manifest request failed with HTTP 503");
         QTest::newRow("404 with a manifest body")
-            << 404 << manifestNamed(QStringLiteral("x")) << false
+            << 404 << manifestNamed(QStringLiteral("x")) << QString()
             << QStringLiteral("Manifest request failed with HTTP 404");
         QTest::newRow("one bad element")
             << 200 << (J("[{'id':'a','name':'A','video':'https://x'},{'id':'b','name':'B'}]"))
-            << false << QStringLiteral("Manifest element 1: \"video\" is required but missing");
-        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << false
+            << QString() << QStringLiteral("Manifest element 1: \"video\" is required but missing");
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << QString()
                                   << QStringLiteral("Manifest is not valid JSON");
-        QTest::newRow("object, not array")
-            << 200 << QByteArray("{}") << false << QStringLiteral("Manifest is not a JSON array");
+        QTest::newRow("object, not array") << 200 << QByteArray("{}") << QString()
+                                           << QStringLiteral("Manifest is not a JSON array");
         QTest::newRow("connection dropped mid-body")
-            << 200 << manifestNamed(QStringLiteral("x")).repeated(4) << true << QString();
+            << 200 << manifestNamed(QStringLiteral("x")).repeated(4) << u"drop"_qs << QString();
+        QTest::newRow("server never answers")
+            << 200 << QByteArray() << u"silent"_qs
+            << QStringLiteral("The server at 127.0.0.1 sent nothing for 1 second");
     }
 
     void failuresEmptyTheListAndSayWhy()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        QFETCH(bool, drop);
+        QFETCH(QString, fault);
         QFETCH(QString, expected);
         useManifestURL(m_server->url(QStringLiteral("/m")));
         m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("kept"))));
         LoopbackHttpServer::Response response = LoopbackHttpServer::json(body, status);
-        response.dropMidBody = drop;
+        response.dropMidBody = fault == u"drop";
+        response.neverAnswers = fault == u"silent";
         m_server->enqueue(response);
 
         WallpaperLibrary library(*m_defaults);
+        library.setTransferTimeout(1000);
         loadAndWait(library);
         QCOMPARE(library.wallpapers().size(), 1);
         loadAndWait(library);
@@ -237,23 +242,24 @@ private Q_SLOTS:
 
     // --- overlapping loads ----------------------------------------------------
 
-    void lastToFinishDecidesFirstToFinishClearsLoading()
+    void theNewestLoadDecidesWhateverAnswersLast()
     {
         useManifestURL(m_server->url(QStringLiteral("/m")));
         LoopbackHttpServer::Response slow =
-            LoopbackHttpServer::json(manifestNamed(QStringLiteral("slow")));
+            LoopbackHttpServer::json(manifestNamed(QStringLiteral("older")));
         slow.delayMs = 400;
         m_server->enqueue(slow);
-        m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("fast"))));
+        m_server->enqueue(LoopbackHttpServer::json(manifestNamed(QStringLiteral("newer"))));
 
         WallpaperLibrary library(*m_defaults);
-        QCoro::Task<> first = library.load();
+        QCoro::Task<> older = library.load();
         QVERIFY(m_server->waitForRequests(1));
-        QCoro::Task<> second = library.load();
+        QCoro::Task<> newer = library.load();
 
-        QTRY_COMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("fast")}));
-        QVERIFY(!library.isLoading()); // cleared while the slow load still runs
-        QTRY_COMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("slow")}));
+        QTRY_COMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("newer")}));
+        QVERIFY(library.isLoading()); // until the older load has ended too
+        QCoro::waitFor(std::move(older));
+        QCOMPARE(idsOf(library.wallpapers()), QStringList({QStringLiteral("newer")}));
         QVERIFY(!library.isLoading() && !library.loadError());
     }
 
