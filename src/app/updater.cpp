@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QXmlStreamReader>
@@ -25,6 +27,9 @@ namespace {
 constexpr qsizetype kPublicKeyBytes = 32;
 constexpr qsizetype kSignatureBytes = 64;
 constexpr qint64 kReadBufferBytes = 256 * 1024;
+// The longest file name the usual Linux file systems accept, in bytes.
+constexpr qsizetype kMaxFileNameBytes = 255;
+const QString kPartialSuffix = QStringLiteral(".XXXXXX.part");
 
 const QString kErrorTitle = QStringLiteral("Update Error!");
 
@@ -95,36 +100,63 @@ int comparePart(QStringView a, QStringView b)
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-// The name the download is saved under: the last part of its address.
-QString downloadFileName(const AppcastItem &item)
+// Where the extension starts: "Lumivale-1.2.tar.gz" keeps ".tar.gz" together;
+// version dots stay in the stem. The size of the name when there is none.
+qsizetype extensionStart(const QString &name)
 {
-    QString name = item.url.fileName();
-    if (name.isEmpty() || name == u"." || name == u"..")
-        name = QStringLiteral("Lumivale-%1").arg(item.displayVersion());
-    name.replace(u'/', u'_');
+    qsizetype dot = name.lastIndexOf(u'.');
+    const qsizetype tar = name.lastIndexOf(QStringLiteral(".tar."));
+    if (tar > 0 && tar < dot)
+        dot = tar;
+    return dot <= 0 ? name.size() : dot;
+}
+
+// The longest start of `text` that fits in `maxBytes` of UTF-8, cut between
+// characters.
+QString truncatedUtf8(const QString &text, qsizetype maxBytes)
+{
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() <= maxBytes)
+        return text;
+    qsizetype cut = std::max<qsizetype>(maxBytes, 0);
+    while (cut > 0 && (uchar(utf8[cut]) & 0xC0) == 0x80)
+        --cut;
+    return QString::fromUtf8(utf8.first(cut));
+}
+
+// `stem` + `suffix` + `extension` in at most `maxBytes`, the stem giving way.
+QString fitted(const QString &stem, const QString &suffix, const QString &extension,
+               qsizetype maxBytes)
+{
+    const qsizetype room = maxBytes - suffix.toUtf8().size() - extension.toUtf8().size();
+    if (room <= 0)
+        return truncatedUtf8(stem + suffix + extension, maxBytes);
+    return truncatedUtf8(stem, room) + suffix + extension;
+}
+
+// The name the download is saved under: the last part of its address.
+QString downloadFileName(const AppcastItem &item, qsizetype maxBytes)
+{
+    QString name = UpdaterController::cleanFileName(item.url.fileName(), maxBytes);
+    if (name.isEmpty())
+        name = UpdaterController::cleanFileName(
+            QStringLiteral("Lumivale-%1").arg(item.displayVersion()), maxBytes);
     return name;
 }
 
 // `name` in `folder`, with " (1)", " (2)"... before the extension when that
-// name is taken.
+// name is taken; never longer than a file name may be.
 QString unusedPath(const QString &folder, const QString &name)
 {
     const QDir dir(folder);
     if (!QFileInfo::exists(dir.filePath(name)))
         return dir.filePath(name);
-    // "Lumivale-1.2.tar.gz" keeps ".tar.gz" together; version dots stay in
-    // the stem.
-    qsizetype dot = name.lastIndexOf(u'.');
-    const qsizetype tar = name.lastIndexOf(QStringLiteral(".tar."));
-    if (tar > 0 && tar < dot)
-        dot = tar;
-    if (dot <= 0)
-        dot = name.size();
+    const qsizetype dot = extensionStart(name);
     const QString stem = name.first(dot);
     const QString extension = name.sliced(dot);
     for (int n = 1;; ++n) {
-        const QString candidate =
-            dir.filePath(QStringLiteral("%1 (%2)%3").arg(stem).arg(n).arg(extension));
+        const QString candidate = dir.filePath(
+            fitted(stem, QStringLiteral(" (%1)").arg(n), extension, kMaxFileNameBytes));
         if (!QFileInfo::exists(candidate))
             return candidate;
     }
@@ -213,9 +245,8 @@ std::optional<AppcastItem> readItem(QXmlStreamReader &reader, const QUrl &feedUR
         raw && raw->size() == kSignatureBytes)
         item.edSignature = *raw;
 
-    const bool hasUsableURL = item.url.isValid() && !item.url.host().isEmpty() &&
-                              (item.url.scheme() == u"https" || item.url.scheme() == u"http");
-    if (item.version.isEmpty() || !hasUsableURL || item.edSignature.isEmpty())
+    if (item.version.isEmpty() || !UpdaterController::isAllowedURL(item.url) ||
+        item.edSignature.isEmpty())
         return std::nullopt;
     return item;
 }
@@ -236,9 +267,23 @@ UpdaterController::UpdaterController(QUrl feedURL, QString publicEDKey, QString 
     , m_currentVersion(std::move(currentVersion))
     , m_prompts(prompts)
     , m_network(network)
+    , m_transferTimeoutMs(kDefaultTransferTimeoutMs)
 {}
 
-UpdaterController::~UpdaterController() = default;
+UpdaterController::~UpdaterController()
+{
+    // A check waiting on the network resumes here, sees that it is being
+    // destroyed, and ends quietly; its partial download goes with it.
+    m_isBeingDestroyed = true;
+    const QList<QPointer<QNetworkReply>> replies = m_replies;
+    for (const QPointer<QNetworkReply> &reply : replies) {
+        if (reply)
+            reply->abort();
+    }
+    // Verifying when the process quits: the file is not ours to leave behind.
+    if (!m_partialPath.isEmpty())
+        QFile::remove(m_partialPath);
+}
 
 void UpdaterController::startUpdater()
 {
@@ -248,6 +293,35 @@ void UpdaterController::startUpdater()
 QNetworkAccessManager &UpdaterController::network() const
 {
     return m_network ? *m_network : sharedNetworkAccessManager();
+}
+
+QNetworkReply *UpdaterController::get(const QUrl &url, bool *redirectRefused)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Lumivale/%1").arg(m_currentVersion));
+    request.setTransferTimeout(m_transferTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    QNetworkReply *reply = network().get(request);
+    connect(reply, &QNetworkReply::redirected, reply, [reply, redirectRefused](const QUrl &target) {
+        if (isAllowedURL(target)) {
+            Q_EMIT reply->redirectAllowed();
+        } else {
+            *redirectRefused = true;
+            reply->abort();
+        }
+    });
+    m_replies.removeIf([](const QPointer<QNetworkReply> &done) { return done.isNull(); });
+    m_replies.append(reply);
+    return reply;
+}
+
+Error UpdaterController::insecureURLError(const QUrl &url)
+{
+    return updaterError(InsecureURL,
+                        QStringLiteral("Updates are fetched only over https, not from \"%1\".")
+                            .arg(url.toDisplayString()));
 }
 
 void UpdaterController::presentError(const Error &error)
@@ -264,7 +338,7 @@ QCoro::Task<> UpdaterController::checkForUpdates()
     QPointer<UpdaterController> self(this);
 
     const std::variant<AppcastItem, UpToDate, Error> found = co_await findUpdate();
-    if (!self)
+    if (!self || m_isBeingDestroyed)
         co_return;
     if (const Error *error = std::get_if<Error>(&found)) {
         presentError(*error);
@@ -285,7 +359,7 @@ QCoro::Task<> UpdaterController::checkForUpdates()
             QStringLiteral("Download"), QStringLiteral("Later"));
         if (download) {
             const std::variant<QString, Error> result = co_await downloadAndVerify(item);
-            if (!self)
+            if (!self || m_isBeingDestroyed)
                 co_return;
             if (const Error *downloadError = std::get_if<Error>(&result))
                 presentError(*downloadError);
@@ -306,11 +380,11 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
             QStringLiteral("The update feed address \"%1\" is not an http or https address.")
                 .arg(feedURL.toString()));
     }
+    if (!isAllowedURL(feedURL))
+        co_return insecureURLError(feedURL);
 
-    QNetworkRequest request(feedURL);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("Lumivale/%1").arg(m_currentVersion));
-    const NetworkReplyPtr reply(network().get(request));
+    bool redirectRefused = false;
+    const NetworkReplyPtr reply(get(feedURL, &redirectRefused));
     QNetworkReply *rawReply = reply.get();
     QByteArray body;
     bool tooLarge = false;
@@ -324,8 +398,10 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
     });
     QPointer<UpdaterController> self(this);
     co_await rawReply;
-    if (!self)
+    if (!self || m_isBeingDestroyed)
         co_return updaterError(NetworkFailure, QStringLiteral("The update check was cancelled."));
+    if (redirectRefused)
+        co_return insecureURLError(rawReply->url());
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
@@ -340,8 +416,8 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
     }
     if (rawReply->error() != QNetworkReply::NoError) {
         co_return updaterError(
-            NetworkFailure,
-            QStringLiteral("The update feed could not be loaded: %1").arg(rawReply->errorString()));
+            NetworkFailure, QStringLiteral("The update feed could not be loaded: %1")
+                                .arg(networkError(*rawReply, m_transferTimeoutMs).description()));
     }
     body += rawReply->readAll();
 
@@ -370,22 +446,35 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
                            "key (SUPublicEDKey) is not a valid base64 Ed25519 public key."));
     }
 
+    if (!isAllowedURL(item.url))
+        co_return insecureURLError(item.url);
+    // The feed's word may lower the limit, never raise it.
+    if (item.length > kMaxDownloadBytes) {
+        co_return updaterError(TooLarge,
+                               QStringLiteral("The update download is larger than %1 MiB.")
+                                   .arg(kMaxDownloadBytes / (1024 * 1024)));
+    }
+    const qint64 limit = item.length > 0 ? item.length : kMaxDownloadBytes;
+
     const QString folder = downloadFolder();
-    const QString name = downloadFileName(item);
+    const QString name = downloadFileName(item, kMaxFileNameBytes);
     // Written under a passing name, removed on every way out unless it is
     // verified and renamed.
-    QTemporaryFile partial(QDir(folder).filePath(name + QStringLiteral(".XXXXXX.part")));
+    QTemporaryFile partial(QDir(folder).filePath(
+        truncatedUtf8(name, kMaxFileNameBytes - kPartialSuffix.size()) + kPartialSuffix));
     if (!partial.open()) {
         co_return updaterError(FileSystemFailure,
                                QStringLiteral("Cannot create the download file in \"%1\": %2")
                                    .arg(folder, partial.errorString()));
     }
+    m_partialPath = partial.fileName();
+    const auto forgetPartial = qScopeGuard([this, self = QPointer<UpdaterController>(this)] {
+        if (self)
+            m_partialPath.clear();
+    });
 
-    const qint64 limit = item.length > 0 ? item.length : kMaxDownloadBytes;
-    QNetworkRequest request(item.url);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("Lumivale/%1").arg(m_currentVersion));
-    const NetworkReplyPtr reply(network().get(request));
+    bool redirectRefused = false;
+    const NetworkReplyPtr reply(get(item.url, &redirectRefused));
     QNetworkReply *rawReply = reply.get();
     rawReply->setReadBufferSize(kReadBufferBytes);
     bool writeFailed = false;
@@ -405,10 +494,19 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
             rawReply->abort();
     };
     connect(rawReply, &QNetworkReply::readyRead, rawReply, drain);
+    connect(rawReply, &QNetworkReply::metaDataChanged, rawReply, [rawReply, &tooLarge, limit] {
+        const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > limit) {
+            tooLarge = true;
+            rawReply->abort();
+        }
+    });
     QPointer<UpdaterController> self(this);
     co_await rawReply;
-    if (!self)
+    if (!self || m_isBeingDestroyed)
         co_return updaterError(NetworkFailure, QStringLiteral("The download was cancelled."));
+    if (redirectRefused)
+        co_return insecureURLError(rawReply->url());
     drain();
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -435,8 +533,8 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
     }
     if (rawReply->error() != QNetworkReply::NoError) {
         co_return updaterError(
-            NetworkFailure,
-            QStringLiteral("The update could not be downloaded: %1").arg(rawReply->errorString()));
+            NetworkFailure, QStringLiteral("The update could not be downloaded: %1")
+                                .arg(networkError(*rawReply, m_transferTimeoutMs).description()));
     }
     const QVariant contentLength = rawReply->header(QNetworkRequest::ContentLengthHeader);
     if (contentLength.isValid() && rawReply->rawHeader("Content-Encoding").isEmpty() &&
@@ -458,6 +556,8 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
 
     const VerifyResult verified =
         co_await QtConcurrent::run(verifyFile, partial.fileName(), item.edSignature, *publicKey);
+    if (!self || m_isBeingDestroyed)
+        co_return updaterError(NetworkFailure, QStringLiteral("The download was cancelled."));
     if (verified.error)
         co_return *verified.error;
     if (!verified.valid) {
@@ -475,6 +575,37 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
     }
     partial.setAutoRemove(false);
     co_return destination;
+}
+
+bool UpdaterController::isAllowedURL(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == u"https")
+        return true;
+    if (url.scheme() != u"http")
+        return false;
+    if (url.host().compare(u"localhost", Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    return address.setAddress(url.host()) && address.isLoopback();
+}
+
+QString UpdaterController::cleanFileName(const QString &name, qsizetype maxBytes)
+{
+    QString clean = name.sliced(name.lastIndexOf(u'/') + 1);
+    // Controls, and the invisible marks that can make "gz.exe" read as
+    // "exe.gz".
+    clean.removeIf([](QChar c) {
+        const QChar::Category category = c.category();
+        return category == QChar::Other_Control || category == QChar::Other_Format;
+    });
+    qsizetype start = 0;
+    while (start < clean.size() && (clean[start] == u'.' || clean[start].isSpace()))
+        ++start;
+    clean = clean.sliced(start).trimmed();
+    const qsizetype dot = extensionStart(clean);
+    return fitted(clean.first(dot), QString(), clean.sliced(dot), maxBytes);
 }
 
 QString UpdaterController::downloadFolder() const

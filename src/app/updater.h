@@ -5,12 +5,14 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <qcoro/qcorotask.h>
 #include <variant>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace lumivale {
 
@@ -58,10 +60,16 @@ struct UpToDate
 // Whether updates are configured at all (a key and a feed exist) is the
 // caller's decision; this class takes the values as given.
 //
+// The feed and the download are fetched only over https (plain http only from
+// a loopback address, for tests), redirects included, and each request is
+// given up when the server sends nothing for the transfer timeout. A download
+// never grows past kMaxDownloadBytes, whatever the feed announces.
+//
 // Main thread only. The prompts are borrowed and must outlive the controller.
-// Deleting the controller while a check is waiting lets that check end
-// quietly. Errors have the domain "Updater" and either an HTTP status or one of
-// the codes below.
+// Deleting the controller (as quitting does) while a check is waiting aborts
+// its request, removes a partial download and lets the check end quietly.
+// Errors have the domain "Updater" and either an HTTP status or one of the
+// codes below.
 class UpdaterController : public QObject
 {
     Q_OBJECT
@@ -78,12 +86,12 @@ public:
         TooLarge = -7,
         ImproperlySigned = -8,
         InvalidPublicKey = -9,
+        InsecureURL = -10,
     };
 
     static inline const QString kSparkleNamespace =
         QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
-    // Larger feeds are refused; so are downloads larger than this when the
-    // feed announces no size.
+    // Larger feeds are refused; so are larger downloads.
     static constexpr qint64 kMaxFeedBytes = 8 * 1024 * 1024;
     static constexpr qint64 kMaxDownloadBytes = qint64(2) * 1024 * 1024 * 1024;
 
@@ -94,6 +102,9 @@ public:
                       UserPrompts &prompts, QNetworkAccessManager *network = nullptr,
                       QObject *parent = nullptr);
     ~UpdaterController() override;
+
+    // kDefaultTransferTimeoutMs unless set; applies to requests started later.
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
 
     // Marks the updater as started. Nothing runs by itself afterwards: checks
     // happen only when asked for.
@@ -110,9 +121,9 @@ public:
     QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> findUpdate();
     // Downloads the item's file into the download folder and checks its size
     // and signature. Returns the path of the verified file, which then has the
-    // name the download address ends with (with " (1)", " (2)"... added
-    // instead of replacing a file already there). On any failure nothing is
-    // left in the folder.
+    // name the download address ends with, cleaned (see cleanFileName()), with
+    // " (1)", " (2)"... added instead of replacing a file already there. On any
+    // failure nothing is left in the folder.
     QCoro::Task<std::variant<QString, Error>> downloadAndVerify(AppcastItem item);
 
     // The folder downloads go to: the override when set, else the user's
@@ -123,9 +134,18 @@ public:
     QUrl feedURL() const { return m_feedURL; }
     QString currentVersion() const { return m_currentVersion; }
 
+    // Whether updates may be fetched from `url`: https, or http to a loopback
+    // address; with a host either way.
+    static bool isAllowedURL(const QUrl &url);
+    // `name` made safe as a file name in the download folder: no path
+    // separators, no control characters, no leading dots or blanks, and at
+    // most `maxBytes` bytes of UTF-8 (cut from the stem, so the extension
+    // stays); empty when nothing is left.
+    static QString cleanFileName(const QString &name, qsizetype maxBytes = 255);
+
     // The usable items of an appcast, in feed order. Items without a version,
-    // an http(s) download address or a well-formed signature are left out;
-    // relative addresses are resolved against `feedURL`.
+    // an allowed download address (isAllowedURL()) or a well-formed signature
+    // are left out; relative addresses are resolved against `feedURL`.
     static std::variant<QList<AppcastItem>, Error> parseAppcast(const QByteArray &feed,
                                                                 const QUrl &feedURL);
     // Compares dot-separated versions part by part, numerically ("1.10" is
@@ -145,6 +165,10 @@ public:
 private:
     void presentError(const Error &error);
     QNetworkAccessManager &network() const;
+    // Starts a GET that follows only allowed redirects and gives up after the
+    // transfer timeout; it is aborted if the controller goes away first.
+    QNetworkReply *get(const QUrl &url, bool *redirectRefused);
+    static Error insecureURLError(const QUrl &url);
 
     QUrl m_feedURL;
     QString m_publicEDKey;
@@ -154,6 +178,12 @@ private:
     QString m_downloadFolderOverride;
     bool m_isStarted = false;
     bool m_isChecking = false;
+    bool m_isBeingDestroyed = false;
+    // The download being written, while one is.
+    QString m_partialPath;
+    int m_transferTimeoutMs;
+    // The requests in flight, aborted when the controller goes away.
+    QList<QPointer<QNetworkReply>> m_replies;
 };
 
 } // namespace lumivale

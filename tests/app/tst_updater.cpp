@@ -278,6 +278,7 @@ private Q_SLOTS:
             {QString(), u"1.3"_s, u"https://cdn.example/c.tar.gz"_s, signature},    // no version
             {u"1.4"_s, QString(), QString(), signature},                            // no address
             {u"1.5"_s, QString(), u"ftp://cdn.example/e.tar.gz"_s, signature},      // not http(s)
+            {u"1.9"_s, QString(), u"http://cdn.example/i.tar.gz"_s, signature},     // plain http
             {u"1.6"_s, QString(), u"https://cdn.example/f.tar.gz"_s, QByteArray()}, // unsigned
             {u"1.7"_s, QString(), u"https://cdn.example/g.tar.gz"_s, "c2hvcnQ="},   // not 64 bytes
             {u"1.8"_s, QString(), u"https://cdn.example/h.tar.gz"_s, "%%%%"},       // not base64
@@ -483,6 +484,8 @@ private Q_SLOTS:
         QTest::newRow("500") << 500 << QByteArray() << 500 << "HTTP 500";
         QTest::newRow("malformed") << 200 << QByteArray("<rss><channel><item>")
                                    << int(UpdaterController::InvalidFeed) << "not valid XML";
+        QTest::newRow("no answer") << 0 << QByteArray() << int(UpdaterController::NetworkFailure)
+                                   << "sent nothing for 1 second";
     }
 
     void feedFailuresAreShownOnce()
@@ -493,9 +496,11 @@ private Q_SLOTS:
         QFETCH(QString, mentions);
         LoopbackHttpServer::Response response = ok(body, "application/rss+xml");
         response.status = httpStatus;
+        response.neverAnswers = httpStatus == 0;
         m_routes.insert("/appcast.xml", response);
 
         auto updater = controller();
+        updater->setTransferTimeout(1000);
         const auto found = QCoro::waitFor(updater->findUpdate());
         QVERIFY(std::holds_alternative<Error>(found));
         QCOMPARE(std::get<Error>(found).domain(), QStringLiteral("Updater"));
@@ -619,16 +624,98 @@ private Q_SLOTS:
         QCOMPARE(requestsFor("/appcast.xml"), 2);
     }
 
+    void deletingTheControllerMidCheckIsQuiet_data()
+    {
+        QTest::addColumn<QByteArray>("slowPath");
+        QTest::newRow("while the feed loads") << QByteArray("/appcast.xml");
+        QTest::newRow("while the update downloads") << QByteArray("/dl/Lumivale-1.2.0.tar.gz");
+    }
+
     void deletingTheControllerMidCheckIsQuiet()
     {
+        QFETCH(QByteArray, slowPath);
         serveFeed({signedRelease()});
-        m_routes["/appcast.xml"].delayMs = 100;
+        m_routes[slowPath].delayMs = 10000;
         auto updater = controller();
         QCoro::Task<> check = updater->checkForUpdates();
-        updater.reset();
+        const bool downloading = slowPath != "/appcast.xml";
+        QVERIFY(m_server->waitForRequests(downloading ? 2 : 1));
+        QCOMPARE(downloadedFiles().size(), downloading ? 1 : 0); // the partial file
+        updater.reset();                                         // as quitting does
+        // Gone at once: a quitting process does not wait for the server.
+        QCOMPARE(downloadedFiles(), QStringList());
         QCoro::waitFor(check);
         QCOMPARE(m_prompts->alerts().size(), 0);
-        QCOMPARE(m_prompts->questions().size(), 0);
+        QCOMPARE(m_prompts->questions().size(), downloading ? 1 : 0);
+    }
+
+    // --- only https, and safe names -------------------------------------------------
+
+    void plainHttpIsRefusedBeyondLoopback_data()
+    {
+        QTest::addColumn<QByteArray>("redirected"); // empty: the feed itself is elsewhere
+        QTest::newRow("feed on another host") << QByteArray();
+        QTest::newRow("feed redirected to another host") << QByteArray("/appcast.xml");
+        QTest::newRow("download redirected to another host")
+            << QByteArray("/dl/Lumivale-1.2.0.tar.gz");
+    }
+
+    void plainHttpIsRefusedBeyondLoopback()
+    {
+        QFETCH(QByteArray, redirected);
+        const QByteArray elsewhere = "http://updates.example/appcast.xml";
+        serveFeed({signedRelease()});
+        LoopbackHttpServer::Response redirect = status(302);
+        redirect.headers = {{"Location", elsewhere}};
+        auto updater = controller();
+        if (redirected.isEmpty()) {
+            updater = std::make_unique<UpdaterController>(
+                QUrl(QString::fromLatin1(elsewhere)), QString::fromLatin1(m_key->publicKeyBase64()),
+                u"1.0"_s, *m_prompts);
+            updater->setDownloadFolderOverride(downloads());
+        } else {
+            m_routes.insert(redirected, redirect);
+        }
+        QCoro::waitFor(updater->checkForUpdates());
+        QCOMPARE(m_prompts->alerts().size(), 1);
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"only over https"),
+                 qPrintable(m_prompts->alerts()[0].informativeText));
+        QCOMPARE(downloadedFiles(), QStringList());
+        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
+        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"http://[::1]/a"_s)));
+        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"https://updates.example/a"_s)));
+    }
+
+    void hostileFileNamesAreCleaned_data()
+    {
+        QTest::addColumn<QString>("name"); // as the download address ends
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("path") << u"..%2F..%2F.config%2Fautostart"_s << u"autostart"_s;
+        QTest::newRow("leading dots") << u"..bashrc"_s << u"bashrc"_s;
+        QTest::newRow("control characters") << u"Lumi%07vale%0A.tar.gz"_s << u"Lumivale.tar.gz"_s;
+        QTest::newRow("direction override") << u"%E2%80%AEzg.tar.gz"_s << u"zg.tar.gz"_s;
+        QTest::newRow("too long") << QString(300, u'a') + u".tar.gz"_s
+                                  << QString(248, u'a') + u".tar.gz"_s;
+        QTest::newRow("too long in UTF-8")
+            << QString(200, QChar(0xE9)) + u".gz"_s << QString(126, QChar(0xE9)) + u".gz"_s;
+        QTest::newRow("nothing left") << u"..."_s << u"Lumivale-1.2.0"_s;
+    }
+
+    void hostileFileNamesAreCleaned()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, saved);
+        FeedItem release = signedRelease();
+        release.url = url("/dl/") + name;
+        serveFeed({release});
+        m_server->setHandler([this](const LoopbackHttpServer::Request &request) {
+            return request.path() == "/appcast.xml" ? m_routes.value("/appcast.xml")
+                                                    : ok(m_payload, "application/gzip");
+        });
+        QCoro::waitFor(controller()->checkForUpdates());
+        QCOMPARE(m_prompts->alerts().size(), 0);
+        QCOMPARE(downloadedFiles(), QStringList{saved});
+        QCOMPARE(m_prompts->revealedFiles(), QStringList{downloads() + u'/' + saved});
     }
 
     // --- the signature check itself -------------------------------------------------
