@@ -23,8 +23,10 @@ constexpr int kFrameTimeMs = 1000;
 constexpr int kToleranceAfterMs = 500;
 // A stalled server must not hold a worker for ever.
 const char kNetworkTimeoutMicroseconds[] = "15000000";
-// Only these ways to reach a video; no pipes, concatenations or devices.
-const char kAllowedProtocols[] = "file,http,https,tcp,tls";
+// Only these ways to reach a video; no pipes, concatenations or devices, and
+// nothing a remote video (a playlist, say) could point at on the local disk.
+const char kLocalProtocols[] = "file";
+const char kWebProtocols[] = "http,https,tcp,tls";
 
 using ffmpeg::CodecPtr;
 using ffmpeg::FormatPtr;
@@ -44,7 +46,8 @@ FormatPtr openVideo(const QUrl &video)
         return nullptr;
 
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", kAllowedProtocols, 0);
+    av_dict_set(&options, "protocol_whitelist",
+                video.isLocalFile() ? kLocalProtocols : kWebProtocols, 0);
     av_dict_set(&options, "rw_timeout", kNetworkTimeoutMicroseconds, 0);
     AVFormatContext *raw = nullptr;
     const int opened = avformat_open_input(&raw, location.constData(), nullptr, &options);

@@ -8,7 +8,12 @@ namespace lumivale {
 
 QNetworkAccessManager &sharedNetworkAccessManager()
 {
-    static auto *instance = new QNetworkAccessManager;
+    static auto *instance = [] {
+        auto *manager = new QNetworkAccessManager;
+        // For every request whose owner sets no timeout of its own.
+        manager->setTransferTimeout(kDefaultTransferTimeoutMs);
+        return manager;
+    }();
     return *instance;
 }
 

@@ -12,8 +12,9 @@ class QUrl;
 
 namespace lumivale {
 
-// The process's HTTP client, shared by every request the catalogue makes.
-// Created on first use and never destroyed. Main thread only: requests are
+// The process's HTTP client, shared by every request the catalogue makes, with
+// kDefaultTransferTimeoutMs for requests that set none. Created on first use
+// and never destroyed. Main thread only: requests are
 // started and their replies handled there.
 QNetworkAccessManager &sharedNetworkAccessManager();
 
