@@ -584,14 +584,16 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QSet<QStri
         return systemError(errno, QStringLiteral("Cannot list \"%1\"").arg(directory));
     const std::unique_ptr<DIR, int (*)(DIR *)> folderCloser(folder, closedir);
     const int folderDescriptor = dirfd(folder);
-    QSet<QByteArray> kept;
+    // A handful at most: compared one by one.
+    std::vector<QByteArray> kept;
     for (const QString &path : protectedPaths) {
         if (std::optional<QByteArray> name = nameIn(directory, path))
-            kept.insert(*name);
+            kept.push_back(std::move(*name));
     }
 
     std::vector<CacheEntry> entries;
     qint64 total = 0;
+    size_t keptCount = 0;
     while (const dirent *entry = readdir(folder)) {
         const QByteArrayView name(entry->d_name);
         // Hidden files are not the cache's; only "*.mp4", case-sensitive.
@@ -601,29 +603,26 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QSet<QStri
         const bool known = fstatat(folderDescriptor, entry->d_name, &info, 0) == 0;
         if (known && !S_ISREG(info.st_mode))
             continue;
-        CacheEntry cached{name.toByteArray(), known ? qint64(info.st_size) : 0,
-                          known ? qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec
-                                : std::numeric_limits<qint64>::min()};
-        total += cached.size;
-        entries.push_back(std::move(cached));
+        const qint64 size = known ? qint64(info.st_size) : 0;
+        total += size;
+        // Protected files stay, and walk first: they only take up places.
+        if (std::find(kept.cbegin(), kept.cend(), name) != kept.cend()) {
+            ++keptCount;
+            continue;
+        }
+        entries.push_back({name.toByteArray(), size,
+                           known ? qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec
+                                 : std::numeric_limits<qint64>::min()});
     }
 
-    // The protected files first, then newest first.
-    const auto isKept = [&kept](const CacheEntry &entry) { return kept.contains(entry.fileName); };
-    std::sort(entries.begin(), entries.end(), [&isKept](const CacheEntry &a, const CacheEntry &b) {
-        const bool aKept = isKept(a);
-        const bool bKept = isKept(b);
-        if (aKept != bKept)
-            return aKept;
+    std::sort(entries.begin(), entries.end(), [](const CacheEntry &a, const CacheEntry &b) {
         return a.modifiedAtNs > b.modifiedAtNs;
     });
 
     QList<QByteArray> doomed;
     for (size_t index = 0; index < entries.size(); ++index) {
         const CacheEntry &cached = entries[index];
-        if (isKept(cached))
-            continue;
-        if (qsizetype(index) >= kMaxCachedFiles || total > kMaxCacheBytes) {
+        if (qsizetype(keptCount + index) >= kMaxCachedFiles || total > kMaxCacheBytes) {
             doomed.append(cached.fileName);
             total -= cached.size; // also when the deletion fails
         }
