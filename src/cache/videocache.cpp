@@ -131,13 +131,10 @@ public:
                       std::shared_ptr<QPromise<VideoDownloadResult>> promise)
     {
         VideoDownloadResult result = co_await fetch(wallpaperID, source);
-        if (result.isSuccess()) {
+        if (result.isSuccess())
             m_cache.trimAfterDownload(wallpaperID, std::move(result), std::move(promise));
-            co_return;
-        }
-        m_cache.finishDownload(wallpaperID, result);
-        promise->addResult(result);
-        promise->finish();
+        else
+            settle(wallpaperID, result, *promise);
     }
 
     // Trims the folder around the new video and hands the result over; on the
@@ -148,9 +145,7 @@ public:
     {
         if (std::optional<Error> error = VideoCache::trim(m_cache.cacheDirectory(), protectedPaths))
             result = failure(std::move(*error));
-        m_cache.finishDownload(wallpaperID, result);
-        promise->addResult(result);
-        promise->finish();
+        settle(wallpaperID, result, *promise);
     }
 
     // Fails every download in flight; on the download thread.
@@ -165,6 +160,14 @@ public:
     }
 
 private:
+    void settle(const QString &wallpaperID, const VideoDownloadResult &result,
+                QPromise<VideoDownloadResult> &promise)
+    {
+        m_cache.finishDownload(wallpaperID, result);
+        promise.addResult(result);
+        promise.finish();
+    }
+
     QNetworkAccessManager &network()
     {
         if (!m_network)
