@@ -396,6 +396,7 @@ private Q_SLOTS:
         const bool half = failure == u"half";
         m_manager->apply(blue, QStringLiteral("ocean"),
                          half ? std::nullopt : std::optional(ids({"101"})));
+        m_manager->setFirstFrameLimit(std::chrono::seconds(10)); // for windows made from now on
         QList<FakeVideoPlayer *> pending;
         for (FakeDesktopSurface *surface : m_platform->liveSurfaces())
             pending.append(surface->layers().last());
