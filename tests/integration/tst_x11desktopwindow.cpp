@@ -158,10 +158,17 @@ private Q_SLOTS:
         QVERIFY2(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))
                      .contains(QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP")),
                  qPrintable(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))));
+        // Every state the window manager knows of (openbox has no sticky state:
+        // its windows on every workspace say so with _NET_WM_DESKTOP).
         const QString state = xprop(id, QStringLiteral("_NET_WM_STATE"));
+        const QString supported = XSession::run(
+            QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTED")});
         for (const char *expected : {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY",
-                                     "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
-            QVERIFY2(state.contains(QLatin1String(expected)), qPrintable(state));
+                                     "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+            if (supported.contains(QLatin1String(expected) + u',') ||
+                supported.trimmed().endsWith(QLatin1String(expected)))
+                QVERIFY2(state.contains(QLatin1String(expected)), qPrintable(state));
+        }
         QVERIFY2(
             xprop(id, QStringLiteral("_NET_WM_DESKTOP")).contains(QStringLiteral("4294967295")),
             qPrintable(xprop(id, QStringLiteral("_NET_WM_DESKTOP"))));
@@ -289,13 +296,15 @@ private Q_SLOTS:
             QVERIFY2(classify(sample.color) == Hue::Red, qPrintable(sample.color.name()));
     }
 
-    void badFirstFileLeavesTheWindowBlack()
+    // A first file that cannot play does not become the wallpaper.
+    void badFirstFileLeavesNoWallpaper()
     {
+        const auto stored = m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey);
         m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("not-a-video.mp4"))),
                          QStringLiteral("bad"));
-        QTRY_VERIFY_WITH_TIMEOUT(!onlyWindow().pendingPlayer(), 10000);
-        QVERIFY(!onlyWindow().player());
-        QTRY_COMPARE(hueAtCenter(), Hue::Black);
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->windows().empty(), 10000);
+        QVERIFY(!m_manager->currentVideoURL());
+        QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey), stored);
     }
 
     void hiddenWindowStopsDecoding()
