@@ -62,13 +62,15 @@ int runApplication(QApplication &application, SingleInstance &instance, const Co
     // Signals quit the way the menu does: freeze first, then exit. A second
     // signal exits at once.
     const int status = execHandlingSignals([&delegate] { delegate.requestTermination(); });
-    // A later `lumivale` finds no instance and waits for the lock instead.
-    instance.stopListening();
 
     // The windows and their players go before the process does; the applied
     // wallpaper stays in the user defaults for the next launch.
     WallpaperManager::shared().releaseWindows();
     waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 3000);
+    // The answers still on their way went out meanwhile (a `--quit` waits for
+    // its own); a later `lumivale` now finds no instance and waits for the lock.
+    QCoreApplication::processEvents();
+    instance.stopListening();
     return status;
 }
 

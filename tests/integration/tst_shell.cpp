@@ -202,7 +202,7 @@ private Q_SLOTS:
                  qPrintable(text));
 
         std::tie(code, text) = command({QStringLiteral("--quit")});
-        QCOMPARE(code, 0);
+        QVERIFY2(code == 0, qPrintable(text));
         QVERIFY(m_app->waitForFinished(20000));
         QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app->exitCode(), 0);
