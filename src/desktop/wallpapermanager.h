@@ -90,19 +90,22 @@ public:
     void releaseWindows();
 
     // The still pictures, written to the "Lumivale" data folder (see stills.h)
-    // and installed as the system's desktop picture. The decode and encode run
+    // and installed as the system's desktop picture, at the size the largest of
+    // their screens needs (never above the video's). The decode and encode run
     // on a worker thread; the picture is set on the main thread once its file
     // is complete. The first screen whose picture cannot be set ends the
     // operation with the platform's error; later screens keep their picture.
     //
-    // The frame on screen now (the first window's shown player, else the start
-    // of the video) to "FrozenWallpaper.jpg", set on the target screens, or on
+    // The frame on screen now (the first window's shown player, at its time,
+    // even while another video is being prepared; else the start of the video) to "FrozenWallpaper.jpg", set on the target screens, or on
     // every screen when none of them is connected. Does nothing when no
     // wallpaper is applied.
     QCoro::Task<std::optional<Error>> freezeCurrentFrame();
     // A frame 0.1 s before the end of `videoFile` to the wallpaper's
     // "LockScreenFallback-" file, set on the requested screens (as `apply`
     // resolves them). An existing still is reused unless the video is newer.
+    // When a later call has begun meanwhile, the earlier one sets nothing: the
+    // newer wallpaper's still is the one that stays.
     QCoro::Task<std::optional<Error>>
     updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
                              std::optional<QSet<QString>> screenIDs = std::nullopt);
