@@ -97,9 +97,9 @@ public:
     // operation with the platform's error; later screens keep their picture.
     //
     // The frame on screen now (the first window's shown player, at its time,
-    // even while another video is being prepared; else the start of the video) to "FrozenWallpaper.jpg", set on the target screens, or on
-    // every screen when none of them is connected. Does nothing when no
-    // wallpaper is applied.
+    // even while another video is being prepared; else the start of the video) to
+    // "FrozenWallpaper.jpg", set on the target screens, or on every screen when none of them is
+    // connected. Does nothing when no wallpaper is applied.
     QCoro::Task<std::optional<Error>> freezeCurrentFrame();
     // A frame 0.1 s before the end of `videoFile` to the wallpaper's
     // "LockScreenFallback-" file, set on the requested screens (as `apply`
