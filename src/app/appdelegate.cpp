@@ -94,6 +94,9 @@ void AppDelegate::applicationDidFinishLaunching(bool showsGallery)
     connect(
         &m_env.platform->powerState(), &PowerState::powerStateChanged, this,
         [this] { powerModeChanged(); }, Qt::QueuedConnection);
+    // A wallpaper restored or applied from now on starts paused when the
+    // screen is covered or the power saver is on.
+    updateAutomaticPause();
     // 4. and 5.
     syncLaunchAtLogin();
     startUpdaterIfConfigured();
@@ -188,21 +191,38 @@ QCoro::Task<> AppDelegate::restoreLastWallpaper()
         co_return;
     const QPointer<AppDelegate> self(this);
     const QString wallpaperID = *storedID;
+    // Any apply or turn-off made while this waits is the user's later choice,
+    // and wins: the restore then applies nothing.
+    const quint64 changesAtStart = m_env.manager->wallpaperChangeCount();
+    const auto overtaken = [&] {
+        return !self || m_env.manager->wallpaperChangeCount() != changesAtStart;
+    };
+
+    QUrl video;
     WallpaperLibrary library(*m_env.defaults);
     co_await library.load();
-    if (!self)
+    if (overtaken())
         co_return;
-    const auto found = std::find_if(library.wallpapers().cbegin(), library.wallpapers().cend(),
-                                    [&](const Wallpaper &w) { return w.id() == wallpaperID; });
-    if (found == library.wallpapers().cend())
-        co_return;
-    const Wallpaper wallpaper = *found;
-    const VideoDownloadResult download = co_await m_env.cache->download(wallpaper);
-    if (!self)
-        co_return;
-    if (download.error) {
-        logFailure(u"restore failed:", *download.error);
-        co_return;
+    if (library.loadError()) {
+        logFailure(u"restore failed:",
+                   Error(QStringLiteral("WallpaperLibrary"), 0, *library.loadError()));
+        // Offline at login: the cached video still restores the wallpaper.
+        if (!m_env.cache->isCached(wallpaperID))
+            co_return;
+        video = m_env.cache->fileURL(wallpaperID);
+    } else {
+        const auto found = std::find_if(library.wallpapers().cbegin(), library.wallpapers().cend(),
+                                        [&](const Wallpaper &w) { return w.id() == wallpaperID; });
+        if (found == library.wallpapers().cend())
+            co_return;
+        const VideoDownloadResult download = co_await m_env.cache->download(*found);
+        if (overtaken())
+            co_return;
+        if (download.error) {
+            logFailure(u"restore failed:", *download.error);
+            co_return;
+        }
+        video = download.fileURL;
     }
     const QStringList stored =
         m_env.defaults->stringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey)
@@ -210,7 +230,7 @@ QCoro::Task<> AppDelegate::restoreLastWallpaper()
     std::optional<QSet<QString>> screenIDs;
     if (!stored.isEmpty())
         screenIDs = QSet<QString>(stored.cbegin(), stored.cend());
-    m_env.manager->apply(download.fileURL, wallpaper.id(), screenIDs);
+    m_env.manager->apply(video, wallpaperID, screenIDs);
 }
 
 // ---- Status item and menu ----------------------------------------------------
@@ -329,12 +349,9 @@ QCoro::Task<> AppDelegate::clearRAM()
     if (!self)
         co_return;
     WallpaperManager &manager = *m_env.manager;
-    if (manager.currentVideoURL()) {
-        const bool wasPlaying = manager.isPlaying();
+    // The rebuilt windows keep the paused state, whatever paused them.
+    if (manager.currentVideoURL())
         manager.rebuildWindows(true);
-        if (!wasPlaying)
-            manager.pauseAll();
-    }
     // Freed heap goes back to the system now rather than at some later trim.
     malloc_trim(0);
     refreshMenuMetrics();
@@ -418,21 +435,23 @@ bool AppDelegate::isMainScreenCovered() const
                                QCoreApplication::applicationPid());
 }
 
+void AppDelegate::updateAutomaticPause()
+{
+    m_env.manager->setAutomaticPauseReasons(isMainScreenCovered(),
+                                            m_env.platform->powerState().isLowPowerModeEnabled());
+}
+
 QCoro::Task<> AppDelegate::activeAppChanged()
 {
-    if (isMainScreenCovered())
-        m_env.manager->pauseAll();
-    else if (!m_env.platform->powerState().isLowPowerModeEnabled())
-        m_env.manager->playAll();
+    updateAutomaticPause();
     co_return;
 }
 
 QCoro::Task<> AppDelegate::powerModeChanged()
 {
-    if (m_env.platform->powerState().isLowPowerModeEnabled())
-        m_env.manager->pauseAll();
-    else
-        m_env.manager->playAll();
+    // Power saver off resumes only where the screen is not covered: both
+    // reasons are read afresh.
+    updateAutomaticPause();
     co_return;
 }
 
@@ -464,12 +483,28 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 
 QCoro::Task<> AppDelegate::runQuitSequence()
 {
+    // A freeze that hangs (a wedged desktop-picture service, a huge video)
+    // must not keep the process alive: past the limit it quits without it.
+    QTimer::singleShot(m_env.freezeLimit, this, [this] {
+        if (m_isReadyToTerminate)
+            return;
+        logFailure(u"freeze wallpaper before quit failed:",
+                   Error(QStringLiteral("WallpaperManager"), 4,
+                         QStringLiteral("The frame was not frozen within %1 s")
+                             .arg(double(m_env.freezeLimit.count()) / 1000.0)));
+        finishQuit();
+    });
     const QPointer<AppDelegate> self(this);
     const std::optional<Error> error = co_await m_env.manager->freezeCurrentFrame();
-    if (!self)
+    if (!self || m_isReadyToTerminate)
         co_return;
     if (error)
         logFailure(u"freeze wallpaper before quit failed:", *error);
+    finishQuit();
+}
+
+void AppDelegate::finishQuit()
+{
     m_isReadyToTerminate = true;
     Q_EMIT readyToTerminate();
     replyToApplicationShouldTerminate(true);

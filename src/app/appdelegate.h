@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QSize>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,6 +65,8 @@ public:
         // Whether a tray icon is made at launch (tests on the offscreen
         // platform do without).
         bool makesStatusItem = true;
+        // The longest the quit waits for the freeze of the frame on screen.
+        std::chrono::milliseconds freezeLimit{5000};
 
         static Environment standard();
     };
@@ -94,8 +97,10 @@ public:
     bool wasLaunchedAsLoginItem() const { return m_launchedAsLoginItem; }
     void showGalleryWindow();
     void hideGalleryWindows();
-    // Puts back the wallpaper that was applied when the application last ran.
-    // Returns at once when none was; awaitable for tests.
+    // Puts back the wallpaper that was applied when the application last ran:
+    // from the catalogue, or from the cache when the catalogue cannot be
+    // loaded. Gives way (applies nothing) when a wallpaper is applied or turned
+    // off meanwhile. Returns at once when none was; awaitable for tests.
     QCoro::Task<> restoreLastWallpaper();
 
     // ---- Status menu ----
@@ -127,8 +132,11 @@ public:
 
     // ---- Activity and power ----
 
+    // Both hand the manager the automatic reasons to pause, read afresh; the
+    // user's own pause is the manager's and is never undone here.
     QCoro::Task<> activeAppChanged();
     QCoro::Task<> powerModeChanged();
+    void updateAutomaticPause();
     bool isMainScreenCovered() const;
     // The rule itself: the first window, front to back, that is not this
     // process's, is shown on the current workspace and whose frame has exactly
@@ -170,6 +178,7 @@ private:
     void configureGalleryWindow(QWindow *window);
     void watchGalleryWindow(QWindow *window);
     QCoro::Task<> runQuitSequence();
+    void finishQuit();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     UpdaterController &ensureUpdaterController();
     bool eventFilter(QObject *watched, QEvent *event) override;

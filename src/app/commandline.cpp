@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <array>
 #include <cstdio>
@@ -37,6 +38,17 @@ std::optional<Action> actionForOption(const QString &option)
             return entry.action;
     }
     return std::nullopt;
+}
+
+// The running instance has a working directory of its own: a file named
+// relative to the caller's is made absolute here. A name with no slash that
+// is no file here stays a wallpaper ID.
+QString resolvedApplyTarget(const QString &target)
+{
+    const QFileInfo file(target);
+    if (file.isRelative() && (file.exists() || target.contains(u'/')))
+        return file.absoluteFilePath();
+    return target;
 }
 
 } // namespace
@@ -117,7 +129,7 @@ std::variant<CommandLine, QString> CommandLine::parse(const QStringList &argumen
                 const auto target = takeValue();
                 if (!target || target->isEmpty())
                     return QStringLiteral("--apply needs a video file or a wallpaper ID");
-                command.applyTarget = *target;
+                command.applyTarget = resolvedApplyTarget(*target);
             }
         } else {
             return QStringLiteral("unknown argument: %1").arg(argument);
@@ -134,6 +146,8 @@ QJsonObject CommandLine::toJson() const
     QJsonObject json{{QStringLiteral("command"), action == Action::Reopen
                                                      ? QStringLiteral("reopen")
                                                      : optionName(action).mid(2)}};
+    if (launchedAsLoginItem)
+        json.insert(QStringLiteral("loginItem"), true);
     if (action == Action::Apply) {
         json.insert(QStringLiteral("target"), applyTarget);
         json.insert(QStringLiteral("screens"), QJsonArray::fromStringList(screenIDs));
@@ -145,6 +159,7 @@ std::optional<CommandLine> CommandLine::fromJson(const QJsonObject &json)
 {
     const QString name = json.value(QStringLiteral("command")).toString();
     CommandLine command;
+    command.launchedAsLoginItem = json.value(QStringLiteral("loginItem")).toBool();
     if (name == QStringLiteral("reopen")) {
         command.action = Action::Reopen;
         return command;

@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 
 namespace lumivale::instanceprotocol {
@@ -60,6 +61,17 @@ QByteArray encodeReply(const CommandReply &reply)
     return QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n';
 }
 
+QByteArray encodeAcceptance()
+{
+    return QByteArrayLiteral("{\"accepted\":true}\n");
+}
+
+bool instanceIsGone(const CommandReply &reply)
+{
+    return reply.error && reply.error->domain() == kErrorDomain &&
+           (reply.error->code() == NoInstance || reply.error->code() == Quitting);
+}
+
 CommandReply decodeReply(QByteArrayView line)
 {
     const QJsonObject json = QJsonDocument::fromJson(line.toByteArray()).object();
@@ -77,7 +89,7 @@ CommandReply decodeReply(QByteArrayView line)
 }
 
 CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
-                         int connectTimeoutMs, int replyTimeoutMs)
+                         int connectTimeoutMs, int replyTimeoutMs, int acceptTimeoutMs)
 {
     QLocalSocket socket;
     const QDeadlineTimer connectDeadline(connectTimeoutMs);
@@ -95,25 +107,46 @@ CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
     }
     socket.write(encodeCommand(command));
     socket.flush();
-    const QDeadlineTimer replyDeadline = replyTimeoutMs < 0
-                                             ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                             : QDeadlineTimer(replyTimeoutMs);
-    QByteArray line;
-    while (!line.contains('\n') && line.size() <= kMaxMessageBytes) {
+    // The kernel accepts a connection even for an instance whose event loop is
+    // stuck; only its acceptance line shows that it reads commands.
+    bool accepted = false;
+    const QDeadlineTimer acceptDeadline(acceptTimeoutMs);
+    QDeadlineTimer replyDeadline(QDeadlineTimer::Forever);
+    QByteArray buffer;
+    for (;;) {
+        const qsizetype end = buffer.indexOf('\n');
+        if (end >= 0) {
+            const QByteArray line = buffer.first(end);
+            buffer.remove(0, end + 1);
+            if (!accepted && line + '\n' == encodeAcceptance()) {
+                accepted = true;
+                if (replyTimeoutMs >= 0)
+                    replyDeadline.setRemainingTime(replyTimeoutMs);
+                continue;
+            }
+            return decodeReply(line);
+        }
+        if (buffer.size() > kMaxMessageBytes)
+            break;
         if (socket.bytesAvailable()) {
-            line += socket.readAll();
+            buffer += socket.readAll();
             continue;
         }
-        if (socket.state() != QLocalSocket::ConnectedState || replyDeadline.hasExpired())
+        const QDeadlineTimer &deadline = accepted ? replyDeadline : acceptDeadline;
+        if (!accepted && acceptDeadline.hasExpired())
+            return {{},
+                    protocolError(NotAnswering,
+                                  QStringLiteral("The running Lumivale does not answer (waited "
+                                                 "%1 s).")
+                                      .arg(acceptTimeoutMs / 1000.0))};
+        if (socket.state() != QLocalSocket::ConnectedState || deadline.hasExpired())
             break;
-        const qint64 wait = replyDeadline.isForever() ? 60'000 : replyDeadline.remainingTime();
-        socket.waitForReadyRead(int(qMin<qint64>(wait, 60'000)));
+        const qint64 wait = deadline.isForever() ? 60'000 : deadline.remainingTime();
+        socket.waitForReadyRead(int(std::clamp<qint64>(wait, 1, 60'000)));
     }
-    if (!line.contains('\n'))
-        return {{},
-                protocolError(NoAnswer,
-                              QStringLiteral("The running Lumivale ended without an answer."))};
-    return decodeReply(QByteArrayView(line).first(line.indexOf('\n')));
+    return {
+        {},
+        protocolError(NoAnswer, QStringLiteral("The running Lumivale ended without an answer."))};
 }
 
 int printReply(const CommandReply &reply)

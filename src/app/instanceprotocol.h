@@ -33,7 +33,12 @@ enum ErrorCode {
     NotReady = 5,
     NoInstance = 6,
     NoAnswer = 7,
+    NotAnswering = 8,
+    Quitting = 9,
 };
+// How long a running instance may take to accept a command before the caller
+// gives up on it; the command itself may then take as long as it needs.
+constexpr int kAcceptTimeoutMs = 10'000;
 // A command line is a few hundred bytes; anything much longer is not ours.
 constexpr qsizetype kMaxMessageBytes = 64 * 1024;
 
@@ -47,14 +52,22 @@ QByteArray encodeCommand(const CommandLine &command);
 std::optional<CommandLine> decodeCommand(QByteArrayView line);
 QByteArray encodeReply(const CommandReply &reply);
 CommandReply decodeReply(QByteArrayView line);
+// The line an instance sends as soon as it has read a command it will run.
+QByteArray encodeAcceptance();
 
 // Sends `command` to the instance listening at `socketPath` and waits for its
 // answer, retrying the connection for `connectTimeoutMs` (an instance may hold
 // the lock but not listen yet). Fails with NoInstance when nothing answers the
-// connection and NoAnswer when the instance ends without an answer;
-// `replyTimeoutMs` < 0 waits as long as the command takes.
+// connection, NotAnswering when the instance does not accept the command
+// within `acceptTimeoutMs` (a wedged instance), and NoAnswer when it ends
+// without an answer; `replyTimeoutMs` < 0 waits as long as an accepted command
+// takes.
 CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
-                         int connectTimeoutMs, int replyTimeoutMs = -1);
+                         int connectTimeoutMs, int replyTimeoutMs = -1,
+                         int acceptTimeoutMs = kAcceptTimeoutMs);
+// Whether the reply says that no instance runs, or that the one running is on
+// its way out: either way a new instance may take its place.
+bool instanceIsGone(const CommandReply &reply);
 
 // Prints the output to standard output and a failure's description to
 // standard error; returns the process's exit status (0, or 1 on failure).

@@ -4,7 +4,7 @@
 // instance comes back quickly. With no instance answering, this process
 // becomes the application: it executes `lumivale-app` with the same arguments
 // (same process, same PID), which takes the single-instance lock and runs the
-// command itself.
+// command itself; an instance that is quitting is waited out the same way.
 
 #include "app/commandline.h"
 #include "app/instanceprotocol.h"
@@ -50,8 +50,8 @@ int main(int argc, char *argv[])
     const QString socket =
         instanceprotocol::socketPath(instanceprotocol::defaultRuntimeDirectory());
     const CommandReply reply = instanceprotocol::sendCommand(socket, command, 0);
-    if (!reply.error || reply.error->code() != instanceprotocol::NoInstance ||
-        reply.error->domain() != instanceprotocol::kErrorDomain)
+    // No instance, or one on its way out: the application waits for its lock.
+    if (!instanceprotocol::instanceIsGone(reply))
         return printReply(reply);
 
     const QString application = applicationPath();

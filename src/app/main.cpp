@@ -11,6 +11,7 @@
 #include "platform/userdefaults.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QSessionManager>
 #include <cstdio>
 
@@ -18,6 +19,9 @@ using namespace lumivale;
 using instanceprotocol::printReply;
 
 namespace {
+
+// How long a new launch waits for an instance that is quitting to let go.
+constexpr int kLockWaitMs = 10'000;
 
 // This process is the running instance: the application proper.
 int runApplication(QApplication &application, SingleInstance &instance, const CommandLine &command)
@@ -49,16 +53,24 @@ int runApplication(QApplication &application, SingleInstance &instance, const Co
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &delegate,
                      [&delegate](QSessionManager &) {
                          delegate.requestTermination();
-                         waitUntil([&delegate] { return delegate.isReadyToTerminate(); }, 10'000);
+                         // The quit sequence ends by itself at its freeze limit; the margin
+                         // is for the reply.
+                         waitUntil([&delegate] { return delegate.isReadyToTerminate(); },
+                                   int(delegate.environment().freezeLimit.count()) + 1000);
                      });
 
-    // Signals quit the way the menu does: freeze first, then exit.
+    // Signals quit the way the menu does: freeze first, then exit. A second
+    // signal exits at once.
     const int status = execHandlingSignals([&delegate] { delegate.requestTermination(); });
 
     // The windows and their players go before the process does; the applied
     // wallpaper stays in the user defaults for the next launch.
     WallpaperManager::shared().releaseWindows();
     waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 3000);
+    // The answers still on their way went out meanwhile (a `--quit` waits for
+    // its own); a later `lumivale` now finds no instance and waits for the lock.
+    QCoreApplication::processEvents();
+    instance.stopListening();
     return status;
 }
 
@@ -92,15 +104,27 @@ int main(int argc, char *argv[])
             {ShellCommands::screensText(Platform::instance().screens().screens()), std::nullopt});
     }
 
-    const auto locked = instance.lock();
+    auto locked = instance.lock();
+    if (!std::holds_alternative<Error>(locked) && !std::get<bool>(locked)) {
+        // Another Lumivale holds the lock. It may be running (it started after
+        // `lumivale` looked): hand it the command, with no GUI of our own. It
+        // may be starting and not listening yet, or quitting: then try again
+        // until it answers or lets go of the lock.
+        QCoreApplication messenger(argc, argv);
+        QDeadlineTimer deadline(kLockWaitMs);
+        for (;;) {
+            const CommandReply reply = instance.send(command, 0);
+            if (!instanceprotocol::instanceIsGone(reply))
+                return printReply(reply);
+            locked = instance.lock(100);
+            if (std::holds_alternative<Error>(locked) || std::get<bool>(locked))
+                break;
+            if (deadline.hasExpired())
+                return printReply(reply);
+        }
+    }
     if (const auto *error = std::get_if<Error>(&locked))
         return printReply({{}, *error});
-    if (!std::get<bool>(locked)) {
-        // Another Lumivale runs (it started after `lumivale` looked): hand it
-        // the command, with no GUI of our own.
-        QCoreApplication messenger(argc, argv);
-        return printReply(instance.send(command));
-    }
 
     prepareProcess();
     QApplication application(argc, argv);

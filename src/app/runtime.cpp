@@ -7,6 +7,7 @@
 #include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QThread>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <sys/socket.h>
@@ -18,11 +19,20 @@
 namespace lumivale {
 namespace {
 int signalSockets[2] = {-1, -1};
+volatile sig_atomic_t signalsReceived = 0;
 
-void forwardSignal(int)
+// Async-signal-safe: a write to a non-blocking socket, or _exit. The first
+// signal asks for the orderly quit; a second one, while that quit is still
+// freezing the frame, ends the process at once.
+void forwardSignal(int signal)
 {
+    const int savedErrno = errno;
+    if (signalsReceived > 0)
+        ::_exit(128 + signal);
+    signalsReceived = 1;
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalSockets[0], &byte, 1);
+    errno = savedErrno;
 }
 } // namespace
 
@@ -42,7 +52,10 @@ void prepareApplication()
 
 int execHandlingSignals(const std::function<void()> &onSignal)
 {
-    if (signalSockets[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
+    // Non-blocking, so that a burst of signals never blocks the handler, and
+    // closed on exec, so that no child inherits it.
+    if (signalSockets[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalSockets) != 0)
         qFatal("cannot create the signal socket pair");
     QSocketNotifier notifier(signalSockets[1], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {

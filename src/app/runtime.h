@@ -14,9 +14,10 @@ void prepareProcess();
 // numeric locale without which libmpv refuses to start.
 void prepareApplication();
 
-// Runs the event loop and returns its exit code. Each SIGINT, SIGTERM or
+// Runs the event loop and returns its exit code. The first SIGINT, SIGTERM or
 // SIGHUP is brought to the main thread safely and calls `onSignal` there,
-// which decides when the loop ends.
+// which decides when the loop ends; a second one exits the process at once
+// with status 128 + its number.
 int execHandlingSignals(const std::function<void()> &onSignal);
 
 // Under the leak sanitizer, checks for leaks now, while the application and

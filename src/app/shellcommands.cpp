@@ -101,9 +101,16 @@ QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
 {
     const AppDelegate::Environment &env = m_delegate.environment();
     WallpaperManager &manager = *env.manager;
+    // Once the quit has begun nothing more is started; a second quit joins it.
+    if (m_delegate.shellStatus() != AppDelegate::ShellStatus::Idle &&
+        command.action != Action::Quit)
+        co_return CommandReply{
+            {}, commandError(instanceprotocol::Quitting, QStringLiteral("Lumivale is quitting"))};
     switch (command.action) {
     case Action::Reopen:
-        m_delegate.applicationShouldHandleReopen();
+        // The autostart entry finding Lumivale already running: nothing to show.
+        if (!command.launchedAsLoginItem)
+            m_delegate.applicationShouldHandleReopen();
         co_return CommandReply{};
     case Action::Open:
         m_delegate.openGallery();

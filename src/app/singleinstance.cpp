@@ -25,7 +25,7 @@ SingleInstance::SingleInstance(QString runtimeDirectory, QObject *parent)
 
 SingleInstance::~SingleInstance() = default;
 
-std::variant<bool, Error> SingleInstance::lock()
+std::variant<bool, Error> SingleInstance::lock(int waitMs)
 {
     if (m_lock)
         return true;
@@ -36,7 +36,7 @@ std::variant<bool, Error> SingleInstance::lock()
     auto lock = std::make_unique<QLockFile>(lockPath());
     // Never stale by age: only a dead owner frees it.
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
+    if (!lock->tryLock(waitMs)) {
         if (lock->error() == QLockFile::LockFailedError)
             return false;
         return instanceError(LockFailed,
@@ -44,6 +44,14 @@ std::variant<bool, Error> SingleInstance::lock()
     }
     m_lock = std::move(lock);
     return true;
+}
+
+void SingleInstance::stopListening()
+{
+    if (!m_server)
+        return;
+    m_server->close();
+    m_server.reset();
 }
 
 std::optional<Error> SingleInstance::listen()
@@ -93,8 +101,11 @@ QCoro::Task<> SingleInstance::serve(QLocalSocket *socket)
     else if (!self || !m_handler)
         reply.error =
             instanceError(NotReady, QStringLiteral("Lumivale is not ready for commands."));
-    else
+    else {
+        connection->write(encodeAcceptance());
+        connection->flush();
         reply = co_await m_handler(*command);
+    }
     if (!connection)
         co_return;
     connection->write(encodeReply(reply));

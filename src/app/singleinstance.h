@@ -36,16 +36,19 @@ public:
     explicit SingleInstance(QString runtimeDirectory = {}, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Tries to become the running instance: true when this process now holds
-    // the lock, false when another one runs. Fails when the folder cannot be
-    // used.
-    std::variant<bool, Error> lock();
+    // Tries to become the running instance, waiting up to `waitMs` for the
+    // lock: true when this process now holds it, false when another one runs.
+    // Fails when the folder cannot be used.
+    std::variant<bool, Error> lock(int waitMs = 0);
     // Once locked, with a Qt application object: accepts commands.
     std::optional<Error> listen();
     // Each command that arrives goes to `handler`; commands from several
-    // processes may overlap, and each connection gets its own answer.
+    // processes may overlap, and each connection gets its own answer. A
+    // command is accepted (see encodeAcceptance) before the handler runs.
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     bool isListening() const { return m_server != nullptr; }
+    // Closes the socket: from now on callers find no instance here.
+    void stopListening();
 
     // From a process that lost the lock: the command to the running instance.
     CommandReply send(const CommandLine &command, int connectTimeoutMs = 5000,

@@ -10,9 +10,10 @@ namespace lumivale {
 
 // The still of a video shown before it plays: the first frame shown at or
 // after 1.0 s and no later than 1.5 s, turned upright by the stream's display
-// matrix and scaled down to fit `maximumSize` with its aspect ratio kept (never
-// scaled up; a dimension of 0 or less does not limit). `video` is a local file
-// or an http(s) URL, streamed as needed.
+// matrix (with square pixels; see platform/videoframes.h, which also reads
+// durations and frames for other callers) and scaled down to fit `maximumSize` with its aspect
+// ratio kept (never scaled up; a dimension of 0 or less does not limit). `video` is a local file or
+// an http(s) URL, streamed as needed.
 //
 // No image when the video cannot be opened or decoded or no frame falls in
 // that window (a video shorter than one second). Decodes only what the frame

@@ -13,6 +13,7 @@ DesktopWindow::DesktopWindow(Platform &platform, const Screen &screen, QObject *
     , m_surface(platform.createDesktopSurface(screen))
 {
     m_surface->setFrame(screen.frame);
+    m_firstFrameTimer.setSingleShot(true);
 }
 
 DesktopWindow::~DesktopWindow()
@@ -24,7 +25,8 @@ void DesktopWindow::playVideo(const QUrl &file)
 {
     if (m_currentVideoURL == file && !m_pendingVideoURL) {
         m_surface->orderFront();
-        m_player->play();
+        if (!m_paused)
+            m_player->play();
         return;
     }
     if (m_pendingVideoURL == file) {
@@ -52,6 +54,10 @@ void DesktopWindow::playVideo(const QUrl &file)
 
     // Status reports always come back through the event queue, even the first
     // one, so the observation is stored before any report is handled.
+    m_firstFrameTimer.disconnect();
+    connect(&m_firstFrameTimer, &QTimer::timeout, this,
+            [this, generation] { failPending(generation); });
+    m_firstFrameTimer.start(m_firstFrameLimit);
     const QPointer<DesktopWindow> self(this);
     const QPointer<VideoPlayer> item(pending);
     const auto report = [self, generation, item] {
@@ -69,7 +75,7 @@ void DesktopWindow::handlePendingStatus(qint64 generation, VideoPlayer *item)
         return;
     switch (item->itemStatus()) {
     case VideoPlayer::ItemStatus::Failed:
-        cancelPending();
+        failPending(generation);
         break;
     case VideoPlayer::ItemStatus::ReadyToPlay:
         promotePending(generation);
@@ -101,11 +107,25 @@ void DesktopWindow::promotePending(qint64 generation)
         oldPlayer->pause();
         oldPlayer.reset();
     }
-    m_player->play();
+    if (m_paused)
+        m_player->pause();
+    else
+        m_player->play();
+    Q_EMIT videoShown(promotedURL);
+}
+
+void DesktopWindow::failPending(qint64 generation)
+{
+    if (generation != m_playbackGeneration || !m_pendingVideoURL)
+        return;
+    const QUrl failed = *m_pendingVideoURL;
+    cancelPending();
+    Q_EMIT videoFailed(failed);
 }
 
 void DesktopWindow::cancelPending()
 {
+    m_firstFrameTimer.stop();
     disconnect(m_pendingStatusObservation);
     m_pendingStatusObservation = {};
     if (m_pendingPlayer) {
@@ -118,11 +138,12 @@ void DesktopWindow::cancelPending()
 void DesktopWindow::installLoopObserver(VideoPlayer *player)
 {
     const QPointer<VideoPlayer> weakPlayer(player);
-    m_loopObserver = connect(player, &VideoPlayer::playedToEnd, this, [weakPlayer] {
+    m_loopObserver = connect(player, &VideoPlayer::playedToEnd, this, [this, weakPlayer] {
         if (!weakPlayer)
             return;
         weakPlayer->seekToStart();
-        weakPlayer->play();
+        if (!m_paused)
+            weakPlayer->play();
     });
 }
 
@@ -138,6 +159,17 @@ void DesktopWindow::updateFrame(const Screen &screen)
 {
     // Layers fill the surface, so they follow its frame by themselves.
     m_surface->setFrame(screen.frame);
+}
+
+void DesktopWindow::setPlaybackPaused(bool paused)
+{
+    m_paused = paused;
+    if (!m_player)
+        return;
+    if (paused)
+        m_player->pause();
+    else
+        m_player->play();
 }
 
 void DesktopWindow::close()

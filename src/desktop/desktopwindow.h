@@ -5,7 +5,9 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -27,9 +29,17 @@ class Platform;
 // → showing (player only) → handing over (player and pending, pending layer
 // transparent) → showing. A failed preparation returns to what was shown.
 //
+// A preparation that shows no frame within the first-frame limit (10 s) counts
+// as failed, like an item that reports failure: a file whose track never
+// decodes never becomes the shown video.
+//
+// The window keeps the paused state it is given: a paused window promotes a
+// new video paused (it still decodes up to its first frame, unseen) and never
+// resumes by itself.
+//
 // Main thread only. Owns its surface and its players; destroying the window
-// stops playback. Failures are silent: a file that cannot be played leaves the
-// window as it was.
+// stops playback. A file that cannot be played leaves the window as it was;
+// `videoFailed` tells the owner.
 class DesktopWindow : public QObject
 {
     Q_OBJECT
@@ -46,6 +56,11 @@ public:
     void updateFrame(const Screen &screen);
     // Hides the window; the owner then destroys it.
     void close();
+    // Pauses the shown player and keeps every later one paused, or resumes.
+    void setPlaybackPaused(bool paused);
+    bool isPlaybackPaused() const { return m_paused; }
+    static constexpr std::chrono::milliseconds kFirstFrameLimit{10'000};
+    void setFirstFrameLimit(std::chrono::milliseconds limit) { m_firstFrameLimit = limit; }
 
     // The player whose picture is shown, if any. Others may pause, play and read
     // it; the pending player is this window's own business.
@@ -56,8 +71,15 @@ public:
     qint64 playbackGeneration() const { return m_playbackGeneration; }
     DesktopSurface &surface() const { return *m_surface; }
 
+Q_SIGNALS:
+    // A prepared video became the shown one.
+    void videoShown(const QUrl &file);
+    // A prepared video failed or showed no frame in time; what was shown stays.
+    void videoFailed(const QUrl &file);
+
 private:
     void cancelPending();
+    void failPending(qint64 generation);
     void promotePending(qint64 generation);
     void handlePendingStatus(qint64 generation, VideoPlayer *item);
     void installLoopObserver(VideoPlayer *player);
@@ -76,6 +98,9 @@ private:
     std::optional<QUrl> m_currentVideoURL;
     std::optional<QUrl> m_pendingVideoURL;
     qint64 m_playbackGeneration = 0;
+    bool m_paused = false;
+    std::chrono::milliseconds m_firstFrameLimit = kFirstFrameLimit;
+    QTimer m_firstFrameTimer;
 };
 
 } // namespace lumivale

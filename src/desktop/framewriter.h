@@ -3,15 +3,16 @@
 #include "platform/error.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QUrl>
 #include <optional>
 
 namespace lumivale {
 
-// Still pictures taken from a wallpaper video with FFmpeg: the exact frame shown
-// at a time (decoded from the key frame before it, no tolerance), upright as the
-// track's display matrix asks and at the video's own size, written as a JPEG.
+// Still pictures taken from a wallpaper video (see platform/videoframes.h):
+// the exact frame shown at a time (decoded from the key frame before it, no
+// tolerance), upright as the track's display matrix asks, written as a JPEG.
 //
 // Plain functions with no shared state: safe from any thread, each call opens
 // the file afresh. Failures come back as an Error; FFmpeg's own errors have the
@@ -28,16 +29,20 @@ std::optional<double> loadDuration(const QString &videoPath, Error &error);
 
 // The frame on screen at `seconds` from the video's start: the last frame that
 // starts at or before that time (the first frame for earlier times, the last
-// one for times past the end).
-std::optional<QImage> decodeFrame(const QString &videoPath, double seconds, Error &error);
+// one for times past the end). Scaled down to cover `screenSize` when given,
+// never above the video's own size.
+std::optional<QImage> decodeFrame(const QString &videoPath, double seconds, Error &error,
+                                  const QSize &screenSize = {});
 
 // Encodes `image` as JPEG at quality 92 and replaces `destination` atomically:
 // readers see the old file or the new one, never part of one.
 std::optional<Error> writeJpeg(const QImage &image, const QString &destination);
 
 // decodeFrame then writeJpeg; a time that is not finite and above zero means
-// 0.1 s.
-std::optional<Error> writeFrame(const QUrl &videoFile, double seconds, const QUrl &destination);
+// 0.1 s. `screenSize`: the largest screen the picture is set on (a still
+// larger than that only costs memory, and desktops refuse huge pictures).
+std::optional<Error> writeFrame(const QUrl &videoFile, double seconds, const QUrl &destination,
+                                const QSize &screenSize = {});
 
 Error encodeError();
 

@@ -3,6 +3,7 @@
 #include "platform/desktoppictures.h"
 #include "platform/screens.h"
 #include "platform/userdefaults.h"
+#include "stills.h"
 #include "wallpapermanager.h"
 
 #include <QFileInfo>
@@ -57,8 +58,12 @@ void PreviousDesktopStore::captureIfNeeded()
         const std::optional<QUrl> url = m_pictures.desktopImageURL(screen);
         if (!url)
             continue;
-        snapshots.append(Snapshot{WallpaperManager::screenID(screen), screen.name,
-                                  url->isLocalFile() ? url->toLocalFile() : url->path(),
+        const QString path = url->isLocalFile() ? url->toLocalFile() : url->path();
+        // One of our own stills is not the user's picture: turning the
+        // wallpaper off must never put it back.
+        if (stills::isOwnPicture(path))
+            continue;
+        snapshots.append(Snapshot{WallpaperManager::screenID(screen), screen.name, path,
                                   optionsToText(m_pictures.desktopImageOptions(screen))});
     }
     if (snapshots.isEmpty())

@@ -74,6 +74,25 @@ bool fallbackNeedsRegeneration(const QUrl &videoFile, const QUrl &pictureFile)
     return videoDate > pictureDate;
 }
 
+bool isOwnPicture(const QString &path)
+{
+    const QFileInfo picture(path);
+    const QString name = picture.fileName();
+    const bool ourName = name == kFrozenWallpaperFileName ||
+                         (name.startsWith(QStringLiteral("LockScreenFallback")) &&
+                          name.endsWith(QStringLiteral(".jpg")));
+    if (!ourName)
+        return false;
+    Error error;
+    const std::optional<QString> folder = supportDirectory(error);
+    if (!folder)
+        return false;
+    const QFileInfo ours(*folder);
+    const QString pictureFolder = picture.absolutePath();
+    return pictureFolder == ours.absoluteFilePath() ||
+           QFileInfo(pictureFolder).canonicalFilePath() == ours.canonicalFilePath();
+}
+
 double lockScreenFrameSeconds(std::optional<double> durationSeconds)
 {
     if (durationSeconds && std::isfinite(*durationSeconds) && *durationSeconds > 0.2)

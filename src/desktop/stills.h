@@ -35,6 +35,10 @@ std::optional<QUrl> lockScreenFallbackURL(const QString &wallpaperID, Error &err
 // modified later than it. A video whose date cannot be read counts as newest.
 bool fallbackNeedsRegeneration(const QUrl &videoFile, const QUrl &pictureFile);
 
+// Whether `path` is one of the pictures above (in the folder, whatever the
+// wallpaper), as opposed to a picture of the user's.
+bool isOwnPicture(const QString &path);
+
 // The lock-screen still's time: 0.1 s before the end of a video longer than
 // 0.2 s, else 0.1 s.
 double lockScreenFrameSeconds(std::optional<double> durationSeconds);

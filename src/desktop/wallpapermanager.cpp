@@ -11,6 +11,22 @@
 #include <qcoro/qcorofuture.h>
 
 namespace lumivale {
+namespace {
+
+// Stills are written for the largest screen they are set on.
+QSize largestSize(const QList<Screen> &screens)
+{
+    QSize largest;
+    for (const Screen &screen : screens) {
+        const QSize size = screen.frame.size();
+        if (largest.isEmpty() ||
+            qint64(size.width()) * size.height() > qint64(largest.width()) * largest.height())
+            largest = size;
+    }
+    return largest;
+}
+
+} // namespace
 
 WallpaperManager::WallpaperManager(Platform &platform, UserDefaults &defaults, QObject *parent)
     : QObject(parent)
@@ -72,9 +88,21 @@ void WallpaperManager::apply(const QUrl &videoFile, const QString &wallpaperID,
 {
     m_previousDesktopStore.captureIfNeeded();
     const QSet<QString> ids = normalizedScreenIDs(screenIDs);
+    ++m_changeCount;
 
     const bool videoChanged = m_currentVideoURL != videoFile;
     const bool sameScreens = m_targetScreenIDs == ids;
+    if (videoChanged) {
+        // Kept until the new video shows somewhere; an earlier apply whose
+        // video has not shown yet was never on screen, so its own previous
+        // wallpaper stays the one to go back to.
+        if (!m_previous) {
+            m_previous =
+                PreviousWallpaper{m_currentVideoURL, m_currentWallpaperID, m_targetScreenIDs,
+                                  m_defaults.string(kCurrentWallpaperIDKey),
+                                  m_defaults.stringArray(kCurrentWallpaperScreenIDsKey)};
+        }
+    }
 
     m_currentVideoURL = videoFile;
     setCurrentWallpaperID(wallpaperID);
@@ -82,7 +110,7 @@ void WallpaperManager::apply(const QUrl &videoFile, const QString &wallpaperID,
     setCurrentWallpaperScreenIDs(ids);
 
     if (!videoChanged && sameScreens && !m_windows.empty())
-        setIsPlaying(true);
+        applyPlaybackState();
     else
         rebuildWindows(videoChanged);
 
@@ -117,13 +145,59 @@ void WallpaperManager::rebuildWindows(bool reloadPlayback)
                 it->second->playVideo(*m_currentVideoURL);
         } else {
             auto window = std::make_unique<DesktopWindow>(m_platform, screen);
+            window->setFirstFrameLimit(m_firstFrameLimit);
+            window->setPlaybackPaused(!m_policy.shouldPlay());
+            watchWindow(*window);
             window->playVideo(*m_currentVideoURL);
             m_windows.emplace(id, std::move(window));
         }
     }
 
-    setIsPlaying(!m_windows.empty());
+    applyPlaybackState();
     Q_EMIT windowsRebuilt();
+}
+
+void WallpaperManager::watchWindow(DesktopWindow &window)
+{
+    connect(&window, &DesktopWindow::videoShown, this, [this](const QUrl &file) {
+        if (file == m_currentVideoURL)
+            m_previous.reset();
+    });
+    connect(&window, &DesktopWindow::videoFailed, this, &WallpaperManager::handleVideoFailed);
+}
+
+void WallpaperManager::handleVideoFailed(const QUrl &file)
+{
+    if (!m_previous || file != m_currentVideoURL)
+        return;
+    const bool stillHoped = std::any_of(m_windows.cbegin(), m_windows.cend(), [&](const auto &e) {
+        return e.second->currentVideoURL() == file || e.second->pendingVideoURL() == file;
+    });
+    if (!stillHoped)
+        revertToPreviousWallpaper();
+}
+
+void WallpaperManager::revertToPreviousWallpaper()
+{
+    const PreviousWallpaper previous = *std::exchange(m_previous, std::nullopt);
+    m_currentVideoURL = previous.video;
+    setCurrentWallpaperID(previous.wallpaperID);
+    m_targetScreenIDs = previous.targetScreenIDs;
+    setCurrentWallpaperScreenIDs(previous.targetScreenIDs);
+    if (previous.storedID)
+        m_defaults.setString(kCurrentWallpaperIDKey, *previous.storedID);
+    else
+        m_defaults.remove(kCurrentWallpaperIDKey);
+    if (previous.storedScreenIDs)
+        m_defaults.setStringArray(kCurrentWallpaperScreenIDsKey, *previous.storedScreenIDs);
+    else
+        m_defaults.remove(kCurrentWallpaperScreenIDsKey);
+    if (m_currentVideoURL) {
+        rebuildWindows(true);
+    } else {
+        closeAllWindows();
+        applyPlaybackState();
+    }
 }
 
 void WallpaperManager::scheduleRebuild()
@@ -134,6 +208,8 @@ void WallpaperManager::scheduleRebuild()
 
 void WallpaperManager::stop()
 {
+    ++m_changeCount;
+    m_previous.reset();
     closeAllWindows();
     m_currentVideoURL.reset();
     setCurrentWallpaperID(std::nullopt);
@@ -146,20 +222,29 @@ void WallpaperManager::stop()
 
 void WallpaperManager::pauseAll()
 {
-    for (const auto &[id, window] : m_windows) {
-        if (VideoPlayer *player = window->player())
-            player->pause();
-    }
-    setIsPlaying(false);
+    m_policy.userPause();
+    applyPlaybackState();
 }
 
 void WallpaperManager::playAll()
 {
-    for (const auto &[id, window] : m_windows) {
-        if (VideoPlayer *player = window->player())
-            player->play();
-    }
-    setIsPlaying(true);
+    m_policy.userResume();
+    applyPlaybackState();
+}
+
+void WallpaperManager::setAutomaticPauseReasons(bool mainScreenCovered, bool powerSaverOn)
+{
+    m_policy.setAutomaticReasons(mainScreenCovered, powerSaverOn);
+    applyPlaybackState();
+}
+
+void WallpaperManager::applyPlaybackState()
+{
+    const bool play = m_policy.shouldPlay();
+    for (const auto &[id, window] : m_windows)
+        window->setPlaybackPaused(!play);
+    // With no wallpaper the flag only follows the choice.
+    setIsPlaying(play && (!m_currentVideoURL || !m_windows.empty()));
 }
 
 void WallpaperManager::releaseWindows()
@@ -197,10 +282,15 @@ QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
 {
     if (!m_currentVideoURL)
         co_return std::nullopt;
+    // The frame on screen: the shown player's video at its time, which is
+    // not the applied video while a hand-over is still being prepared.
+    QUrl video = *m_currentVideoURL;
     double seconds = 0; // turned into 0.1 s by the frame writer
     if (!m_windows.empty()) {
-        if (const VideoPlayer *player = m_windows.begin()->second->player())
+        if (const VideoPlayer *player = m_windows.begin()->second->player()) {
+            video = player->url();
             seconds = player->currentTime();
+        }
     }
     Error error;
     const std::optional<QString> folder = stills::supportDirectory(error);
@@ -208,22 +298,22 @@ QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
         co_return error;
     const QUrl destination = QUrl::fromLocalFile(*folder + u'/' + stills::kFrozenWallpaperFileName);
 
+    QList<Screen> screens = targetScreens();
+    if (screens.isEmpty())
+        screens = m_platform.screens().screens();
+
     const QPointer<WallpaperManager> self(this);
     // Named rather than awaited in place: GCC 12 mishandles temporaries inside
     // a co_await expression.
     QFuture<std::optional<Error>> work =
-        QtConcurrent::run([video = *m_currentVideoURL, seconds, destination] {
-            return framewriter::writeFrame(video, seconds, destination);
+        QtConcurrent::run([video, seconds, destination, size = largestSize(screens)] {
+            return framewriter::writeFrame(video, seconds, destination, size);
         });
     const std::optional<Error> written = co_await work;
     if (written)
         co_return written;
     if (!self)
         co_return managerGoneError();
-
-    QList<Screen> screens = targetScreens();
-    if (screens.isEmpty())
-        screens = m_platform.screens().screens();
     co_return setDesktopPicture(destination, screens);
 }
 
@@ -231,32 +321,38 @@ QCoro::Task<std::optional<Error>>
 WallpaperManager::updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
                                            std::optional<QSet<QString>> screenIDs)
 {
+    // Two applies in quick succession: the still of the later one is the one
+    // that stays set, whichever is written first.
+    const int generation = ++m_stillGeneration;
     Error error;
     const std::optional<QUrl> picture = stills::lockScreenFallbackURL(wallpaperID, error);
     if (!picture)
         co_return error;
 
+    const QSet<QString> ids = normalizedScreenIDs(screenIDs);
+    QList<Screen> screens = m_platform.screens().screens();
+    screens.removeIf([&ids](const Screen &screen) { return !ids.contains(screenID(screen)); });
+
     if (stills::fallbackNeedsRegeneration(videoFile, *picture)) {
         const QPointer<WallpaperManager> self(this);
-        QFuture<std::optional<Error>> work = QtConcurrent::run([videoFile, destination = *picture] {
-            Error loadError;
-            const std::optional<double> duration =
-                framewriter::loadDuration(videoFile.toLocalFile(), loadError);
-            if (!duration && !loadError.domain().isEmpty())
-                return std::optional(loadError);
-            return framewriter::writeFrame(videoFile, stills::lockScreenFrameSeconds(duration),
-                                           destination);
-        });
+        QFuture<std::optional<Error>> work =
+            QtConcurrent::run([videoFile, destination = *picture, size = largestSize(screens)] {
+                Error loadError;
+                const std::optional<double> duration =
+                    framewriter::loadDuration(videoFile.toLocalFile(), loadError);
+                if (!duration && !loadError.domain().isEmpty())
+                    return std::optional(loadError);
+                return framewriter::writeFrame(videoFile, stills::lockScreenFrameSeconds(duration),
+                                               destination, size);
+            });
         const std::optional<Error> written = co_await work;
         if (written)
             co_return written;
         if (!self)
             co_return managerGoneError();
+        if (generation != m_stillGeneration)
+            co_return std::nullopt;
     }
-
-    const QSet<QString> ids = normalizedScreenIDs(screenIDs);
-    QList<Screen> screens = m_platform.screens().screens();
-    screens.removeIf([&ids](const Screen &screen) { return !ids.contains(screenID(screen)); });
     co_return setDesktopPicture(*picture, screens);
 }
 

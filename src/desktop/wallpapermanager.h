@@ -2,6 +2,7 @@
 
 #include "desktopwindow.h"
 #include "platform/error.h"
+#include "playbackpolicy.h"
 #include "previousdesktopstore.h"
 
 #include <QObject>
@@ -27,7 +28,14 @@ class UserDefaults;
 //
 // The manager knows nothing of the catalogue or the cache: callers hand it a
 // local file. None of its operations fails; a file that cannot be played is
-// handled by each window, which keeps what it showed.
+// handled by each window, which keeps what it showed. When a newly applied
+// video fails on every window, the manager goes back to the wallpaper applied
+// before it (its file, ID and screens, in memory and in the user defaults), so
+// that what is stored is what is on screen.
+//
+// Playback follows a PlaybackPolicy: the user's pause (pauseAll, playAll) and
+// the automatic reasons (setAutomaticPauseReasons) are kept apart, and every
+// window, also one made by an apply or a rebuild, follows the verdict.
 //
 // Main thread only. `shared()` is made on first use over the installed
 // platform and the standard user defaults, and is never destroyed; tests make
@@ -66,26 +74,38 @@ public:
     // Takes every window down and forgets the wallpaper. The system's desktop
     // pictures stay as they are; see previousDesktopStore().restore().
     void stop();
+    // The user's pause and resume.
     void pauseAll();
     void playAll();
+    // The machine's state: the main screen covered, the power saver on.
+    void setAutomaticPauseReasons(bool mainScreenCovered, bool powerSaverOn);
+    const PlaybackPolicy &playbackPolicy() const { return m_policy; }
+    // Bumped by every apply and stop: lets a caller that waited see whether the
+    // wallpaper was chosen meanwhile.
+    quint64 wallpaperChangeCount() const { return m_changeCount; }
+    // How long a new video may take to show its first frame (for tests).
+    void setFirstFrameLimit(std::chrono::milliseconds limit) { m_firstFrameLimit = limit; }
     // Closes every window but keeps the applied wallpaper and its persisted
     // keys: for a process that is about to exit.
     void releaseWindows();
 
     // The still pictures, written to the "Lumivale" data folder (see stills.h)
-    // and installed as the system's desktop picture. The decode and encode run
+    // and installed as the system's desktop picture, at the size the largest of
+    // their screens needs (never above the video's). The decode and encode run
     // on a worker thread; the picture is set on the main thread once its file
     // is complete. The first screen whose picture cannot be set ends the
     // operation with the platform's error; later screens keep their picture.
     //
-    // The frame on screen now (the first window's shown player, else the start
-    // of the video) to "FrozenWallpaper.jpg", set on the target screens, or on
-    // every screen when none of them is connected. Does nothing when no
-    // wallpaper is applied.
+    // The frame on screen now (the first window's shown player, at its time,
+    // even while another video is being prepared; else the start of the video) to
+    // "FrozenWallpaper.jpg", set on the target screens, or on every screen when none of them is
+    // connected. Does nothing when no wallpaper is applied.
     QCoro::Task<std::optional<Error>> freezeCurrentFrame();
     // A frame 0.1 s before the end of `videoFile` to the wallpaper's
     // "LockScreenFallback-" file, set on the requested screens (as `apply`
     // resolves them). An existing still is reused unless the video is newer.
+    // When a later call has begun meanwhile, the earlier one sets nothing: the
+    // newer wallpaper's still is the one that stays.
     QCoro::Task<std::optional<Error>>
     updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
                              std::optional<QSet<QString>> screenIDs = std::nullopt);
@@ -124,6 +144,10 @@ private:
     void setCurrentWallpaperID(std::optional<QString> id);
     void setCurrentWallpaperScreenIDs(QSet<QString> ids);
     void closeAllWindows();
+    void applyPlaybackState();
+    void watchWindow(DesktopWindow &window);
+    void handleVideoFailed(const QUrl &file);
+    void revertToPreviousWallpaper();
     std::optional<Error> setDesktopPicture(const QUrl &picture, const QList<Screen> &screens);
     static Error managerGoneError();
 
@@ -139,6 +163,22 @@ private:
     QSet<QString> m_targetScreenIDs;
     QTimer m_rebuildWorkItem;
     PreviousDesktopStore m_previousDesktopStore;
+    PlaybackPolicy m_policy;
+    quint64 m_changeCount = 0;
+    std::chrono::milliseconds m_firstFrameLimit = DesktopWindow::kFirstFrameLimit;
+    int m_stillGeneration = 0;
+
+    // The wallpaper before the last apply of a new video, until that video
+    // shows on some window.
+    struct PreviousWallpaper
+    {
+        std::optional<QUrl> video;
+        std::optional<QString> wallpaperID;
+        QSet<QString> targetScreenIDs;
+        std::optional<QString> storedID;
+        std::optional<QStringList> storedScreenIDs;
+    };
+    std::optional<PreviousWallpaper> m_previous;
 };
 
 } // namespace lumivale

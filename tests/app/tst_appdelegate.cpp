@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "app/shellcommands.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
 #include "desktop/wallpapermanager.h"
@@ -281,6 +282,58 @@ private Q_SLOTS:
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
+    // A wallpaper applied or turned off while the stored one is being restored
+    // is the later choice, and wins; a pause holds through the restore.
+    void restoreGivesWayToALaterChoice_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("wallpaper");
+        QTest::addColumn<bool>("playing");
+        QTest::newRow("--apply FILE")
+            << QStringList{QStringLiteral("--apply"), mediaPath(QStringLiteral("blue"))}
+            << QStringLiteral("blue") << true;
+        QTest::newRow("--stop") << QStringList{QStringLiteral("--stop")} << QString() << false;
+        QTest::newRow("--pause") << QStringList{QStringLiteral("--pause")} << QStringLiteral("red")
+                                 << false;
+    }
+    void restoreGivesWayToALaterChoice()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QString, wallpaper);
+        QFETCH(bool, playing);
+        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        auto delegate = makeDelegate();
+        ShellCommands commands(*delegate);
+        StdoutCapture capture;
+        QCoro::Task<> restore = delegate->restoreLastWallpaper(); // waits for the catalogue
+        const auto parsed = CommandLine::parse(QStringList{QStringLiteral("lumivale")} + command);
+        QCoro::waitFor(commands.run(std::get<CommandLine>(parsed)));
+        QCoro::waitFor(std::move(restore));
+        QCOMPARE(m_manager->currentWallpaperID(), wallpaper);
+        QCOMPARE(m_manager->isPlaying(), playing);
+        QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey),
+                 wallpaper.isNull() ? std::nullopt : std::optional(wallpaper));
+    }
+
+    void restoreFromTheCacheWhenTheCatalogueIsUnreachable()
+    {
+        m_server->setHandler([](const LoopbackHttpServer::Request &) {
+            return LoopbackHttpServer::Response{503, {}, "down", 0, false};
+        });
+        qputenv("LUMIVALE_MANIFEST_URL", m_server->url(QStringLiteral("/manifest")).toEncoded());
+        QDir().mkpath(m_cache->cacheDirectory());
+        QVERIFY(QFile::copy(mediaPath(QStringLiteral("red")),
+                            m_cache->fileURL(QStringLiteral("red")).toLocalFile()));
+        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
+        auto delegate = makeDelegate();
+        StdoutCapture capture;
+        QCoro::waitFor(delegate->restoreLastWallpaper());
+        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines()[0].startsWith("restore failed: "));
+    }
+
     // ---- Status menu ----------------------------------------------------------
 
     void menuHasItsFixedStructure()
@@ -445,9 +498,12 @@ private Q_SLOTS:
         QCoro::waitFor(delegate->togglePause());
         QVERIFY(!m_manager->isPlaying());
 
+        // The user's pause holds through a new wallpaper.
         applyRed();
-        QCoro::waitFor(delegate->togglePause());
         QVERIFY(!m_manager->isPlaying());
+        QCoro::waitFor(delegate->togglePause());
+        QVERIFY(m_manager->isPlaying());
+        QCoro::waitFor(delegate->togglePause());
         for (FakeVideoPlayer *player : shownPlayers())
             QVERIFY(player->isPaused());
     }
@@ -484,54 +540,51 @@ private Q_SLOTS:
 
     // ---- Activity and power -----------------------------------------------------
 
-    void frontApplicationAndPowerDecisions_data()
+    // The user's pause and the automatic ones are kept apart: steps are the
+    // user's "pause" and "resume", a front application that covers the main
+    // screen or not ("cover", "uncover"), and the power saver ("saver-on",
+    // "saver-off").
+    void pauseDecisions_data()
     {
-        QTest::addColumn<bool>("covered");
-        QTest::addColumn<bool>("lowPower");
-        QTest::addColumn<bool>("playingBefore");
-        QTest::addColumn<bool>("playingAfter");
-        QTest::newRow("covered pauses") << true << false << true << false;
-        QTest::newRow("covered in low power pauses") << true << true << true << false;
-        QTest::newRow("uncovered resumes a user pause") << false << false << false << true;
-        QTest::newRow("uncovered in low power keeps paused") << false << true << false << false;
-        QTest::newRow("uncovered in low power keeps playing") << false << true << true << true;
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<bool>("playing");
+        QTest::newRow("covered pauses") << "cover" << false;
+        QTest::newRow("uncovered resumes an automatic pause") << "cover uncover" << true;
+        QTest::newRow("uncovering keeps the user's pause") << "pause cover uncover" << false;
+        QTest::newRow("saver off keeps the user's pause") << "pause saver-on saver-off" << false;
+        QTest::newRow("saver pauses") << "saver-on" << false;
+        QTest::newRow("saver off resumes") << "saver-on saver-off" << true;
+        QTest::newRow("saver off while covered stays paused")
+            << "saver-on cover saver-off" << false;
+        QTest::newRow("uncovered in saver stays paused") << "saver-on cover uncover" << false;
+        QTest::newRow("user resume overrides covered") << "cover resume" << true;
+        QTest::newRow("override lasts while nothing changes") << "cover resume cover" << true;
+        QTest::newRow("override ends at the next change") << "cover resume saver-on" << false;
+        QTest::newRow("user resume overrides saver") << "saver-on resume" << true;
+        QTest::newRow("user pause and resume") << "pause resume" << true;
     }
-    void frontApplicationAndPowerDecisions()
+    void pauseDecisions()
     {
-        QFETCH(bool, covered);
-        QFETCH(bool, lowPower);
-        QFETCH(bool, playingBefore);
-        QFETCH(bool, playingAfter);
+        QFETCH(QString, steps);
+        QFETCH(bool, playing);
         auto delegate = makeDelegate();
         applyRed();
-        playingBefore ? m_manager->playAll() : m_manager->pauseAll();
-        m_platform->workspace().setWindows(
-            QList{window(4242, covered ? mainDisplay.frame : QRect(10, 10, 800, 600))});
-        m_platform->powerState().setLowPowerModeEnabled(lowPower);
-        QCoro::waitFor(delegate->activeAppChanged());
-        QCOMPARE(m_manager->isPlaying(), playingAfter);
+        for (const QString &step : steps.split(u' ')) {
+            if (step == u"pause" || step == u"resume") {
+                QCOMPARE(m_manager->isPlaying(), step == u"pause");
+                QCoro::waitFor(delegate->togglePause());
+            } else if (step.startsWith(u"saver")) {
+                m_platform->powerState().setLowPowerModeEnabled(step == u"saver-on");
+                QCoro::waitFor(delegate->powerModeChanged());
+            } else {
+                m_platform->workspace().setWindows(QList{
+                    window(4242, step == u"cover" ? mainDisplay.frame : QRect(10, 10, 800, 600))});
+                QCoro::waitFor(delegate->activeAppChanged());
+            }
+        }
+        QCOMPARE(m_manager->isPlaying(), playing);
         for (FakeVideoPlayer *player : shownPlayers())
-            QCOMPARE(player->isPaused(), !playingAfter);
-    }
-
-    void powerModeDecides()
-    {
-        auto delegate = makeDelegate();
-        applyRed();
-        m_platform->powerState().setLowPowerModeEnabled(true);
-        QCoro::waitFor(delegate->powerModeChanged());
-        QVERIFY(!m_manager->isPlaying());
-        // Off again resumes, also over a covering window.
-        m_platform->workspace().setWindows(QList{window(4242, mainDisplay.frame)});
-        m_platform->powerState().setLowPowerModeEnabled(false);
-        QCoro::waitFor(delegate->powerModeChanged());
-        QVERIFY(m_manager->isPlaying());
-        // With no wallpaper only the flag moves.
-        m_manager->stop();
-        m_platform->powerState().setLowPowerModeEnabled(true);
-        QCoro::waitFor(delegate->powerModeChanged());
-        QVERIFY(!m_manager->isPlaying());
-        QCOMPARE(m_platform->liveSurfaces().size(), 0);
+            QCOMPARE(player->isPaused(), !playing);
     }
 
     void coveringRule_data()
@@ -616,25 +669,42 @@ private Q_SLOTS:
         QCOMPARE(m_exits, 1);
     }
 
-    void aFailedFreezeIsLoggedAndStillExits()
+    // Every quit ends exactly once, with at most one line: also a freeze that
+    // fails, and one that takes longer than the limit.
+    void quitEndsOnce_data()
     {
-        auto delegate = makeDelegate();
-        m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("not-a-video.mp4"))),
-                         QStringLiteral("bad"));
-        StdoutCapture capture;
-        delegate->requestTermination();
-        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
-        QCOMPARE(capture.lines().size(), 1);
-        QVERIFY(capture.lines()[0].startsWith("freeze wallpaper before quit failed: "));
-        QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray();
+        QTest::newRow("freeze fails")
+            << QStringLiteral("not-a-video.mp4") << 5000
+            << QByteArray("freeze wallpaper before quit failed: Cannot read the video");
+        QTest::newRow("freeze past the limit")
+            << QStringLiteral("red") << 0
+            << QByteArray(
+                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s");
     }
-
-    void quitWithoutWallpaperExitsAfterOneTurn()
+    void quitEndsOnce()
     {
-        auto delegate = makeDelegate();
-        delegate->requestTermination();
-        QTRY_COMPARE(m_exits, 1);
-        QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+        QFETCH(QString, video);
+        QFETCH(int, limitMs);
+        QFETCH(QByteArray, line);
+        AppDelegate::Environment env = makeDelegate()->environment();
+        env.freezeLimit = std::chrono::milliseconds(limitMs);
+        AppDelegate delegate(env, false);
+        if (!video.isEmpty())
+            m_manager->apply(QUrl::fromLocalFile(mediaPath(video)), QStringLiteral("one"));
+        StdoutCapture capture;
+        delegate.requestTermination();
+        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QTest::qWait(300); // a late freeze changes nothing
+        QCOMPARE(m_exits, 1);
+        QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
+        if (!line.isEmpty())
+            QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
+        if (limitMs > 0)
+            QVERIFY(m_platform->desktopPictures().writes().isEmpty());
     }
 
     // ---- Start at login ---------------------------------------------------------

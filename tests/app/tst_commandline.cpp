@@ -2,6 +2,7 @@
 #include "support/testenvironment.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTest>
@@ -55,6 +56,8 @@ private Q_SLOTS:
         QCOMPARE(login.action, Action::Reopen);
         QVERIFY(login.launchedAsLoginItem);
         QCOMPARE(CommandLine::fromJson(plain.toJson()), std::optional(plain));
+        // The running instance learns that the autostart entry asks.
+        QCOMPARE(CommandLine::fromJson(login.toJson()), std::optional(login));
     }
 
     void applyTakesAFileOrAnIDAndScreens()
@@ -67,6 +70,15 @@ private Q_SLOTS:
         QCOMPARE(command.applyTarget, QStringLiteral("/v/red.mp4"));
         QCOMPARE(command.screenIDs, (QStringList{QStringLiteral("101"), QStringLiteral("Left")}));
         QCOMPARE(CommandLine::fromJson(command.toJson()), std::optional(command));
+        // A relative file is the caller's; a bare name that is no file here is
+        // a wallpaper ID.
+        QCOMPARE(
+            std::get<CommandLine>(parse({QStringLiteral("--apply"), QStringLiteral("v/red.mp4")}))
+                .applyTarget,
+            QDir::current().absoluteFilePath(QStringLiteral("v/red.mp4")));
+        QCOMPARE(std::get<CommandLine>(parse({QStringLiteral("--apply"), QStringLiteral("aurora")}))
+                     .applyTarget,
+                 QStringLiteral("aurora"));
     }
 
     void mistakesAreExplained_data()

@@ -212,10 +212,20 @@ private Q_SLOTS:
         reply = QCoro::waitFor(commands.run(command(Action::Stop)));
         QVERIFY(!manager.currentVideoURL());
 
+        // The autostart entry reaching a running instance shows nothing.
+        CommandLine loginItem = command(Action::Reopen);
+        loginItem.launchedAsLoginItem = true;
+        QCoro::waitFor(commands.run(*CommandLine::fromJson(loginItem.toJson())));
+        QCOMPARE(platform.prompts().activations(), 0);
+
         reply = QCoro::waitFor(commands.run(command(Action::Quit)));
         QVERIFY(!reply.error);
         QCOMPARE(exits, 1);
         QVERIFY(delegate.isReadyToTerminate());
+        // Once quitting, nothing more is taken.
+        reply = QCoro::waitFor(commands.run(command(Action::Status)));
+        QVERIFY(reply.error);
+        QCOMPARE(reply.error->description(), QStringLiteral("Lumivale is quitting"));
     }
 
     void statusWithoutAnInstanceTellsWhatWouldBeRestored()

@@ -1,4 +1,5 @@
 #include "desktop/previousdesktopstore.h"
+#include "desktop/stills.h"
 #include "platform/fake/fakeplatform.h"
 #include "platform/userdefaults.h"
 #include "support/testenvironment.h"
@@ -114,6 +115,17 @@ private Q_SLOTS:
 
     void noPicturesMeansNothingStoredAndALaterTry()
     {
+        m_store->captureIfNeeded();
+        QVERIFY(!m_defaults->contains(key));
+        // Our own stills are not the user's pictures: they count as none.
+        Error error;
+        const QString ours = *stills::supportDirectory(error);
+        pictures().setPicture(
+            QStringLiteral("Left"),
+            {QUrl::fromLocalFile(ours + QStringLiteral("/FrozenWallpaper.jpg")), {}});
+        pictures().setPicture(
+            QStringLiteral("Right"),
+            {QUrl::fromLocalFile(ours + QStringLiteral("/LockScreenFallback-aurora.jpg")), {}});
         m_store->captureIfNeeded();
         QVERIFY(!m_defaults->contains(key));
         pictures().setPicture(QStringLiteral("Right"), {QUrl::fromLocalFile(m_beach), {}});

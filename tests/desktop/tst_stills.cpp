@@ -2,6 +2,7 @@
 // JPEG's pixels against FFmpeg's own decode, the file names, when a still is
 // rewritten, and where the pictures are set.
 
+#include "cache/posterframeextractor.h"
 #include "desktop/framewriter.h"
 #include "desktop/stills.h"
 #include "desktop/wallpapermanager.h"
@@ -92,6 +93,30 @@ QImage referenceFrame(const QString &videoPath, double seconds, const QString &p
                        QString::number(seconds), QStringLiteral("-i"), videoPath,
                        QStringLiteral("-frames:v"), QStringLiteral("1"), pngPath});
     return QImage(pngPath);
+}
+
+// A copy of `source` whose track carries the display matrix (a b; c d), each
+// entry -1, 0 or 1, written into the MP4 track header as FFmpeg reads it.
+bool withDisplayMatrix(const QString &source, const QString &target, const QList<int> &m)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = in.readAll();
+    const qsizetype box = bytes.indexOf("tkhd");
+    if (box < 0)
+        return false;
+    const bool version1 = bytes[box + 4] == 1;
+    // version and flags, the times, track ID and duration, reserved, layer,
+    // group, volume, reserved; then nine 32-bit entries.
+    qsizetype at = box + 4 + 4 + (version1 ? 32 : 20) + 8 + 8;
+    const qint32 entries[9] = {m[0] << 16, m[1] << 16, 0, m[2] << 16, m[3] << 16, 0, 0, 0, 1 << 30};
+    for (const qint32 entry : entries) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes[at++] = char((quint32(entry) >> shift) & 0xff);
+    }
+    QFile out(target);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
 }
 
 QString dataFolder()
@@ -235,21 +260,85 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), expected);
     }
 
-    void theTrackRotationIsApplied()
+    // Display matrices and non-square pixels: the stills and the poster frames
+    // show the picture as FFmpeg's own autorotate and scale filters do.
+    void orientationAndShapeFollowFFmpeg_data()
     {
-        const QString out = m_dir.filePath(QStringLiteral("rotated.jpg"));
-        QVERIFY(!framewriter::writeFrame(video(QStringLiteral("rotated")), 0.5,
-                                         QUrl::fromLocalFile(out)));
-        const QImage still(out);
-        const QImage reference = referenceFrame(mediaPath(QStringLiteral("rotated")), 0.5,
-                                                m_dir.filePath(QStringLiteral("rotated.png")));
-        QCOMPARE(still.size(), QSize(180, 320)); // stored 320x180, shown upright
-        QCOMPARE(reference.size(), still.size());
-        QVERIFY(meanAbsoluteDifference(still, reference) < 4);
-        // The matrix turns the picture a quarter counterclockwise, as FFmpeg
-        // shows it: the stored right (blue) half ends up on top.
-        QVERIFY(qBlue(still.pixel(90, 40)) > 200);
-        QVERIFY(qRed(still.pixel(90, 280)) > 200);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<int>>("matrix"); // a b c d; empty: none
+        QTest::newRow("upright") << "corner" << QList<int>{};
+        QTest::newRow("90°") << "corner" << QList<int>{0, 1, -1, 0};
+        QTest::newRow("180°") << "corner" << QList<int>{-1, 0, 0, -1};
+        QTest::newRow("270°") << "corner" << QList<int>{0, -1, 1, 0};
+        QTest::newRow("mirrored") << "corner" << QList<int>{-1, 0, 0, 1};
+        QTest::newRow("flipped") << "corner" << QList<int>{1, 0, 0, -1};
+        QTest::newRow("mirrored 90°") << "corner" << QList<int>{0, 1, 1, 0};
+        QTest::newRow("mirrored 270°") << "corner" << QList<int>{0, -1, -1, 0};
+        QTest::newRow("wide pixels") << "corner_wide_pixels" << QList<int>{};
+        QTest::newRow("wide pixels at 90°") << "corner_wide_pixels" << QList<int>{0, 1, -1, 0};
+    }
+    void orientationAndShapeFollowFFmpeg()
+    {
+        QFETCH(QString, name);
+        QFETCH(QList<int>, matrix);
+        QString path = mediaPath(name);
+        if (!matrix.isEmpty()) {
+            path =
+                m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()) + QStringLiteral(".mp4"));
+            QVERIFY(withDisplayMatrix(mediaPath(name), path, matrix));
+        }
+        const QString png = m_dir.filePath(QStringLiteral("reference.png"));
+        QFile::remove(png);
+        QProcess::execute(QStringLiteral("ffmpeg"),
+                          {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                           QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-ss"),
+                           QStringLiteral("1"), QStringLiteral("-i"), path, QStringLiteral("-vf"),
+                           QStringLiteral("scale=iw*sar:ih,setsar=1"), QStringLiteral("-frames:v"),
+                           QStringLiteral("1"), png});
+        const QImage reference(png);
+        QVERIFY(!reference.isNull());
+        Error error;
+        const auto still = framewriter::decodeFrame(path, 1.0, error);
+        const auto poster = extractPosterFrame(QUrl::fromLocalFile(path), QSizeF());
+        QVERIFY(still && poster);
+        // The scale filter keeps the height and may narrow the picture; ours
+        // widens it instead. The shape and the picture are the same.
+        const QImage expected = reference.convertToFormat(QImage::Format_RGB32);
+        for (const QImage &image : {*still, *poster}) {
+            const double aspect = double(image.width()) / image.height();
+            const double expectedAspect = double(expected.width()) / expected.height();
+            QVERIFY2(std::abs(aspect / expectedAspect - 1) < 0.03,
+                     qPrintable(QStringLiteral("%1x%2 against %3x%4")
+                                    .arg(image.width())
+                                    .arg(image.height())
+                                    .arg(expected.width())
+                                    .arg(expected.height())));
+            const QImage same = image.scaled(expected.size()).convertToFormat(QImage::Format_RGB32);
+            QVERIFY2(meanAbsoluteDifference(same, expected) < 8,
+                     qPrintable(QString::number(meanAbsoluteDifference(same, expected))));
+        }
+        QCOMPARE(still->size(), poster->size());
+    }
+
+    // A still is as large as the largest screen it is set on needs, and never
+    // larger than the video.
+    void stillsAreSizedForTheirScreens_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QSize>("still");
+        QTest::newRow("no screen given") << QSize() << QSize(320, 240);
+        QTest::newRow("smaller screen, covered") << QSize(160, 90) << QSize(160, 120);
+        QTest::newRow("larger screen") << QSize(1920, 1080) << QSize(320, 240);
+    }
+    void stillsAreSizedForTheirScreens()
+    {
+        QFETCH(QSize, screen);
+        QFETCH(QSize, still);
+        Error error;
+        const auto frame =
+            framewriter::decodeFrame(mediaPath(QStringLiteral("pattern")), 1.0, error, screen);
+        QVERIFY(frame);
+        QCOMPARE(frame->size(), still);
     }
 
     void badFilesFailWithoutWritingAnything_data()
@@ -389,6 +478,12 @@ private Q_SLOTS:
         QVERIFY(showsFrame(frozenPath(), 150));
         QCOMPARE(writtenScreens(),
                  (QStringList{QStringLiteral("Middle"), QStringLiteral("Right")}));
+        // A video still being prepared is not on screen yet: the shown one is
+        // what freezes.
+        m_manager->apply(video(QStringLiteral("pattern")), QStringLiteral("p"),
+                         QSet<QString>{QStringLiteral("202"), QStringLiteral("303")});
+        QVERIFY(!QCoro::waitFor(m_manager->freezeCurrentFrame()));
+        QVERIFY(showsFrame(frozenPath(), 150));
     }
 
     void freezingWithoutAShownPlayerTakesPointOne()

@@ -71,7 +71,8 @@ private:
         m_app = std::make_unique<QProcess>();
         m_app->setProcessEnvironment(environment());
         m_app->setProcessChannelMode(QProcess::MergedChannels);
-        connect(m_app.get(), &QProcess::readyRead, this, [this] { m_output += m_app->readAll(); });
+        connect(m_app.get(), &QProcess::readyRead, this,
+                [this, app = m_app.get()] { m_output += app->readAll(); });
         m_app->start(kExecutable, arguments);
         QVERIFY(m_app->waitForStarted());
         // Ready once it answers commands itself (without an instance the
@@ -87,10 +88,12 @@ private:
 
     // Runs a second `lumivale` and returns its exit status and output; serves
     // HTTP meanwhile.
-    std::pair<int, QString> command(const QStringList &arguments)
+    std::pair<int, QString> command(const QStringList &arguments,
+                                    const QString &workingDirectory = {})
     {
         QProcess second;
         second.setProcessEnvironment(environment());
+        second.setWorkingDirectory(workingDirectory);
         second.start(kExecutable, arguments);
         if (!second.waitForStarted())
             return {-1, {}};
@@ -199,7 +202,7 @@ private Q_SLOTS:
                  qPrintable(text));
 
         std::tie(code, text) = command({QStringLiteral("--quit")});
-        QCOMPARE(code, 0);
+        QVERIFY2(code == 0, qPrintable(text));
         QVERIFY(m_app->waitForFinished(20000));
         QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app->exitCode(), 0);
@@ -207,6 +210,32 @@ private Q_SLOTS:
         std::tie(code, text) = command({QStringLiteral("--status")});
         QCOMPARE(code, 0);
         QVERIFY2(text.contains(QStringLiteral("not running")), qPrintable(text));
+    }
+
+    void commandsReachTheInstanceAsMeant()
+    {
+        startApp();
+        // A relative file is the caller's, whatever the instance's folder.
+        const QFileInfo red(mediaPath(QStringLiteral("red")));
+        auto [code, text] = command({QStringLiteral("--apply"), red.fileName()}, red.path());
+        QVERIFY2(code == 0, qPrintable(text));
+        QVERIFY(status().contains(QStringLiteral("wallpaper: red\n")));
+
+        // An instance that does not answer is given up after 10 s, clearly.
+        ::kill(pid_t(m_app->processId()), SIGSTOP);
+        std::tie(code, text) = command({QStringLiteral("--status")});
+        ::kill(pid_t(m_app->processId()), SIGCONT);
+        QCOMPARE(code, 1);
+        QVERIFY2(text.contains(QStringLiteral("does not answer")), qPrintable(text));
+
+        // `lumivale --quit && lumivale`: the new launch waits for the old
+        // instance to let go, and is a fresh instance.
+        std::unique_ptr<QProcess> old = std::move(m_app);
+        QCOMPARE(command({QStringLiteral("--quit")}).first, 0);
+        startApp();
+        QCOMPARE(old->state(), QProcess::NotRunning);
+        QCOMPARE(old->exitCode(), 0);
+        QVERIFY(m_app->state() == QProcess::Running);
     }
 
     void sigtermFreezesTheFrameIntoTheDesktop()

@@ -13,6 +13,7 @@
 #include <QRasterWindow>
 #include <QTemporaryDir>
 #include <QTest>
+#include <qcoro/qcorotask.h>
 
 using namespace lumivale;
 using namespace lumivale::test;
@@ -110,6 +111,8 @@ private:
     }
 
 private Q_SLOTS:
+    void initTestCase() { qputenv("LUMIVALE_DESKTOP_PICTURES", "x11"); }
+
     void init()
     {
         m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("d.json")));
@@ -128,18 +131,44 @@ private Q_SLOTS:
         QVERIFY(waitUntil([] { return MpvCore::pendingTerminations() == 0; }, 10000));
     }
 
+    // The type, the workspace and the states are in place as soon as the
+    // window is mapped, the first time and after it was hidden and shown.
+    void windowIsADesktopWindowOnEveryWorkspace_data()
+    {
+        QTest::addColumn<bool>("shownAgain");
+        QTest::newRow("first map") << false;
+        QTest::newRow("shown again") << true;
+    }
     void windowIsADesktopWindowOnEveryWorkspace()
     {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
+        QFETCH(bool, shownAgain);
+        m_manager->apply(video(QStringLiteral("red")), QStringLiteral("red"));
         const QString id = windowIDText(onlyWindow());
+        const auto viewable = [&] {
+            return XSession::run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id})
+                .contains(QStringLiteral("IsViewable"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(viewable(), 10000);
+        if (shownAgain) {
+            onlyWindow().close();
+            QTRY_VERIFY(!viewable());
+            onlyWindow().playVideo(video(QStringLiteral("red")));
+            QTRY_VERIFY(viewable());
+        }
         QVERIFY2(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))
                      .contains(QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP")),
                  qPrintable(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))));
-        QTest::qWait(200);
+        // Every state the window manager knows of (openbox has no sticky state:
+        // its windows on every workspace say so with _NET_WM_DESKTOP).
         const QString state = xprop(id, QStringLiteral("_NET_WM_STATE"));
-        for (const char *expected :
-             {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
-            QVERIFY2(state.contains(QLatin1String(expected)), qPrintable(state));
+        const QString supported = XSession::run(
+            QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTED")});
+        for (const char *expected : {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY",
+                                     "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+            if (supported.contains(QLatin1String(expected) + u',') ||
+                supported.trimmed().endsWith(QLatin1String(expected)))
+                QVERIFY2(state.contains(QLatin1String(expected)), qPrintable(state));
+        }
         QVERIFY2(
             xprop(id, QStringLiteral("_NET_WM_DESKTOP")).contains(QStringLiteral("4294967295")),
             qPrintable(xprop(id, QStringLiteral("_NET_WM_DESKTOP"))));
@@ -152,6 +181,46 @@ private Q_SLOTS:
                  qPrintable(geometry));
         QVERIFY2(geometry.contains(QStringLiteral("Absolute upper-left X:  0")),
                  qPrintable(geometry));
+    }
+
+    // Without a compositor the server keeps nothing of an area a window
+    // uncovers: a paused wallpaper draws its last frame there again.
+    void pausedWallpaperRepaintsWhatAWindowUncovers()
+    {
+        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
+        m_manager->pauseAll();
+        QTest::qWait(200);
+        QRasterWindow normal;
+        normal.setGeometry(400, 200, 480, 320);
+        normal.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&normal));
+        QTest::qWait(200);
+        normal.hide();
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 3000);
+        QVERIFY(onlyWindow().player()->isPaused());
+    }
+
+    // Lumivale's own stills are never taken for the user's picture, and of two
+    // quick applies the newer one's still is the one that stays set.
+    void stillsOfQuickAppliesAndTheCapture()
+    {
+        const Screen screen = Platform::instance().screens().screens().first();
+        m_manager->apply(video(QStringLiteral("green")), QStringLiteral("green"));
+        auto older = m_manager->updateLockScreenFallback(video(QStringLiteral("green")),
+                                                         QStringLiteral("green"));
+        m_manager->apply(video(QStringLiteral("blue")), QStringLiteral("blue"));
+        auto newer = m_manager->updateLockScreenFallback(video(QStringLiteral("blue")),
+                                                         QStringLiteral("blue"));
+        QCOMPARE(QCoro::waitFor(std::move(newer)), std::nullopt);
+        QCOMPARE(QCoro::waitFor(std::move(older)), std::nullopt);
+        QTest::qWait(200);
+        const auto shown = Platform::instance().desktopPictures().desktopImageURL(screen);
+        QVERIFY(shown);
+        QCOMPARE(shown->fileName(), QStringLiteral("LockScreenFallback-blue.jpg"));
+
+        m_defaults->remove(WallpaperManager::kPreviousDesktopSnapshotsKey);
+        m_manager->previousDesktopStore().captureIfNeeded();
+        QVERIFY(!m_defaults->contains(WallpaperManager::kPreviousDesktopSnapshotsKey));
     }
 
     void windowStaysBelowNormalWindowsAndTakesNoInput()
@@ -227,13 +296,15 @@ private Q_SLOTS:
             QVERIFY2(classify(sample.color) == Hue::Red, qPrintable(sample.color.name()));
     }
 
-    void badFirstFileLeavesTheWindowBlack()
+    // A first file that cannot play does not become the wallpaper.
+    void badFirstFileLeavesNoWallpaper()
     {
+        const auto stored = m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey);
         m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("not-a-video.mp4"))),
                          QStringLiteral("bad"));
-        QTRY_VERIFY_WITH_TIMEOUT(!onlyWindow().pendingPlayer(), 10000);
-        QVERIFY(!onlyWindow().player());
-        QTRY_COMPARE(hueAtCenter(), Hue::Black);
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->windows().empty(), 10000);
+        QVERIFY(!m_manager->currentVideoURL());
+        QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey), stored);
     }
 
     void hiddenWindowStopsDecoding()

@@ -129,9 +129,9 @@ void MpvRenderer::freeLayer(int id)
     Q_EMIT layerFreed(id);
 }
 
-void MpvRenderer::setTarget(QSize pixelSize, bool exposed)
+void MpvRenderer::setTarget(QSize pixelSize, bool exposed, bool redraw)
 {
-    const bool changed = pixelSize != m_pixelSize || exposed != m_exposed;
+    const bool changed = pixelSize != m_pixelSize || exposed != m_exposed || (redraw && exposed);
     m_pixelSize = pixelSize;
     m_exposed = exposed;
     if (changed) {

@@ -46,7 +46,9 @@ public:
     // Stops drawing the layer; its context stays until `freeLayer`.
     void removeLayer(int id);
     void freeLayer(int id);
-    void setTarget(QSize pixelSize, bool exposed);
+    // `redraw`: the window's contents were lost (an expose); the shown frame
+    // is drawn again even when nothing changed, also while paused.
+    void setTarget(QSize pixelSize, bool exposed, bool redraw = false);
     // Frees what is left and the OpenGL context; the last call.
     void shutdown();
 

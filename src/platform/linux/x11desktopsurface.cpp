@@ -60,11 +60,13 @@ public:
         setTitle(QStringLiteral("Lumivale Wallpaper"));
     }
 
-    std::function<void()> onTargetChanged;
+    std::function<void(bool exposedAgain)> onTargetChanged;
 
+    // Before every map: a window manager drops _NET_WM_STATE and
+    // _NET_WM_DESKTOP when a window is withdrawn (hidden), so they are written
+    // again each time. Qt merges its own states into the property on map.
     void setUpBeforeMap()
     {
-        create();
         xcb_connection_t *connection = x11Connection();
         if (!connection)
             return;
@@ -73,44 +75,22 @@ public:
         const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         const uint32_t black = screen->black_pixel;
         xcb_change_window_attributes(connection, id, XCB_CW_BACK_PIXEL, &black);
-        // On every workspace.
         const uint32_t allDesktops = 0xFFFFFFFF;
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
                             atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
                             &allDesktops);
-        xcb_flush(connection);
-    }
-
-    // Qt writes _NET_WM_STATE itself when it maps the window, from the flags
-    // it knows, so the states it does not know are added right after the map
-    // request (the window manager reads them when it manages the window), and
-    // asked for again, the EWMH way, once the window is managed and exposed.
-    void addStatesAfterMapRequest()
-    {
-        xcb_connection_t *connection = x11Connection();
-        if (!connection)
-            return;
-        const auto id = xcb_window_t(winId());
-        const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
-        QList<xcb_atom_t> atoms;
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, id, state, XCB_ATOM_ATOM, 0, 32), nullptr);
-        if (reply && reply->format == 32) {
-            const auto *values = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
-            atoms = QList<xcb_atom_t>(values, values + xcb_get_property_value_length(reply) / 4);
-        }
-        std::free(reply);
-        for (const char *name : kExtraStates) {
-            const xcb_atom_t extra = atom(connection, name);
-            if (!atoms.contains(extra))
-                atoms.append(extra);
-        }
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
-                            uint32_t(atoms.size()), atoms.constData());
+        QList<xcb_atom_t> states;
+        for (const char *name : kExtraStates)
+            states.append(atom(connection, name));
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
+                            atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                            uint32_t(states.size()), states.constData());
         xcb_flush(connection);
         m_statesRequested = false;
     }
 
+    // Asked for again, the EWMH way, once the window is managed and exposed,
+    // for window managers that rewrite the states of a window they map.
     void requestStatesOnce()
     {
         xcb_connection_t *connection = x11Connection();
@@ -145,17 +125,19 @@ public:
     }
 
 protected:
+    // Every expose is drawn again, also while the players are paused: without
+    // a compositor the server keeps nothing of an area a window uncovered.
     void exposeEvent(QExposeEvent *) override
     {
         if (isExposed())
             requestStatesOnce();
         if (onTargetChanged)
-            onTargetChanged();
+            onTargetChanged(true);
     }
     void resizeEvent(QResizeEvent *) override
     {
         if (onTargetChanged)
-            onTargetChanged();
+            onTargetChanged(false);
     }
 
 private:
@@ -219,12 +201,10 @@ public:
 
     void show()
     {
-        const bool firstMap = !m_window.handle();
-        if (firstMap)
+        if (!m_window.isVisible()) {
             m_window.setUpBeforeMap();
-        m_window.show();
-        if (firstMap)
-            m_window.addStatesAfterMapRequest();
+            m_window.show();
+        }
         m_window.lower();
     }
 
@@ -237,7 +217,7 @@ private:
     };
 
     RenderHost(QScreen *screen, const QRect &frame);
-    void updateTarget();
+    void updateTarget(bool redraw);
     void freeWhenOutputClosed(int id);
     void finishRetiring(int id);
 
@@ -358,7 +338,7 @@ RenderHost::RenderHost(QScreen *screen, const QRect &frame)
     m_thread.setObjectName(QStringLiteral("lumivale-render"));
     m_thread.start();
 
-    m_window.onTargetChanged = [this] { updateTarget(); };
+    m_window.onTargetChanged = [this](bool redraw) { updateTarget(redraw); };
     connect(m_renderer, &MpvRenderer::frameDrawn, this, [this](int id) {
         const auto it = m_layers.find(id);
         if (it != m_layers.end() && it->second.player)
@@ -372,12 +352,13 @@ RenderHost::RenderHost(QScreen *screen, const QRect &frame)
     connect(m_renderer, &MpvRenderer::layerFreed, this, &RenderHost::finishRetiring);
 }
 
-void RenderHost::updateTarget()
+void RenderHost::updateTarget(bool redraw)
 {
     const bool suspended = isSuspended();
     const QSize pixels = m_window.size() * m_window.devicePixelRatio();
     QMetaObject::invokeMethod(
-        m_renderer, [r = m_renderer, pixels, suspended] { r->setTarget(pixels, !suspended); },
+        m_renderer,
+        [r = m_renderer, pixels, suspended, redraw] { r->setTarget(pixels, !suspended, redraw); },
         Qt::QueuedConnection);
     if (suspended != m_wasSuspended) {
         m_wasSuspended = suspended;

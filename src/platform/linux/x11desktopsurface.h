@@ -13,11 +13,14 @@ class RenderHost;
 
 // The desktop-level window on X11, with libmpv drawing straight into it.
 //
-// The window carries the EWMH desktop type (set before it is mapped), is
-// sticky, below other windows and skipped by taskbar and pager, has an empty
-// input shape and never takes focus; it is also lowered whenever it is shown,
-// for window managers that ignore the desktop type. Its players are paused for
-// as long as the window is not exposed, so a hidden wallpaper decodes nothing.
+// The window carries the EWMH desktop type, is on every workspace, sticky,
+// below other windows and skipped by taskbar and pager (all written before
+// every map, since a window manager drops them when a window is hidden), has
+// an empty input shape and never takes focus; it is also lowered whenever it
+// is shown, for window managers that ignore the desktop type. Its players are
+// paused for as long as the window is not exposed, so a hidden wallpaper
+// decodes nothing; every expose is drawn again from the shown frame, also
+// while paused.
 //
 // Main thread only. Players retire in the background: the old player is
 // stopped behind the new one, and its render context is freed only once mpv

@@ -57,4 +57,8 @@ inline constexpr int kDesktopFailed = 6; // the desktop's service or tool failed
 Error make(int code, const QString &description);
 } // namespace desktoppictureserrors
 
+// The longest a backend waits for a desktop's service or tool, on the main
+// thread (a D-Bus call, swaymsg).
+inline constexpr int kCallTimeoutMs = 3000;
+
 } // namespace lumivale

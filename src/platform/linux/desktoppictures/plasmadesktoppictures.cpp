@@ -47,7 +47,7 @@ std::optional<QString> PlasmaDesktopPictures::evaluate(const QString &script, Er
         QStringLiteral("org.kde.plasmashell"), QStringLiteral("/PlasmaShell"),
         QStringLiteral("org.kde.PlasmaShell"), QStringLiteral("evaluateScript"));
     call.setArguments({script});
-    const QDBusMessage answer = m_bus.call(call);
+    const QDBusMessage answer = m_bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
         if (error)
             *error =

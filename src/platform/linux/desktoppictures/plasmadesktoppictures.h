@@ -16,7 +16,7 @@ namespace lumivale {
 // 5 tile horizontally, 6 pad); 2 when not given, an unknown value fails. Paths
 // reach the script as JSON string literals, never as script text.
 //
-// Main thread only; calls block until plasmashell answers.
+// Main thread only; each call waits at most 3 s for plasmashell.
 class PlasmaDesktopPictures : public DesktopPictures
 {
 public:

@@ -43,7 +43,7 @@ std::optional<Error> SwayDesktopPictures::setDesktopImage(const QUrl &image, con
     swaymsg.start(m_swaymsg,
                   {QStringLiteral("output"), QStringLiteral("\"%1\"").arg(m_outputName(screen)),
                    QStringLiteral("bg"), QStringLiteral("\"%1\"").arg(file), mode});
-    if (!swaymsg.waitForFinished(10000) || swaymsg.exitStatus() != QProcess::NormalExit ||
+    if (!swaymsg.waitForFinished(kCallTimeoutMs) || swaymsg.exitStatus() != QProcess::NormalExit ||
         swaymsg.exitCode() != 0) {
         const QString said =
             QString::fromUtf8(swaymsg.readAllStandardOutput() + swaymsg.readAllStandardError())

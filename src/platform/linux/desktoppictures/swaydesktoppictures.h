@@ -11,7 +11,7 @@ namespace lumivale {
 //
 // Options: "mode" = fill (the default), fit, stretch, center or tile.
 //
-// Main thread only; a set waits for swaymsg (at most 10 s).
+// Main thread only; a set waits for swaymsg (at most 3 s).
 class SwayDesktopPictures : public DesktopPictures
 {
 public:

@@ -36,8 +36,8 @@ QString XfceDesktopPictures::monitorBase(const Screen &screen) const
 
 std::optional<QVariant> XfceDesktopPictures::property(const QString &path) const
 {
-    const QDBusMessage answer =
-        m_bus.call(xfconfCall(QStringLiteral("GetProperty"), {channel, path}));
+    const QDBusMessage answer = m_bus.call(
+        xfconfCall(QStringLiteral("GetProperty"), {channel, path}), QDBus::Block, kCallTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
         return std::nullopt;
     return answer.arguments().first().value<QDBusVariant>().variant();
@@ -76,7 +76,8 @@ std::optional<Error> XfceDesktopPictures::setDesktopImage(const QUrl &image, con
     const QString base = monitorBase(screen);
     QSet<int> workspaces{0};
     const QDBusMessage all =
-        m_bus.call(xfconfCall(QStringLiteral("GetAllProperties"), {channel, base}));
+        m_bus.call(xfconfCall(QStringLiteral("GetAllProperties"), {channel, base}), QDBus::Block,
+                   kCallTimeoutMs);
     if (all.type() == QDBusMessage::ReplyMessage && !all.arguments().isEmpty()) {
         QVariantMap properties;
         all.arguments().first().value<QDBusArgument>() >> properties;
@@ -89,20 +90,43 @@ std::optional<Error> XfceDesktopPictures::setDesktopImage(const QUrl &image, con
 
     QList<int> ordered(workspaces.cbegin(), workspaces.cend());
     std::sort(ordered.begin(), ordered.end());
+    // A set that fails part-way puts back what it already changed, so that the
+    // workspaces never disagree.
+    QList<std::pair<QString, std::optional<QVariant>>> changed;
     for (const int n : ordered) {
         const QString prefix = base + QStringLiteral("/workspace%1/").arg(n);
         for (const auto &[key, value] :
              {std::pair{QStringLiteral("image-style"), QVariant(style)},
               std::pair{QStringLiteral("last-image"), QVariant(image.toLocalFile())}}) {
-            const QDBusMessage answer = m_bus.call(
-                xfconfCall(QStringLiteral("SetProperty"),
-                           {channel, prefix + key, QVariant::fromValue(QDBusVariant(value))}));
-            if (answer.type() != QDBusMessage::ReplyMessage)
-                return make(kDesktopFailed,
-                            QStringLiteral("XFCE did not take the desktop picture: %1")
-                                .arg(answer.errorMessage()));
+            const QString path = prefix + key;
+            const std::optional<QVariant> before = property(path);
+            if (const auto error = setProperty(path, value)) {
+                for (auto it = changed.crbegin(); it != changed.crend(); ++it) {
+                    if (it->second)
+                        setProperty(it->first, *it->second);
+                    else
+                        m_bus.call(xfconfCall(QStringLiteral("ResetProperty"),
+                                              {channel, it->first, false}),
+                                   QDBus::Block, kCallTimeoutMs);
+                }
+                return error;
+            }
+            changed.append({path, before});
         }
     }
+    return std::nullopt;
+}
+
+std::optional<Error> XfceDesktopPictures::setProperty(const QString &path, const QVariant &value)
+{
+    const QDBusMessage answer =
+        m_bus.call(xfconfCall(QStringLiteral("SetProperty"),
+                              {channel, path, QVariant::fromValue(QDBusVariant(value))}),
+                   QDBus::Block, kCallTimeoutMs);
+    if (answer.type() != QDBusMessage::ReplyMessage)
+        return make(
+            kDesktopFailed,
+            QStringLiteral("XFCE did not take the desktop picture: %1").arg(answer.errorMessage()));
     return std::nullopt;
 }
 

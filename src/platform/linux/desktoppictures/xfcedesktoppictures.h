@@ -15,7 +15,10 @@ namespace lumivale {
 // Options: "image-style" (0 none, 1 centered, 2 tiled, 3 stretched, 4 scaled,
 // 5 zoomed, 6 spanning); 5 when not given, an unknown value fails.
 //
-// Main thread only; calls block until xfconfd answers (D-Bus's timeout).
+// A set that fails on one workspace puts back the workspaces it already
+// changed, and fails.
+//
+// Main thread only; each call waits at most 3 s for xfconfd.
 class XfceDesktopPictures : public DesktopPictures
 {
 public:
@@ -31,6 +34,7 @@ public:
 private:
     QString monitorBase(const Screen &screen) const;
     std::optional<QVariant> property(const QString &path) const;
+    std::optional<Error> setProperty(const QString &path, const QVariant &value);
 
     QDBusConnection m_bus;
     ScreenOutputName m_outputName;
