@@ -470,6 +470,8 @@ QCoro::Task<> AppDelegate::runQuitSequence()
         co_return;
     if (error)
         logFailure(u"freeze wallpaper before quit failed:", *error);
+    // The desktop's own window comes back over the frozen frame.
+    m_env.platform->restoreDesktop();
     m_isReadyToTerminate = true;
     Q_EMIT readyToTerminate();
     replyToApplicationShouldTerminate(true);

@@ -135,6 +135,7 @@ void WallpaperManager::scheduleRebuild()
 void WallpaperManager::stop()
 {
     closeAllWindows();
+    m_platform.restoreDesktop();
     m_currentVideoURL.reset();
     setCurrentWallpaperID(std::nullopt);
     m_targetScreenIDs.clear();
