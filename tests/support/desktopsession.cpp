@@ -19,6 +19,8 @@ struct Recipe
     bool hasIcons;
     // GSettings keys to set first: schema, key, value.
     QList<QStringList> settings = {};
+    // GNOME Shell needs logind on a system bus.
+    bool needsLogind = false;
 };
 
 const QList<Recipe> &recipes()
@@ -58,6 +60,20 @@ const QList<Recipe> &recipes()
          true,
          {{QStringLiteral("org.buddiesofbudgie.budgie-desktop-view"), QStringLiteral("show"),
            QStringLiteral("true")}}},
+        {"gnome",
+         "GNOME",
+         {{QStringLiteral("gnome-shell"), QStringLiteral("--x11"), QStringLiteral("--replace")}},
+         false,
+         {{QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions"),
+           QStringLiteral("[]")}},
+         true},
+        {"gnome-icons",
+         "GNOME",
+         {{QStringLiteral("gnome-shell"), QStringLiteral("--x11"), QStringLiteral("--replace")}},
+         true,
+         {{QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions"),
+           QStringLiteral("['ding@rastersoft.com']")}},
+         true},
     };
     return all;
 }
@@ -132,6 +148,35 @@ bool DesktopPrograms::waitForDesktopWindow(int seconds)
     return false;
 }
 
+bool DesktopPrograms::startLogind()
+{
+    // A bus of our own stands in for the system bus.
+    auto bus = std::make_shared<QProcess>();
+    bus->start(QStringLiteral("dbus-daemon"),
+               {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                QStringLiteral("--print-address")});
+    if (!bus->waitForStarted(5000) || !bus->waitForReadyRead(10000))
+        return false;
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->readLine().trimmed());
+    m_processes.prepend(bus);
+    launch(QStringLiteral("/usr/bin/python3"),
+           {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+            QStringLiteral("--template"), QStringLiteral("logind")});
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        int status = -1;
+        XSession::run(QStringLiteral("gdbus"),
+                      {QStringLiteral("introspect"), QStringLiteral("--system"),
+                       QStringLiteral("--dest"), QStringLiteral("org.freedesktop.login1"),
+                       QStringLiteral("--object-path"), QStringLiteral("/org/freedesktop/login1")},
+                      &status);
+        if (status == 0)
+            return true;
+        QThread::msleep(200);
+    }
+    return false;
+}
+
 void DesktopPrograms::launch(const QString &program, const QStringList &arguments)
 {
     auto process = std::make_shared<QProcess>();
@@ -149,13 +194,20 @@ bool DesktopPrograms::start(const QString &desktop)
     qputenv("XDG_CURRENT_DESKTOP", recipe->currentDesktop);
     // The desktops' own files (icons on the desktop, settings) go to the
     // isolated home the test runs in.
-    QDir().mkpath(QDir::home().filePath(QStringLiteral("Desktop")));
+    const QDir desktopFolder(QDir::home().filePath(QStringLiteral("Desktop")));
+    desktopFolder.mkpath(QStringLiteral("."));
+    QFile note(desktopFolder.filePath(QStringLiteral("notes.txt")));
+    if (note.open(QIODevice::WriteOnly))
+        note.write("An icon on the desktop.\n");
+    note.close();
     const QString i3Config = QDir::home().filePath(QStringLiteral("i3.config"));
     QFile config(i3Config);
     if (config.open(QIODevice::WriteOnly))
         config.write("font pango:DejaVu Sans 8\n");
     config.close();
 
+    if (recipe->needsLogind && !startLogind())
+        return false;
     for (const QStringList &setting : recipe->settings)
         XSession::run(QStringLiteral("gsettings"), QStringList{QStringLiteral("set")} + setting);
 
@@ -174,6 +226,11 @@ bool DesktopPrograms::start(const QString &desktop)
                 return false;
             }
         }
+    }
+    if (recipe->needsLogind) {
+        // GNOME Shell starts in the overview; Escape leaves it once it is up.
+        QThread::sleep(8);
+        XSession::run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
     }
     if (recipe->hasIcons && !waitForDesktopWindow(90)) {
         qWarning("the %s desktop window did not appear", recipe->desktop);

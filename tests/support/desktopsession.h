@@ -11,8 +11,9 @@ namespace lumivale::test {
 // The real programs of one desktop, started headless on the display of an
 // XSession (which must be running, without its own window manager): "openbox",
 // "i3", "xfce" (xfwm4 and xfdesktop), "mate" (marco and caja), "cinnamon"
-// (muffin and nemo-desktop) or "budgie" (budgie-desktop-view under openbox
-// and xcompmgr).
+// (muffin and nemo-desktop), "budgie" (budgie-desktop-view under openbox
+// and xcompmgr), "gnome" (GNOME Shell on X11, with logind mocked) or
+// "gnome-icons" (the same with the desktop-icons extension).
 // Sets XDG_CURRENT_DESKTOP for this process as the desktop's session would.
 // Stopping ends every program it started.
 class DesktopPrograms
@@ -40,6 +41,8 @@ public:
     static bool windowManagerRuns();
 
 private:
+    bool startLogind();
+
     QList<std::shared_ptr<QProcess>> m_processes;
 };
 
