@@ -505,6 +505,8 @@ QCoro::Task<> AppDelegate::runQuitSequence()
 
 void AppDelegate::finishQuit()
 {
+    // The desktop's own window comes back over the frozen frame.
+    m_env.platform->restoreDesktop();
     m_isReadyToTerminate = true;
     Q_EMIT readyToTerminate();
     replyToApplicationShouldTerminate(true);

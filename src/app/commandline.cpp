@@ -56,7 +56,7 @@ QString resolvedApplyTarget(const QString &target)
 QString CommandLine::usage()
 {
     return QStringLiteral(
-        "Usage: lumivale [--login-item] [COMMAND]\n"
+        "Usage: lumivale [--login-item] [--take-over-desktop] [COMMAND]\n"
         "\n"
         "Without a command, starts Lumivale in the tray or shows the running one's gallery.\n"
         "A command goes to the running instance, or starts one first.\n"
@@ -74,6 +74,8 @@ QString CommandLine::usage()
         "  --screens              list the screen IDs and names\n"
         "  --quit                 quit Lumivale, leaving the current frame as the desktop\n"
         "  --login-item           (used by the autostart entry) start without the gallery\n"
+        "  --take-over-desktop    on MATE and XFCE, hide the desktop's own window while a\n"
+        "                         wallpaper plays, so that it plays live (desktop icons go)\n"
         "  --help                 show this text\n");
 }
 
@@ -118,6 +120,8 @@ std::variant<CommandLine, QString> CommandLine::parse(const QStringList &argumen
             command.screenIDs.append(*screen);
         } else if (argument == QStringLiteral("--login-item")) {
             command.launchedAsLoginItem = true;
+        } else if (argument == QStringLiteral("--take-over-desktop")) {
+            command.takeOverDesktop = true;
         } else if (argument == QStringLiteral("--help") || argument == QStringLiteral("-h")) {
             command.helpRequested = true;
         } else if (const auto action = actionForOption(argument)) {

@@ -35,6 +35,9 @@ struct CommandLine
     QStringList screenIDs;
     // Set by the autostart entry: this launch is a login-item launch.
     bool launchedAsLoginItem = false;
+    // For this run, hide an opaque desktop (MATE, XFCE) while a wallpaper
+    // plays; the user default "desktopTakeOver" does the same for good.
+    bool takeOverDesktop = false;
     bool helpRequested = false;
 
     // Parses the arguments (the program name first). On a mistake returns the

@@ -26,6 +26,9 @@ constexpr int kLockWaitMs = 10'000;
 // This process is the running instance: the application proper.
 int runApplication(QApplication &application, SingleInstance &instance, const CommandLine &command)
 {
+    // Read when the platform is made, below.
+    if (command.takeOverDesktop)
+        qputenv("LUMIVALE_TAKE_OVER_DESKTOP", "1");
     // The gallery window exists, hidden, from the start; the delegate finds it.
     GalleryWindow gallery;
     AppDelegate delegate(AppDelegate::Environment::standard(), command.launchedAsLoginItem);

@@ -1,6 +1,7 @@
 #include "runtime.h"
 
 #include "buildconfig.h"
+#include "platform/desktopintegration.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 #if defined(__SANITIZE_ADDRESS__)
@@ -38,6 +40,17 @@ void forwardSignal(int signal)
 
 void prepareProcess()
 {
+    // GNOME on Wayland keeps Wayland clients off the desktop level; its
+    // XWayland server lets an X11 window sit there.
+    const DesktopIntegration integration = chooseDesktopIntegration(
+        {qEnvironmentVariable("XDG_CURRENT_DESKTOP"), qEnvironmentVariable("XDG_SESSION_TYPE"), {}},
+        qEnvironmentVariable("LUMIVALE_DESKTOP_INTEGRATION"), false);
+    if (integration.needsXWayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        std::fputs("desktop integration: GNOME on Wayland: running on XWayland, where a window can "
+                   "sit at desktop level\n",
+                   stdout);
+    }
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
     QCoreApplication::setOrganizationName(QStringLiteral("lumivale"));
     QCoreApplication::setApplicationName(QStringLiteral("lumivale"));

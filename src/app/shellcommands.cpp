@@ -54,6 +54,8 @@ QString ShellCommands::statusText(const Status &status)
     out << "playback: " << playbackName(status.playback) << '\n';
     out << "cache: " << ProcessMeters::formatBytes(status.cacheBytes) << " (" << status.cachedVideos
         << (status.cachedVideos == 1 ? " video" : " videos") << ")\n";
+    if (!status.desktopIntegration.isEmpty())
+        out << "desktop: " << status.desktopIntegration << '\n';
     return text;
 }
 
@@ -94,6 +96,7 @@ ShellCommands::Status ShellCommands::currentStatus() const
             manager.isPlaying() ? Status::Playback::Playing : Status::Playback::Paused;
     status.cacheBytes = env.cacheState->totalBytes();
     status.cachedVideos = int(env.cacheState->cachedIDs().size());
+    status.desktopIntegration = env.platform->desktopIntegrationDescription();
     return status;
 }
 

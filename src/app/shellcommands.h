@@ -33,6 +33,7 @@ public:
         enum class Playback { Playing, Paused, Off } playback = Playback::Off;
         qint64 cacheBytes = 0;
         int cachedVideos = 0;
+        QString desktopIntegration; // empty: not known
     };
     static QString statusText(const Status &status);
     // The status of a session without a running instance: what the next

@@ -211,6 +211,7 @@ void WallpaperManager::stop()
     ++m_changeCount;
     m_previous.reset();
     closeAllWindows();
+    m_platform.restoreDesktop();
     m_currentVideoURL.reset();
     setCurrentWallpaperID(std::nullopt);
     m_targetScreenIDs.clear();

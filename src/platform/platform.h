@@ -29,6 +29,15 @@ public:
     // A hidden desktop-level surface over the screen's frame.
     virtual std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) = 0;
 
+    // How the desktop surfaces live with this session's desktop, in one line
+    // for the status ("xfce, live playback off on XFCE: desktop not taken
+    // over"); empty where there is nothing to say.
+    virtual QString desktopIntegrationDescription() const { return {}; }
+    // Puts back what showing desktop surfaces changed on the desktop (a
+    // setting of its icons, a desktop program it stopped). Called when the
+    // wallpaper is turned off and at quit; harmless when nothing changed.
+    virtual void restoreDesktop() {}
+
     // The platform in use. Unless one was installed, the Linux platform is made
     // on first use, which needs a running QGuiApplication.
     static Platform &instance();

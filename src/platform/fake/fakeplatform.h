@@ -246,7 +246,10 @@ public:
     FakeLoginItemService &loginItem() override { return m_loginItem; }
     FakeUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
+    void restoreDesktop() override { ++m_desktopRestores; }
 
+    // How often the desktop was given back what the surfaces took.
+    int desktopRestores() const { return m_desktopRestores; }
     // Surfaces still alive, in order of making.
     QList<FakeDesktopSurface *> liveSurfaces() const;
     FakeDesktopSurface *surfaceFor(const QString &screenName) const;
@@ -260,6 +263,7 @@ private:
     FakeLoginItemService m_loginItem;
     FakeUserPrompts m_prompts;
     QList<QPointer<FakeDesktopSurface>> m_surfaces;
+    int m_desktopRestores = 0;
 };
 
 } // namespace lumivale::fake

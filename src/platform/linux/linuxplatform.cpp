@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTextStream>
 
 namespace lumivale {
 
@@ -21,6 +22,13 @@ LinuxPlatform::LinuxPlatform()
         const QScreen *qscreen = m_screens.qscreenFor(screen);
         return qscreen ? qscreen->name() : screen.name;
     });
+    if (const QString limit = m_integration.integration().limitation(); !limit.isEmpty()) {
+        QTextStream(stdout) << "desktop integration: " << limit
+                            << " (the still picture shows instead; --take-over-desktop or the "
+                               "setting \"desktopTakeOver\" hides the desktop's own window while "
+                               "a wallpaper plays, icons included)"
+                            << Qt::endl;
+    }
 }
 
 LinuxPlatform::~LinuxPlatform() = default;
@@ -29,7 +37,17 @@ std::unique_ptr<DesktopSurface> LinuxPlatform::createDesktopSurface(const Screen
 {
     QScreen *qscreen = m_screens.qscreenFor(screen);
     return std::make_unique<X11DesktopSurface>(qscreen ? qscreen : QGuiApplication::primaryScreen(),
-                                               screen.frame);
+                                               screen.frame, &m_integration);
+}
+
+QString LinuxPlatform::desktopIntegrationDescription() const
+{
+    return m_integration.integration().description();
+}
+
+void LinuxPlatform::restoreDesktop()
+{
+    m_integration.restoreDesktop();
 }
 
 } // namespace lumivale

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "powerprofilesstate.h"
 #include "widgetuserprompts.h"
+#include "x11desktopintegration.h"
 #include "x11screens.h"
 #include "x11workspace.h"
 #include "xdgautostartloginitem.h"
@@ -17,6 +18,9 @@ namespace lumivale {
 // XDG_SESSION_TYPE; LUMIVALE_DESKTOP_PICTURES in the environment, or else the
 // user default "desktopPicturesBackend", names one instead ("gnome",
 // "cinnamon", "mate", "kde", "xfce", "sway", "x11" or "none").
+//
+// How the desktop windows are made and kept in place follows the desktop too
+// (see X11DesktopIntegration::detect()).
 class LinuxPlatform : public Platform
 {
 public:
@@ -32,6 +36,8 @@ public:
     XdgAutostartLoginItem &loginItem() override { return m_loginItem; }
     WidgetUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
+    QString desktopIntegrationDescription() const override;
+    void restoreDesktop() override;
 
 private:
     X11ScreenSystem m_screens;
@@ -42,6 +48,7 @@ private:
     // it did, rather than the application executable behind it.
     XdgAutostartLoginItem m_loginItem{qEnvironmentVariable("LUMIVALE_LAUNCHER")};
     WidgetUserPrompts m_prompts;
+    X11DesktopIntegration m_integration{X11DesktopIntegration::detect()};
 };
 
 } // namespace lumivale

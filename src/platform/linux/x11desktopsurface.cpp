@@ -2,6 +2,7 @@
 
 #include "mpvcore.h"
 #include "mpvrenderer.h"
+#include "x11desktopintegration.h"
 
 #include <QExposeEvent>
 #include <QFile>
@@ -43,7 +44,7 @@ xcb_connection_t *x11Connection()
 class DesktopGLWindow : public QWindow
 {
 public:
-    explicit DesktopGLWindow(QScreen *screen)
+    DesktopGLWindow(QScreen *screen, bool unmanaged)
         : QWindow(screen)
     {
         setSurfaceType(QSurface::OpenGLSurface);
@@ -53,8 +54,13 @@ public:
         format.setDepthBufferSize(0);
         format.setStencilBufferSize(0);
         setFormat(format);
-        setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
-                 Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+        Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
+                                Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
+        // Override-redirect: a window manager without a desktop layer would
+        // tile it or stack it among the other windows.
+        if (unmanaged)
+            flags |= Qt::BypassWindowManagerHint;
+        setFlags(flags);
         setProperty(kWindowTypeProperty, kDesktopWindowType);
         setProperty(DesktopSurface::kWindowProperty, true);
         setTitle(QStringLiteral("Lumivale Wallpaper"));
@@ -160,11 +166,12 @@ class RenderHost : public QObject, public std::enable_shared_from_this<RenderHos
     Q_OBJECT
 
 public:
-    static std::shared_ptr<RenderHost> make(QScreen *screen, const QRect &frame)
+    static std::shared_ptr<RenderHost> make(QScreen *screen, const QRect &frame,
+                                            X11DesktopIntegration *integration)
     {
         // Deleted through the event loop: the last reference may drop inside
         // one of the host's own slots.
-        return std::shared_ptr<RenderHost>(new RenderHost(screen, frame),
+        return std::shared_ptr<RenderHost>(new RenderHost(screen, frame, integration),
                                            [](RenderHost *host) { host->deleteLater(); });
     }
 
@@ -181,7 +188,11 @@ public:
     }
 
     DesktopGLWindow &window() { return m_window; }
-    bool isSuspended() const { return !m_window.isExposed(); }
+    bool showsLivePlayback() const
+    {
+        return !m_integration || m_integration->integration().showsLivePlayback();
+    }
+    bool isSuspended() const { return !m_window.isExposed() || !showsLivePlayback(); }
 
     int attach(MpvPlayer *player, MpvCore *core, const QUrl &file, bool visible);
     void setLayerVisible(int id, bool visible)
@@ -196,6 +207,8 @@ public:
     {
         m_surfaceGone = true;
         ++disposals;
+        if (m_integration)
+            m_integration->windowGone(xcb_window_t(m_window.winId()));
         m_window.hide();
     }
 
@@ -206,6 +219,8 @@ public:
             m_window.show();
         }
         m_window.lower();
+        if (m_integration)
+            m_integration->windowShown(xcb_window_t(m_window.winId()));
     }
 
 private:
@@ -216,11 +231,12 @@ private:
         bool retiring = false;
     };
 
-    RenderHost(QScreen *screen, const QRect &frame);
+    RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration);
     void updateTarget(bool redraw);
     void freeWhenOutputClosed(int id);
     void finishRetiring(int id);
 
+    QPointer<X11DesktopIntegration> m_integration;
     DesktopGLWindow m_window;
     QThread m_thread;
     MpvRenderer *m_renderer;
@@ -253,6 +269,10 @@ public:
         connect(m_core, &MpvCore::fileLoaded, this, [this](bool playable) {
             if (!playable)
                 setStatus(ItemStatus::Failed);
+            // Where the desktop keeps the window out of sight no frame is
+            // ever drawn: a playable file is all there is to wait for.
+            else if (!m_host->showsLivePlayback())
+                setStatus(ItemStatus::ReadyToPlay);
         });
         connect(m_core, &MpvCore::endReached, this, &VideoPlayer::playedToEnd);
         m_layerID = m_host->attach(this, m_core, file, opacity > 0);
@@ -327,8 +347,10 @@ private:
 
 } // namespace
 
-RenderHost::RenderHost(QScreen *screen, const QRect &frame)
-    : m_window(screen)
+RenderHost::RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration)
+    : m_integration(integration)
+    , m_window(screen, integration && integration->integration().window() ==
+                                          DesktopIntegration::Window::BottomUnmanaged)
     , m_renderer(nullptr)
 {
     m_window.setGeometry(frame);
@@ -429,8 +451,9 @@ void RenderHost::finishRetiring(int id)
         m_selfWhileRetiring.reset();
 }
 
-X11DesktopSurface::X11DesktopSurface(QScreen *screen, const QRect &frame)
-    : m_host(RenderHost::make(screen, frame))
+X11DesktopSurface::X11DesktopSurface(QScreen *screen, const QRect &frame,
+                                     X11DesktopIntegration *integration)
+    : m_host(RenderHost::make(screen, frame, integration))
 {}
 
 X11DesktopSurface::~X11DesktopSurface()

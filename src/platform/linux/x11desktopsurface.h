@@ -10,6 +10,7 @@ class QScreen;
 namespace lumivale {
 
 class RenderHost;
+class X11DesktopIntegration;
 
 // The desktop-level window on X11, with libmpv drawing straight into it.
 //
@@ -17,10 +18,12 @@ class RenderHost;
 // below other windows and skipped by taskbar and pager (all written before
 // every map, since a window manager drops them when a window is hidden), has
 // an empty input shape and never takes focus; it is also lowered whenever it
-// is shown, for window managers that ignore the desktop type. Its players are
-// paused for as long as the window is not exposed, so a hidden wallpaper
-// decodes nothing; every expose is drawn again from the shown frame, also
-// while paused.
+// is shown, for window managers that ignore the desktop type. Where the
+// window manager has no desktop layer, the window is unmanaged instead and
+// kept at the bottom of the stack. Its players are paused for as long as the
+// window is not exposed, or the desktop cannot show it (see
+// DesktopIntegration), so a hidden wallpaper decodes nothing; every expose is
+// drawn again from the shown frame, also while paused.
 //
 // Main thread only. Players retire in the background: the old player is
 // stopped behind the new one, and its render context is freed only once mpv
@@ -32,7 +35,10 @@ class X11DesktopSurface : public DesktopSurface
     Q_OBJECT
 
 public:
-    X11DesktopSurface(QScreen *screen, const QRect &frame);
+    // `integration` (may be null: a plain desktop-type window) decides how
+    // the window is made and kept in place, and must outlive the surface.
+    X11DesktopSurface(QScreen *screen, const QRect &frame,
+                      X11DesktopIntegration *integration = nullptr);
     ~X11DesktopSurface() override;
 
     QRect frame() const override;

@@ -1,0 +1,226 @@
+#include "x11desktopintegration.h"
+
+#include "platform/userdefaults.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTextStream>
+#include <csignal>
+#include <gio/gio.h>
+#include <unistd.h>
+
+namespace lumivale {
+namespace {
+
+constexpr char kNemoSchema[] = "org.nemo.desktop";
+constexpr char kNemoHandlersKey[] = "ignored-desktop-handlers";
+constexpr char kMateSchema[] = "org.mate.background";
+constexpr char kMateIconsKey[] = "show-desktop-icons";
+constexpr char kXfdesktop[] = "xfdesktop";
+constexpr char kBudgieDesktopView[] = "org.buddiesofbudgie.budgie-desktop-view";
+// The desktop-icons extensions GNOME Shell may run.
+constexpr const char *kGnomeIconExtensions[] = {"ding@rastersoft.com", "desktop-icons@csoriano"};
+constexpr int kProgramTimeoutMs = 3000;
+
+void logProblem(const QString &description)
+{
+    QTextStream(stdout) << "desktop integration: " << description << Qt::endl;
+}
+
+// GSettings aborts the process when asked for a schema that is not
+// installed, so every use looks it up first.
+GSettings *openSettings(const char *schema)
+{
+    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
+    GSettingsSchema *found =
+        source ? g_settings_schema_source_lookup(source, schema, TRUE) : nullptr;
+    if (!found)
+        return nullptr;
+    g_settings_schema_unref(found);
+    return g_settings_new(schema);
+}
+
+// Processes of this user whose command name is `name` (as the kernel keeps
+// it: at most 15 characters).
+QList<pid_t> processesNamed(const QByteArray &name)
+{
+    QList<pid_t> found;
+    const QByteArray comm = name.left(15);
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const pid_t pid = entry.toInt(&numeric);
+        if (!numeric)
+            continue;
+        QFile file(proc.filePath(entry + QStringLiteral("/comm")));
+        if (!file.open(QIODevice::ReadOnly) || file.readAll().trimmed() != comm)
+            continue;
+        if (QFileInfo(proc.filePath(entry)).ownerId() == ::getuid())
+            found.append(pid);
+    }
+    return found;
+}
+
+bool runQuietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(kProgramTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(kProgramTimeoutMs);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+} // namespace
+
+DesktopIntegration X11DesktopIntegration::detect()
+{
+    QString overrideName = qEnvironmentVariable("LUMIVALE_DESKTOP_INTEGRATION");
+    UserDefaults &defaults = UserDefaults::standard();
+    if (overrideName.isEmpty())
+        overrideName = defaults.string(kIntegrationKey).value_or(QString());
+    const bool takeOver =
+        qEnvironmentVariable("LUMIVALE_TAKE_OVER_DESKTOP") == QLatin1String("1") ||
+        defaults.boolean(kTakeOverKey).value_or(false);
+    const DesktopSession session{qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                 qEnvironmentVariable("XDG_SESSION_TYPE"),
+                                 X11DesktopStacking::windowManagerName()};
+    return chooseDesktopIntegration(session, overrideName, takeOver);
+}
+
+X11DesktopIntegration::X11DesktopIntegration(const DesktopIntegration &integration, QObject *parent)
+    : QObject(parent)
+    , m_integration(integration)
+    , m_stacking(integration.window())
+{
+    connect(&m_stacking, &X11DesktopStacking::restackRefused, this,
+            &X11DesktopIntegration::bringIconsBackOnTop);
+}
+
+X11DesktopIntegration::~X11DesktopIntegration() = default;
+
+void X11DesktopIntegration::windowShown(std::uint32_t window)
+{
+    engage();
+    m_stacking.addWindow(window);
+}
+
+void X11DesktopIntegration::windowGone(std::uint32_t window)
+{
+    m_stacking.removeWindow(window);
+}
+
+void X11DesktopIntegration::engage()
+{
+    if (m_engaged)
+        return;
+    m_engaged = true;
+    using Kind = DesktopIntegration::Kind;
+
+    if (m_integration.kind == Kind::Cinnamon) {
+        if (GSettings *settings = openSettings(kNemoSchema)) {
+            gchar **handlers = g_settings_get_strv(settings, kNemoHandlersKey);
+            QList<const gchar *> list;
+            bool listed = false;
+            for (gchar **each = handlers; *each; ++each) {
+                list.append(*each);
+                listed = listed || qstrcmp(*each, kNemoHandlerName) == 0;
+            }
+            if (!listed) {
+                list.append(kNemoHandlerName);
+                list.append(nullptr);
+                m_addedNemoHandler = g_settings_set_strv(settings, kNemoHandlersKey, list.data());
+                g_settings_sync();
+            }
+            g_strfreev(handlers);
+            g_object_unref(settings);
+        }
+    }
+
+    if (!m_integration.hidesDesktop())
+        return;
+    if (m_integration.kind == Kind::Mate) {
+        if (GSettings *settings = openSettings(kMateSchema)) {
+            if (g_settings_get_boolean(settings, kMateIconsKey)) {
+                m_hidMateDesktop = g_settings_set_boolean(settings, kMateIconsKey, FALSE);
+                g_settings_sync();
+            }
+            g_object_unref(settings);
+        }
+    } else if (m_integration.kind == Kind::Xfce && !processesNamed(kXfdesktop).isEmpty()) {
+        m_quitXfdesktop = runQuietly(QString::fromLatin1(kXfdesktop), {QStringLiteral("--quit")});
+        if (!m_quitXfdesktop)
+            logProblem(QStringLiteral("xfdesktop did not quit"));
+    }
+}
+
+void X11DesktopIntegration::restoreDesktop()
+{
+    m_engaged = false;
+    if (std::exchange(m_addedNemoHandler, false)) {
+        if (GSettings *settings = openSettings(kNemoSchema)) {
+            gchar **handlers = g_settings_get_strv(settings, kNemoHandlersKey);
+            QList<const gchar *> kept;
+            for (gchar **each = handlers; *each; ++each) {
+                if (qstrcmp(*each, kNemoHandlerName) != 0)
+                    kept.append(*each);
+            }
+            kept.append(nullptr);
+            g_settings_set_strv(settings, kNemoHandlersKey, kept.data());
+            g_settings_sync();
+            g_strfreev(handlers);
+            g_object_unref(settings);
+        }
+    }
+    if (std::exchange(m_hidMateDesktop, false)) {
+        if (GSettings *settings = openSettings(kMateSchema)) {
+            g_settings_set_boolean(settings, kMateIconsKey, TRUE);
+            g_settings_sync();
+            g_object_unref(settings);
+        }
+    }
+    if (std::exchange(m_quitXfdesktop, false) &&
+        !QProcess::startDetached(QString::fromLatin1(kXfdesktop), {}))
+        logProblem(QStringLiteral("cannot start xfdesktop again"));
+}
+
+void X11DesktopIntegration::bringIconsBackOnTop()
+{
+    using Kind = DesktopIntegration::Kind;
+    if (m_integration.kind == Kind::Gnome) {
+        // A desktop window mapped after ours lies above it in the desktop
+        // layer; the extension maps its window again when it is re-enabled.
+        QDBusInterface shell(QStringLiteral("org.gnome.Shell.Extensions"),
+                             QStringLiteral("/org/gnome/Shell/Extensions"),
+                             QStringLiteral("org.gnome.Shell.Extensions"));
+        shell.setTimeout(kProgramTimeoutMs);
+        for (const char *uuid : kGnomeIconExtensions) {
+            const QDBusReply<QVariantMap> info =
+                shell.call(QStringLiteral("GetExtensionInfo"), QString::fromLatin1(uuid));
+            constexpr double kEnabled = 1;
+            if (!info.isValid() ||
+                info.value().value(QStringLiteral("state")).toDouble() != kEnabled)
+                continue;
+            shell.call(QStringLiteral("DisableExtension"), QString::fromLatin1(uuid));
+            shell.call(QStringLiteral("EnableExtension"), QString::fromLatin1(uuid));
+        }
+    } else if (m_integration.kind == Kind::Budgie) {
+        const QList<pid_t> running = processesNamed(kBudgieDesktopView);
+        if (running.isEmpty())
+            return;
+        for (pid_t pid : running)
+            ::kill(pid, SIGTERM);
+        if (!QProcess::startDetached(QString::fromLatin1(kBudgieDesktopView), {}))
+            logProblem(QStringLiteral("cannot start budgie-desktop-view again"));
+    }
+}
+
+} // namespace lumivale
