@@ -295,7 +295,7 @@ QNetworkAccessManager &UpdaterController::network() const
     return m_network ? *m_network : sharedNetworkAccessManager();
 }
 
-QNetworkReply *UpdaterController::get(const QUrl &url, bool *redirectRefused)
+QNetworkReply *UpdaterController::get(const QUrl &url, QUrl *refusedRedirect)
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader,
@@ -304,11 +304,11 @@ QNetworkReply *UpdaterController::get(const QUrl &url, bool *redirectRefused)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply *reply = network().get(request);
-    connect(reply, &QNetworkReply::redirected, reply, [reply, redirectRefused](const QUrl &target) {
+    connect(reply, &QNetworkReply::redirected, reply, [reply, refusedRedirect](const QUrl &target) {
         if (isAllowedURL(target)) {
             Q_EMIT reply->redirectAllowed();
         } else {
-            *redirectRefused = true;
+            *refusedRedirect = target;
             reply->abort();
         }
     });
@@ -383,8 +383,8 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
     if (!isAllowedURL(feedURL))
         co_return insecureURLError(feedURL);
 
-    bool redirectRefused = false;
-    const NetworkReplyPtr reply(get(feedURL, &redirectRefused));
+    QUrl refusedRedirect;
+    const NetworkReplyPtr reply(get(feedURL, &refusedRedirect));
     QNetworkReply *rawReply = reply.get();
     QByteArray body;
     bool tooLarge = false;
@@ -400,8 +400,8 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
     co_await rawReply;
     if (!self || m_isBeingDestroyed)
         co_return updaterError(NetworkFailure, QStringLiteral("The update check was cancelled."));
-    if (redirectRefused)
-        co_return insecureURLError(rawReply->url());
+    if (!refusedRedirect.isEmpty())
+        co_return insecureURLError(refusedRedirect);
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
@@ -473,8 +473,8 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
             m_partialPath.clear();
     });
 
-    bool redirectRefused = false;
-    const NetworkReplyPtr reply(get(item.url, &redirectRefused));
+    QUrl refusedRedirect;
+    const NetworkReplyPtr reply(get(item.url, &refusedRedirect));
     QNetworkReply *rawReply = reply.get();
     rawReply->setReadBufferSize(kReadBufferBytes);
     bool writeFailed = false;
@@ -505,8 +505,8 @@ QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(A
     co_await rawReply;
     if (!self || m_isBeingDestroyed)
         co_return updaterError(NetworkFailure, QStringLiteral("The download was cancelled."));
-    if (redirectRefused)
-        co_return insecureURLError(rawReply->url());
+    if (!refusedRedirect.isEmpty())
+        co_return insecureURLError(refusedRedirect);
     drain();
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

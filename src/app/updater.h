@@ -165,9 +165,10 @@ public:
 private:
     void presentError(const Error &error);
     QNetworkAccessManager &network() const;
-    // Starts a GET that follows only allowed redirects and gives up after the
-    // transfer timeout; it is aborted if the controller goes away first.
-    QNetworkReply *get(const QUrl &url, bool *redirectRefused);
+    // Starts a GET that follows only allowed redirects (a refused one aborts it
+    // and is put in `refusedRedirect`) and gives up after the transfer timeout;
+    // it is aborted if the controller goes away first.
+    QNetworkReply *get(const QUrl &url, QUrl *refusedRedirect);
     static Error insecureURLError(const QUrl &url);
 
     QUrl m_feedURL;

@@ -678,7 +678,8 @@ private Q_SLOTS:
         }
         QCoro::waitFor(updater->checkForUpdates());
         QCOMPARE(m_prompts->alerts().size(), 1);
-        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"only over https"),
+        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(
+                     u"only over https, not from \"http://updates.example/appcast.xml\""),
                  qPrintable(m_prompts->alerts()[0].informativeText));
         QCOMPARE(downloadedFiles(), QStringList());
         QVERIFY(UpdaterController::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
