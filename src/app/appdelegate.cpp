@@ -55,6 +55,9 @@ AppDelegate::Environment AppDelegate::Environment::standard()
     environment.manager = &WallpaperManager::shared();
     environment.cache = &VideoCache::shared();
     environment.cacheState = &VideoCacheState::shared();
+    // The trim and "Clear Cache" leave the videos on the desktop alone.
+    environment.cache->setFilesInUseProvider(
+        [manager = environment.manager] { return manager->videosInUse(); });
     environment.applicationWindows = defaultApplicationWindows;
     environment.exitApplication = [] { QCoreApplication::exit(0); };
     return environment;

@@ -206,6 +206,18 @@ void WallpaperManager::scheduleRebuild()
     m_rebuildWorkItem.start();
 }
 
+QList<QUrl> WallpaperManager::videosInUse() const
+{
+    QList<QUrl> videos;
+    for (const auto &[screenID, window] : m_windows) {
+        for (const auto &video : {window->currentVideoURL(), window->pendingVideoURL()}) {
+            if (video)
+                videos.append(*video);
+        }
+    }
+    return videos;
+}
+
 void WallpaperManager::stop()
 {
     ++m_changeCount;

@@ -56,6 +56,9 @@ public:
     ~WallpaperManager() override;
 
     static WallpaperManager &shared();
+    // The videos the windows show or are about to show, for the cache to
+    // keep while they play.
+    QList<QUrl> videosInUse() const;
 
     // The key of a screen everywhere: its number in decimal, or its name when
     // it has no number.
