@@ -123,7 +123,8 @@ LikeDatabase::Connection *LikeDatabase::connection(Error *error)
         connection->db.setUserName(m_location.user);
         connection->db.setPassword(m_location.password);
         connection->db.setDatabaseName(m_location.database);
-        connection->db.setConnectOptions(u"connect_timeout=3"_s);
+        connection->db.setConnectOptions(
+            u"connect_timeout=3;options=-cclient_min_messages=warning"_s);
     } else {
         connection->db.setDatabaseName(m_location.path);
         connection->db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=10000"_s);
@@ -205,77 +206,92 @@ bool LikeDatabase::migrate(Connection &connection, Error *error)
     return true;
 }
 
+template<typename Result, typename Work>
+std::optional<Result> LikeDatabase::withConnection(Error *error, Work work)
+{
+    // A connection that worked before may have died with its server (a
+    // restart, a fail-over): one fresh try tells that apart from an outage.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool reused = threadConnections.count(m_serial) > 0;
+        Connection *db = connection(error);
+        if (!db)
+            return std::nullopt;
+        QSqlError sqlError;
+        if (auto result = work(*db, sqlError))
+            return result;
+        if (error)
+            *error = queryError(sqlError);
+        dropConnection();
+        if (!reused)
+            break;
+    }
+    return std::nullopt;
+}
+
 bool LikeDatabase::ping(Error *error)
 {
-    Connection *db = connection(error);
-    if (!db)
-        return false;
-    QSqlQuery query(db->db);
-    if (query.exec(u"SELECT 1"_s) && query.next())
-        return true;
-    if (error)
-        *error = queryError(query.lastError());
-    dropConnection();
-    return false;
+    return withConnection<bool>(error,
+                                [](Connection &db, QSqlError &sqlError) -> std::optional<bool> {
+                                    QSqlQuery query(db.db);
+                                    if (query.exec(u"SELECT 1"_s) && query.next())
+                                        return true;
+                                    sqlError = query.lastError();
+                                    return std::nullopt;
+                                })
+        .has_value();
 }
 
 std::optional<bool> LikeDatabase::setLiked(const QString &wallpaperID, const QString &deviceID,
                                            bool liked, Error *error)
 {
-    Connection *db = connection(error);
-    if (!db)
-        return std::nullopt;
-    QSqlQuery &query = liked ? db->like : db->unlike;
-    query.bindValue(0, wallpaperID);
-    query.bindValue(1, deviceID);
-    if (!query.exec()) {
-        if (error)
-            *error = queryError(query.lastError());
-        dropConnection();
-        return std::nullopt;
-    }
-    const bool changed = query.numRowsAffected() > 0;
-    query.finish();
-    return changed;
+    return withConnection<bool>(error,
+                                [&](Connection &db, QSqlError &sqlError) -> std::optional<bool> {
+                                    QSqlQuery &query = liked ? db.like : db.unlike;
+                                    query.bindValue(0, wallpaperID);
+                                    query.bindValue(1, deviceID);
+                                    if (!query.exec()) {
+                                        sqlError = query.lastError();
+                                        return std::nullopt;
+                                    }
+                                    const bool changed = query.numRowsAffected() > 0;
+                                    query.finish();
+                                    return changed;
+                                });
 }
 
 std::optional<QHash<QString, qint64>> LikeDatabase::likeCounts(Error *error)
 {
-    Connection *db = connection(error);
-    if (!db)
-        return std::nullopt;
-    QSqlQuery &query = db->counts;
-    if (!query.exec()) {
-        if (error)
-            *error = queryError(query.lastError());
-        dropConnection();
-        return std::nullopt;
-    }
-    QHash<QString, qint64> counts;
-    while (query.next())
-        counts.insert(query.value(0).toString(), query.value(1).toLongLong());
-    query.finish();
-    return counts;
+    return withConnection<QHash<QString, qint64>>(
+        error, [](Connection &db, QSqlError &sqlError) -> std::optional<QHash<QString, qint64>> {
+            QSqlQuery &query = db.counts;
+            if (!query.exec()) {
+                sqlError = query.lastError();
+                return std::nullopt;
+            }
+            QHash<QString, qint64> counts;
+            while (query.next())
+                counts.insert(query.value(0).toString(), query.value(1).toLongLong());
+            query.finish();
+            return counts;
+        });
 }
 
 std::optional<QSet<QString>> LikeDatabase::likedBy(const QString &deviceID, Error *error)
 {
-    Connection *db = connection(error);
-    if (!db)
-        return std::nullopt;
-    QSqlQuery &query = db->likedBy;
-    query.bindValue(0, deviceID);
-    if (!query.exec()) {
-        if (error)
-            *error = queryError(query.lastError());
-        dropConnection();
-        return std::nullopt;
-    }
-    QSet<QString> ids;
-    while (query.next())
-        ids.insert(query.value(0).toString());
-    query.finish();
-    return ids;
+    return withConnection<QSet<QString>>(
+        error, [&](Connection &db, QSqlError &sqlError) -> std::optional<QSet<QString>> {
+            QSqlQuery &query = db.likedBy;
+            query.bindValue(0, deviceID);
+            if (!query.exec()) {
+                sqlError = query.lastError();
+                return std::nullopt;
+            }
+            QSet<QString> ids;
+            while (query.next())
+                ids.insert(query.value(0).toString());
+            query.finish();
+            return ids;
+        });
 }
 
 } // namespace lumivale::service

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QSqlError>
 #include <QString>
 #include <QUrl>
 #include <atomic>
@@ -66,6 +67,8 @@ public:
 private:
     Connection *connection(Error *error);
     void dropConnection();
+    template<typename Result, typename Work>
+    std::optional<Result> withConnection(Error *error, Work work);
     bool migrate(Connection &connection, Error *error);
 
     DatabaseLocation m_location;
