@@ -163,6 +163,17 @@ struct CatalogueServer::Private
         return u"http://"_s + host + u"/videos/"_s;
     }
 
+    QString clientAddress(const httplib::Request &request) const
+    {
+        const QString peer = QString::fromStdString(request.remote_addr);
+        if (options.trustedProxy.isEmpty() || peer != options.trustedProxy)
+            return peer;
+        const QString forwarded =
+            QString::fromStdString(request.get_header_value("X-Forwarded-For"));
+        const QString last = forwarded.section(u',', -1).trimmed();
+        return last.isEmpty() ? peer : last;
+    }
+
     void handleManifest(const httplib::Request &request, httplib::Response &response)
     {
         Error error;
@@ -295,7 +306,7 @@ struct CatalogueServer::Private
 
     void handleLike(const httplib::Request &request, httplib::Response &response)
     {
-        if (!likeLimiter.admit(u"address "_s + QString::fromStdString(request.remote_addr)))
+        if (!likeLimiter.admit(u"address "_s + clientAddress(request)))
             return sendError(response, 429,
                              u"too many likes from this address; try again in a second"_s);
         QJsonParseError parseError;

@@ -17,7 +17,7 @@ namespace {
 const char kUsage[] =
     "usage: lumivale-catalog serve --library DIR [--listen HOST:PORT] [--db URL]\n"
     "                              [--video-base-url URL] [--likes-per-second N]\n"
-    "                              [--threads N] [--quiet]\n"
+    "                              [--threads N] [--trusted-proxy ADDRESS] [--quiet]\n"
     "       lumivale-catalog scan DIR\n"
     "\n"
     "serve  answers GET /manifest.json?deviceId=..., GET /videos/FILE, POST /likes and\n"

@@ -32,6 +32,8 @@ std::optional<ServeOptions> parseServeArguments(const QStringList &arguments, Er
             options.host = value.left(colon).remove(u'[').remove(u']');
             if (colon <= 0 || !isNumber || options.port < 0 || options.port > 65535)
                 return fail(u"--listen wants HOST:PORT, not \"%1\""_s.arg(value));
+        } else if (argument == u"--trusted-proxy") {
+            options.trustedProxy = value;
         } else if (argument == u"--db") {
             options.database = value;
         } else if (argument == u"--video-base-url") {

@@ -20,11 +20,14 @@ struct ServeOptions
     int threads = 64;        // each open connection holds one while it is served
     int refreshMs = 1000;    // how stale the like counts of other copies may be
     bool logRequests = true;
+    // A load balancer's address: requests from it are counted against the
+    // last address it adds to X-Forwarded-For instead of its own.
+    QString trustedProxy;
 };
 
 // The arguments after "serve": --library DIR (required), --listen HOST:PORT,
 // --db URL, --video-base-url URL, --likes-per-second N, --threads N,
-// --quiet. Fails with a message that names the bad argument.
+// --trusted-proxy ADDRESS, --quiet. Fails with a message that names the bad argument.
 std::optional<ServeOptions> parseServeArguments(const QStringList &arguments, Error *error);
 
 } // namespace lumivale::service

@@ -83,7 +83,8 @@ private:
     QString m_postgresProblem;
     std::map<QString, std::unique_ptr<CatalogueServer>> m_servers;
 
-    std::unique_ptr<CatalogueServer> startServer(const QString &database, int likesPerSecond = 0)
+    std::unique_ptr<CatalogueServer> startServer(const QString &database, int likesPerSecond = 0,
+                                                 const QString &trustedProxy = {})
     {
         ServeOptions options;
         options.libraryFolder = m_library;
@@ -91,6 +92,7 @@ private:
         options.database = database;
         options.likesPerSecond = likesPerSecond;
         options.logRequests = false;
+        options.trustedProxy = trustedProxy;
         auto server = std::make_unique<CatalogueServer>(options);
         Error error;
         if (!server->bind(&error))
@@ -282,6 +284,18 @@ private Q_SLOTS:
         QVERIFY(sameDevice.error().contains(u"too many"_s));
         // Another device from the same address is over the address's share.
         QCOMPARE(post(port, likeBody(u"red"_s, newDevice(), true)).status, 429);
+
+        // Behind a trusted proxy each client has a share of its own.
+        const auto proxied = startServer(m_dir.filePath(u"proxied.sqlite"_s), 1, u"127.0.0.1"_s);
+        for (const auto &[client, status] :
+             {std::pair("192.0.2.1", 204), {"192.0.2.2", 204}, {"192.0.2.1", 429}}) {
+            httplib::Client http("127.0.0.1", proxied->port());
+            const auto result =
+                http.Post("/likes", {{"X-Forwarded-For", std::string("198.51.100.9, ") + client}},
+                          likeBody(u"red"_s, newDevice(), true).toStdString(), "application/json");
+            QVERIFY(result);
+            QCOMPARE(result->status, status);
+        }
     }
 
     void videoRanges_data()
