@@ -191,6 +191,50 @@ private Q_SLOTS:
         QCOMPARE(again->entries, m_scan->entries);
     }
 
+    void serveArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("problem"); // empty: accepted
+        QTest::newRow("minimal") << QStringList{u"--library"_s, u"/srv/v"_s} << QString();
+        QTest::newRow("all") << QStringList{u"--library"_s,
+                                            u"/v"_s,
+                                            u"--listen"_s,
+                                            u"[::1]:80"_s,
+                                            u"--db"_s,
+                                            u"postgres://u@h/d"_s,
+                                            u"--video-base-url"_s,
+                                            u"https://cdn.example/v"_s,
+                                            u"--likes-per-second"_s,
+                                            u"0"_s,
+                                            u"--threads"_s,
+                                            u"8"_s,
+                                            u"--quiet"_s}
+                             << QString();
+        QTest::newRow("no library") << QStringList{u"--quiet"_s} << u"--library"_s;
+        QTest::newRow("no port") << QStringList{u"--library"_s, u"/v"_s, u"--listen"_s,
+                                                u"localhost"_s}
+                                 << u"HOST:PORT"_s;
+        QTest::newRow("relative base")
+            << QStringList{u"--library"_s, u"/v"_s, u"--video-base-url"_s, u"videos/"_s}
+            << u"absolute URL"_s;
+        QTest::newRow("no threads")
+            << QStringList{u"--library"_s, u"/v"_s, u"--threads"_s, u"0"_s} << u"number"_s;
+        QTest::newRow("missing value") << QStringList{u"--library"_s} << u"needs a value"_s;
+        QTest::newRow("unknown") << QStringList{u"--library"_s, u"/v"_s, u"--port"_s, u"1"_s}
+                                 << u"--port"_s;
+    }
+    void serveArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, problem);
+        Error error;
+        const auto options = parseServeArguments(arguments, &error);
+        QCOMPARE(options.has_value(), problem.isEmpty());
+        QVERIFY2(error.description().contains(problem), qPrintable(error.description()));
+        if (options && arguments.contains(u"--video-base-url"_s))
+            QCOMPARE(options->videoBaseURL, u"https://cdn.example/v/"_s);
+    }
+
     void resolutionLabels_data()
     {
         QTest::addColumn<int>("width");
