@@ -402,9 +402,10 @@ struct CatalogueServer::Private
                 const double ms =
                     requestTimer.isValid() ? double(requestTimer.nsecsElapsed()) / 1e6 : 0;
                 requestTimer.invalidate();
-                logLine(u"%1 %2 %3 %4 ms"_s
-                            .arg(QString::fromStdString(request.method),
-                                 QString::fromStdString(request.path))
+                // A decoded path may hold line breaks; a log line stays one line.
+                static const QRegularExpression controls(u"[\\x00-\\x1f\\x7f]"_s);
+                const QString path = QString::fromStdString(request.path).replace(controls, u"?"_s);
+                logLine(u"%1 %2 %3 %4 ms"_s.arg(QString::fromStdString(request.method), path)
                             .arg(response.status)
                             .arg(ms, 0, 'f', 1));
             });
