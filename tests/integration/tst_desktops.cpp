@@ -190,9 +190,9 @@ private Q_SLOTS:
             // The icons are drawn above the video: not everything there is
             // the clip's colours.
             // Ours lies below the desktop's own window in the window
-            // manager's stacking order (xfwm4 leaves its list as it was
-            // after a restack; there the screen alone shows it)...
-            if (desktop != QLatin1String("xfce"))
+            // manager's stacking order (behind an opaque desktop it is not
+            // mapped at all)...
+            if (live)
                 QTRY_VERIFY_WITH_TIMEOUT(wallpaperIsBelowDesktopWindow(), 10000);
             // ... and so the icons are drawn above the video: not everything
             // there is the clip's colours.

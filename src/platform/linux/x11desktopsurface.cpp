@@ -214,6 +214,10 @@ public:
 
     void show()
     {
+        // Behind an opaque desktop the window could only cover it with
+        // black: it stays unmapped, and the desktop shows the still picture.
+        if (!showsLivePlayback())
+            return;
         if (!m_window.isVisible()) {
             m_window.setUpBeforeMap();
             m_window.show();

@@ -20,7 +20,8 @@ class X11DesktopIntegration;
 // an empty input shape and never takes focus; it is also lowered whenever it
 // is shown, for window managers that ignore the desktop type. Where the
 // window manager has no desktop layer, the window is unmanaged instead and
-// kept at the bottom of the stack. Its players are paused for as long as the
+// kept at the bottom of the stack; where the desktop's own window is opaque
+// and not taken over, it is never mapped. Its players are paused for as long as the
 // window is not exposed, or the desktop cannot show it (see
 // DesktopIntegration), so a hidden wallpaper decodes nothing; every expose is
 // drawn again from the shown frame, also while paused.
