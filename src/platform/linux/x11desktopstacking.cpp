@@ -85,11 +85,9 @@ X11DesktopStacking::X11DesktopStacking(DesktopIntegration::Window window, QObjec
     connect(&m_verify, &QTimer::timeout, this, &X11DesktopStacking::verify);
 }
 
-X11DesktopStacking::~X11DesktopStacking()
-{
-    if (m_watching)
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-}
+// The native event filter removes itself from the application, if any is
+// left.
+X11DesktopStacking::~X11DesktopStacking() = default;
 
 void X11DesktopStacking::addWindow(std::uint32_t window)
 {
