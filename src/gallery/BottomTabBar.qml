@@ -9,7 +9,7 @@ Item {
     property var titles: ["Home", "Likes"]
     signal selected(int index)
 
-    readonly property Item pill: pill
+    readonly property Item pill: pillShape
     implicitWidth: buttons.implicitWidth + 12
     implicitHeight: buttons.implicitHeight + 12
     width: implicitWidth
@@ -35,8 +35,8 @@ Item {
     }
 
     Rectangle {
-        id: pill
-        readonly property Item target: buttons.children[bar.selection] ?? null
+        id: pillShape
+        readonly property Item target: tabs.count > bar.selection ? tabs.itemAt(bar.selection) : null
         x: target ? buttons.x + target.x : 0
         y: buttons.y
         width: target ? target.width : 0
@@ -57,6 +57,7 @@ Item {
         y: 6
         spacing: 4
         Repeater {
+            id: tabs
             model: bar.titles
             delegate: Item {
                 id: button
@@ -78,6 +79,7 @@ Item {
                     font.weight: button.isSelected ? Font.DemiBold : Font.Medium
                 }
                 TapHandler {
+                    gesturePolicy: TapHandler.ReleaseWithinBounds
                     onTapped: bar.selected(button.index)
                 }
             }

@@ -2,17 +2,17 @@ import QtQuick
 import Lumivale.Gallery
 
 // Cards of a list model in three columns with 18 between them; a click opens
-// the wallpaper's page.
+// the wallpaper's page. The view reaches `gap` past the last column, so that
+// three cells fit its width.
 GridView {
     id: grid
     property ContentView content
     readonly property int columns: 3
     readonly property int gap: 18
-    readonly property real cardWidth: Math.floor((width - (columns - 1) * gap) / columns)
+    readonly property real cardWidth: cellWidth - gap
 
-    cellWidth: cardWidth + gap
+    cellWidth: Math.floor(width / columns)
     cellHeight: Math.round(cardWidth * 9 / 16) + gap
-    width: columns * cardWidth + (columns - 1) * gap
     boundsBehavior: Flickable.StopAtBounds
     cacheBuffer: 0
     reuseItems: false

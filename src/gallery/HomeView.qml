@@ -10,9 +10,9 @@ Item {
         objectName: "homeGrid"
         anchors.top: parent.top
         anchors.bottom: parent.bottom
-        anchors.horizontalCenter: parent.horizontalCenter
         anchors.topMargin: 96
-        width: parent.width - 64
+        x: 32
+        width: parent.width - 64 + 18
         topMargin: 0
         bottomMargin: 112
         clip: true

@@ -18,7 +18,7 @@ Item {
         anchors.fill: parent
         anchors.topMargin: 96
         anchors.leftMargin: 32
-        anchors.rightMargin: 32
+        anchors.rightMargin: 32 - 18
         bottomMargin: 112
         clip: true
         visible: likedModel.count > 0

@@ -11,16 +11,16 @@ BorderImage {
     property real offsetX: 0
     property real offsetY: 6
 
-    readonly property int border: cornerRadius + blurRadius
+    readonly property int inset: cornerRadius + blurRadius
     x: target.x + offsetX - blurRadius
     y: target.y + offsetY - blurRadius
     width: target.width + 2 * blurRadius
     height: target.height + 2 * blurRadius
     opacity: target.opacity
     visible: target.visible
-    border.left: border
-    border.right: border
-    border.top: border
-    border.bottom: border
+    border.left: inset
+    border.right: inset
+    border.top: inset
+    border.bottom: inset
     source: "image://gallery/shadow/" + cornerRadius + "/" + blurRadius + "/" + shadowOpacity
 }

@@ -32,6 +32,7 @@ Row {
             id: hover
         }
         TapHandler {
+            gesturePolicy: TapHandler.ReleaseWithinBounds
             onTapped: button.clicked()
         }
     }
