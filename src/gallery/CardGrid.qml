@@ -48,6 +48,7 @@ GridView {
             isDownloading: cell.isDownloading
             downloadFraction: cell.downloadFraction
             coordinator: grid.content ? grid.content.previewCoordinator : null
+            playbackAllowed: grid.content ? grid.content.isContentActive : false
             TapHandler {
                 onTapped: grid.content.selectWallpaper(cell.wallpaperID)
             }

@@ -20,6 +20,9 @@ Item {
     // 0…1 while the size is known, -1 while it is not.
     property real downloadFraction: -1
     property PreviewPlaybackCoordinator coordinator: null
+    // Whether video may play at all: the window can be seen and no page
+    // covers the card.
+    property bool playbackAllowed: true
     // The colour behind the card, for its rounded corners.
     property color backdropColor: Theme.background
 
@@ -72,7 +75,7 @@ Item {
     CardPreview {
         anchors.fill: parent
         video: card.video
-        playing: card.isPreviewing
+        playing: card.isPreviewing && card.playbackAllowed
     }
     // 2. The fade under the text.
     Rectangle {

@@ -11,6 +11,7 @@
 #include <QQmlEngine>
 #include <QScreen>
 #include <QTimer>
+#include <qpa/qwindowsysteminterface.h>
 
 void qml_register_types_Lumivale_Gallery();
 
@@ -146,8 +147,22 @@ void GalleryWindow::evaluateActivity()
 
 void GalleryWindow::beginMove()
 {
-    if (startSystemMove())
+    if (startSystemMove()) {
+        // The window manager now holds the pointer and swallows the button's
+        // release; the scene would keep the drag (and take the next click for
+        // that release) without one. Sent once the present event is handled.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const QPoint global = QCursor::pos(screen());
+                QWindowSystemInterface::handleMouseEvent<
+                    QWindowSystemInterface::SynchronousDelivery>(
+                    this, mapFromGlobal(global), global, Qt::NoButton, Qt::LeftButton,
+                    QEvent::MouseButtonRelease);
+            },
+            Qt::QueuedConnection);
         return;
+    }
     // No _NET_WM_MOVERESIZE: follow the pointer until the button goes up.
     m_movingByHand = true;
     m_moveStartCursor = QCursor::pos(screen());
