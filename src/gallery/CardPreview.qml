@@ -1,15 +1,27 @@
 import QtQuick
+import Lumivale.Gallery
 
 // The card's preview: plays `video` muted and looped while `playing`, and
-// holds no player otherwise. It comes and goes over 0.15 s.
+// holds no player otherwise (the surface exists only while it plays).
 Item {
     id: preview
     property url video
     property bool playing: false
+    readonly property bool isShowingVideo: surface.item !== null
+                                           && surface.item.state === VideoSurface.Ready
 
-    opacity: playing ? 1 : 0
-    visible: opacity > 0
-    Behavior on opacity {
-        NumberAnimation { duration: 150; easing.type: Easing.OutQuad }
+    Loader {
+        id: surface
+        anchors.fill: parent
+        active: preview.playing
+        sourceComponent: VideoSurface {
+            url: preview.video
+            isPlaying: true
+            loop: true
+            muted: true
+            videoGravity: VideoSurface.ResizeAspectFill
+            placeholderColor: "transparent"
+            releaseWhenPaused: true
+        }
     }
 }

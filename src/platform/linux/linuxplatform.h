@@ -32,6 +32,7 @@ public:
     XdgAutostartLoginItem &loginItem() override { return m_loginItem; }
     WidgetUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
+    std::unique_ptr<GalleryPlayer> createGalleryPlayer(const QUrl &url, QQuickItem *view) override;
 
 private:
     X11ScreenSystem m_screens;
