@@ -4,10 +4,12 @@
 #include "gallery/contentview.h"
 #include "gallery/galleryimageprovider.h"
 #include "gallery/gallerywindow.h"
+#include "gallery/previewplaybackcoordinator.h"
 #include "support/loopbackhttpserver.h"
 #include "support/xsession.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QQmlComponent>
 #include <QQuickItem>
 #include <QQuickView>
@@ -105,7 +107,10 @@ private Q_SLOTS:
                             .arg(colours[i % 3].at(0).toUpper() + colours[i % 3].mid(1))
                             .arg(i % 2 ? 1200 * i : 0)
                             .arg(i % 4 == 0 ? "true" : "false")
-                            .arg(QUrl::fromLocalFile(test::mediaPath(colours[i % 3])).toString())
+                            .arg(QUrl::fromLocalFile(
+                                     test::mediaPath(i == 0 ? QStringLiteral("red_then_blue")
+                                                            : colours[i % 3]))
+                                     .toString())
                             .toUtf8();
         }
         manifest += "]";
@@ -121,6 +126,14 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() { m_window.reset(); }
+
+    // Each case starts from the normal, unmaximised window.
+    void init()
+    {
+        if (m_window->isMaximized())
+            m_window->showNormal();
+        QTRY_VERIFY(!m_window->isMaximized());
+    }
 
     void sizeAndTabs()
     {
@@ -182,6 +195,11 @@ private Q_SLOTS:
                          "--repeat", "2", "--delay", "80", "1"}));
         QTRY_VERIFY(m_window->isMaximized());
         QTRY_COMPARE(m_window->width(), kScreenWidth);
+        QTest::qWait(300);
+        const QPoint maximizedBackground = m_window->mapToGlobal(QPoint(600, 84));
+        QVERIFY(xdotool({"mousemove", QString::number(maximizedBackground.x()),
+                         QString::number(maximizedBackground.y()), "click", "1"}));
+        QTest::qWait(500);
         const QPoint maximizedGrip = m_window->mapToGlobal(QPoint(600, 30));
         QVERIFY(xdotool({"mousemove", QString::number(maximizedGrip.x()),
                          QString::number(maximizedGrip.y()), "click", "--repeat", "2", "--delay",
@@ -233,6 +251,48 @@ private Q_SLOTS:
         else
             showAt(QPoint(100, 60));
         QTRY_VERIFY(allowsVideo());
+    }
+
+    void hoverPreview()
+    {
+        showAt(QPoint(100, 60));
+        QTRY_VERIFY(content().isContentActive());
+        // The first card's centre, and the empty band above the grid.
+        const QPoint card = m_window->mapToGlobal(QPoint(228, 206));
+        const QPoint away = m_window->mapToGlobal(QPoint(600, 84));
+        const auto hueAt = [&] { return test::classify(XSession::colorAt(card + QPoint(0, -60))); };
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QTRY_COMPARE(hueAt(), test::Hue::Blue); // the poster, taken at 1 s
+        QElapsedTimer rest;
+        QVERIFY(xdotool({"mousemove", QString::number(card.x()), QString::number(card.y())}));
+        rest.start();
+        QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Red, 3000); // the preview, from 0 s
+        qInfo("preview after the rest: %lld ms", rest.elapsed() - 220);
+        QVERIFY(rest.elapsed() >= 220);
+        // The aim is 300 ms from the rest's end to the first frame; on a
+        // loaded machine it may take longer, so it is reported, not asserted
+        // (bench/gallery measures it).
+        if (rest.elapsed() > 220 + 300)
+            qWarning("preview later than 300 ms after the rest");
+        saveScreenshot(QStringLiteral("gallery-previewing.png"), m_window->frameGeometry());
+        QElapsedTimer leave;
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        leave.start();
+        QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Blue, 1000);
+        QVERIFY2(leave.elapsed() <= 100, qPrintable(QString::number(leave.elapsed())));
+
+        // A sweep over five cards, 50 ms on each, starts no preview.
+        QSignalSpy previews(content().previewCoordinator(),
+                            &PreviewPlaybackCoordinator::activeWallpaperIDChanged);
+        for (const QPoint cell : {QPoint(228, 206), QPoint(639, 206), QPoint(1050, 206),
+                                  QPoint(1050, 445), QPoint(639, 445)}) {
+            const QPoint at = m_window->mapToGlobal(cell);
+            QVERIFY(xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}));
+            QTest::qWait(50);
+        }
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QTest::qWait(500);
+        QCOMPARE(previews.size(), 0);
     }
 
     void badgeSheet()
