@@ -28,6 +28,7 @@ VideoPosterFrameCache &VideoPosterFrameCache::shared()
 
 VideoPosterFrameCache::VideoPosterFrameCache(QObject *parent)
     : QObject(parent)
+    , m_images(kDefaultMaxBytes)
 {
     // Stills are a nicety: they must not slow the desktop's playback.
     m_pool.setThreadPriority(QThread::LowPriority);
@@ -43,7 +44,7 @@ QCoro::Task<std::optional<QImage>> VideoPosterFrameCache::posterFrame(QUrl video
                                                                       QSizeF maximumSize)
 {
     const PosterFrameKey key = PosterFrameKey::from(video, maximumSize);
-    if (const auto image = m_images.constFind(key); image != m_images.cend())
+    if (const QImage *image = m_images.object(key))
         co_return *image;
     QFuture<std::optional<QImage>> extraction = m_tasks.value(key);
     if (!m_tasks.contains(key)) {
@@ -75,8 +76,9 @@ QFuture<std::optional<QImage>> VideoPosterFrameCache::startExtraction(const Post
             this,
             [this, key, image = std::move(image), promise] {
                 m_tasks.remove(key);
+                // A still larger than the whole budget is handed out but not kept.
                 if (image)
-                    m_images.insert(key, *image);
+                    m_images.insert(key, new QImage(*image), image->sizeInBytes());
                 promise->addResult(image);
                 promise->finish();
             },

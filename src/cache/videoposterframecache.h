@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAtomicInt>
+#include <QCache>
 #include <QFuture>
 #include <QHash>
 #include <QImage>
@@ -28,7 +29,8 @@ size_t qHash(const PosterFrameKey &key, size_t seed = 0) noexcept;
 
 // The still pictures shown for videos before they play (see
 // extractPosterFrame()), extracted once per key on a low-priority pool of
-// worker threads and kept in memory for the life of the object. Concurrent
+// worker threads and kept in memory up to a byte budget (kDefaultMaxBytes
+// unless set), the least recently used going first. Concurrent
 // requests for one key share one extraction. A failed extraction is not
 // remembered: the next request tries again.
 //
@@ -42,12 +44,21 @@ class VideoPosterFrameCache : public QObject
 public:
     // Created on first use, never destroyed.
     static VideoPosterFrameCache &shared();
+    // 256 MB: about 400 stills of 760 x 428.
+    static constexpr qsizetype kDefaultMaxBytes = 256 * 1024 * 1024;
     explicit VideoPosterFrameCache(QObject *parent = nullptr);
     ~VideoPosterFrameCache() override;
 
     // The still of `video` fitted into `maximumSize`; never fails, no image
     // when the video gives none.
     QCoro::Task<std::optional<QImage>> posterFrame(QUrl video, QSizeF maximumSize);
+
+    // The byte budget of the kept stills; lowering it drops the least
+    // recently used at once.
+    void setMaxBytes(qsizetype bytes) { m_images.setMaxCost(bytes); }
+    qsizetype maxBytes() const { return m_images.maxCost(); }
+    qsizetype keptBytes() const { return m_images.totalCost(); }
+    int keptCount() const { return int(m_images.count()); }
 
     // Extractions started so far, for tests and diagnostics.
     int extractionCount() const { return m_extractionCount.loadRelaxed(); }
@@ -56,7 +67,8 @@ private:
     QFuture<std::optional<QImage>> startExtraction(const PosterFrameKey &key, const QUrl &video,
                                                    const QSizeF &maximumSize);
 
-    QHash<PosterFrameKey, QImage> m_images;
+    // Costs are the stills' sizes in bytes.
+    QCache<PosterFrameKey, QImage> m_images;
     QHash<PosterFrameKey, QFuture<std::optional<QImage>>> m_tasks;
     QThreadPool m_pool;
     QAtomicInt m_extractionCount;

@@ -2,6 +2,7 @@
 
 #include "desktoppictures.h"
 #include "desktopsurface.h"
+#include "galleryplayer.h"
 #include "loginitem.h"
 #include "powerstate.h"
 #include "screens.h"
@@ -28,6 +29,9 @@ public:
     virtual UserPrompts &prompts() = 0;
     // A hidden desktop-level surface over the screen's frame.
     virtual std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) = 0;
+    // A gallery player for `url` whose picture is a child item of `view`.
+    virtual std::unique_ptr<GalleryPlayer> createGalleryPlayer(const QUrl &url,
+                                                               QQuickItem *view) = 0;
 
     // How the desktop surfaces live with this session's desktop, in one line
     // for the status ("xfce, live playback off on XFCE: desktop not taken

@@ -20,6 +20,9 @@ struct WindowDescription
     bool isHidden = false;
     // Shown on the workspace the user is on (or on all of them).
     bool isOnCurrentWorkspace = true;
+    // The window system's ID of the window (on X11 the client window, the
+    // one QWindow::winId() names for our own); 0 when unknown.
+    quint32 windowID = 0;
 
     friend bool operator==(const WindowDescription &, const WindowDescription &) = default;
 };

@@ -40,6 +40,25 @@ void FakeVideoPlayer::reportStatus(ItemStatus status)
     Q_EMIT itemStatusChanged();
 }
 
+void FakeGalleryPlayer::play()
+{
+    m_paused = false;
+    ++m_playCount;
+}
+
+void FakeGalleryPlayer::pause()
+{
+    m_paused = true;
+    ++m_pauseCount;
+}
+
+void FakeGalleryPlayer::reportStatus(ItemStatus status, const QString &error)
+{
+    m_status = status;
+    m_error = error;
+    Q_EMIT itemStatusChanged();
+}
+
 FakeDesktopSurface::FakeDesktopSurface(const Screen &screen)
     : m_screen(screen)
     , m_frame(screen.frame)
@@ -191,6 +210,23 @@ bool FakeUserPrompts::askQuestion(const QString &message, const QString &informa
     notePrompt();
     m_questions.append({message, informativeText});
     return m_answer;
+}
+
+std::unique_ptr<GalleryPlayer> FakePlatform::createGalleryPlayer(const QUrl &url, QQuickItem *)
+{
+    auto player = std::make_unique<FakeGalleryPlayer>(url);
+    m_galleryPlayers.append(player.get());
+    return player;
+}
+
+QList<FakeGalleryPlayer *> FakePlatform::liveGalleryPlayers() const
+{
+    QList<FakeGalleryPlayer *> live;
+    for (const auto &player : m_galleryPlayers) {
+        if (player)
+            live.append(player);
+    }
+    return live;
 }
 
 std::unique_ptr<DesktopSurface> FakePlatform::createDesktopSurface(const Screen &screen)

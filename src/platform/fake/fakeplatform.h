@@ -91,6 +91,50 @@ private:
     QList<FakeVideoPlayer *> m_layers;
 };
 
+// A gallery player that draws nothing: the test reports its status (with a
+// reason on failure) and its end, and reads back what it was told.
+class FakeGalleryPlayer : public GalleryPlayer
+{
+    Q_OBJECT
+
+public:
+    explicit FakeGalleryPlayer(const QUrl &url)
+        : m_url(url)
+    {}
+
+    QUrl url() const override { return m_url; }
+    ItemStatus itemStatus() const override { return m_status; }
+    QString errorDescription() const override { return m_error; }
+    void play() override;
+    void pause() override;
+    bool isPaused() const override { return m_paused; }
+    void setMuted(bool muted) override { m_muted = muted; }
+    bool isMuted() const override { return m_muted; }
+    void setGravity(Gravity gravity) override { m_gravity = gravity; }
+    Gravity gravity() const { return m_gravity; }
+    void seekToStart() override { ++m_seekCount; }
+    QQuickItem *pictureItem() const override { return nullptr; }
+
+    // Test controls. Each call is one report, also when the status is unchanged.
+    void reportStatus(ItemStatus status, const QString &error = {});
+    void reachEnd() { Q_EMIT playedToEnd(); }
+
+    int playCount() const { return m_playCount; }
+    int pauseCount() const { return m_pauseCount; }
+    int seekCount() const { return m_seekCount; }
+
+private:
+    QUrl m_url;
+    ItemStatus m_status = ItemStatus::Unknown;
+    QString m_error;
+    bool m_paused = true;
+    bool m_muted = true;
+    Gravity m_gravity = Gravity::ResizeAspectFill;
+    int m_playCount = 0;
+    int m_pauseCount = 0;
+    int m_seekCount = 0;
+};
+
 class FakeScreenSystem : public ScreenSystem
 {
     Q_OBJECT
@@ -250,6 +294,12 @@ public:
 
     // How often the desktop was given back what the surfaces took.
     int desktopRestores() const { return m_desktopRestores; }
+
+    std::unique_ptr<GalleryPlayer> createGalleryPlayer(const QUrl &url, QQuickItem *view) override;
+
+    // Gallery players still alive, in order of making.
+    QList<FakeGalleryPlayer *> liveGalleryPlayers() const;
+    int galleryPlayersMade() const { return int(m_galleryPlayers.size()); }
     // Surfaces still alive, in order of making.
     QList<FakeDesktopSurface *> liveSurfaces() const;
     FakeDesktopSurface *surfaceFor(const QString &screenName) const;
@@ -264,6 +314,7 @@ private:
     FakeUserPrompts m_prompts;
     QList<QPointer<FakeDesktopSurface>> m_surfaces;
     int m_desktopRestores = 0;
+    QList<QPointer<FakeGalleryPlayer>> m_galleryPlayers;
 };
 
 } // namespace lumivale::fake

@@ -1,6 +1,7 @@
 #include "linuxplatform.h"
 
 #include "desktoppictures/desktoppicturesbackend.h"
+#include "mpvgalleryplayer.h"
 #include "platform/userdefaults.h"
 #include "x11desktopsurface.h"
 
@@ -32,6 +33,11 @@ LinuxPlatform::LinuxPlatform()
 }
 
 LinuxPlatform::~LinuxPlatform() = default;
+
+std::unique_ptr<GalleryPlayer> LinuxPlatform::createGalleryPlayer(const QUrl &url, QQuickItem *view)
+{
+    return std::make_unique<MpvGalleryPlayer>(url, view);
+}
 
 std::unique_ptr<DesktopSurface> LinuxPlatform::createDesktopSurface(const Screen &screen)
 {

@@ -38,6 +38,7 @@ public:
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
     QString desktopIntegrationDescription() const override;
     void restoreDesktop() override;
+    std::unique_ptr<GalleryPlayer> createGalleryPlayer(const QUrl &url, QQuickItem *view) override;
 
 private:
     X11ScreenSystem m_screens;

@@ -38,12 +38,21 @@ const char *const kOptions[][2] = {
 
 MpvCore *MpvCore::create(QObject *parent)
 {
+    return createWithOptions({}, parent);
+}
+
+MpvCore *
+MpvCore::createWithOptions(std::initializer_list<std::pair<const char *, const char *>> options,
+                           QObject *parent)
+{
     // mpv refuses to start under a numeric locale that is not "C".
     std::setlocale(LC_NUMERIC, "C");
     mpv_handle *mpv = mpv_create();
     if (!mpv)
         return nullptr;
     for (const auto &[name, value] : kOptions)
+        mpv_set_option_string(mpv, name, value);
+    for (const auto &[name, value] : options)
         mpv_set_option_string(mpv, name, value);
     if (mpv_initialize(mpv) < 0) {
         mpv_terminate_destroy(mpv);
@@ -143,9 +152,11 @@ void MpvCore::drainEvents()
         case MPV_EVENT_END_FILE: {
             const auto *end = static_cast<mpv_event_end_file *>(event->data);
             if (end->reason == MPV_END_FILE_REASON_ERROR ||
-                (end->reason == MPV_END_FILE_REASON_EOF && !m_fileLoaded))
+                (end->reason == MPV_END_FILE_REASON_EOF && !m_fileLoaded)) {
+                if (end->reason == MPV_END_FILE_REASON_ERROR)
+                    m_lastError = QString::fromUtf8(mpv_error_string(end->error));
                 Q_EMIT loadFailed();
-            else if (end->reason == MPV_END_FILE_REASON_EOF)
+            } else if (end->reason == MPV_END_FILE_REASON_EOF)
                 Q_EMIT endReached();
             break;
         }

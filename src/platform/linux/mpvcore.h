@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <atomic>
 #include <initializer_list>
 
@@ -25,6 +26,10 @@ public:
     // Null when libmpv cannot make a core (it refuses under a non-C numeric
     // locale, for one).
     static MpvCore *create(QObject *parent = nullptr);
+    // The same, with some options set otherwise (name, value).
+    static MpvCore *
+    createWithOptions(std::initializer_list<std::pair<const char *, const char *>> options,
+                      QObject *parent = nullptr);
     ~MpvCore() override;
 
     mpv_handle *handle() const { return m_mpv; }
@@ -33,6 +38,8 @@ public:
     void command(std::initializer_list<const char *> arguments);
     double timePosition() const;
     bool isVideoOutputConfigured() const { return m_voConfigured; }
+    // mpv's reason for the last failed load; empty when it gave none.
+    QString lastErrorDescription() const { return m_lastError; }
 
     // Hands the core to a worker thread that destroys it, then deletes this
     // object. After the call no signal is emitted.
@@ -58,6 +65,7 @@ private:
     std::atomic_bool m_drainQueued = false;
     bool m_voConfigured = false;
     bool m_fileLoaded = false;
+    QString m_lastError;
 };
 
 } // namespace lumivale

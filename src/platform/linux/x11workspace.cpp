@@ -90,6 +90,7 @@ struct X11Workspace::Connection
     // that many windows cost one round trip.
     struct WindowQuery
     {
+        xcb_window_t window;
         xcb_get_geometry_cookie_t geometry;
         xcb_translate_coordinates_cookie_t position;
         xcb_get_window_attributes_cookie_t attributes;
@@ -158,6 +159,7 @@ struct X11Workspace::Connection
     WindowQuery ask(xcb_window_t window) const
     {
         return WindowQuery{
+            window,
             xcb_get_geometry(connection, window),
             xcb_translate_coordinates(connection, window, root, 0, 0),
             xcb_get_window_attributes(connection, window),
@@ -191,6 +193,7 @@ struct X11Workspace::Connection
 
         WindowFacts facts;
         WindowDescription &description = facts.description;
+        description.windowID = query.window;
         if (const auto values = items32(pid.get(), XCB_ATOM_CARDINAL); !values.empty() && values[0])
             description.ownerProcessID = qint64(values[0]);
 

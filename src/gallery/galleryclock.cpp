@@ -1,0 +1,40 @@
+#include "galleryclock.h"
+
+#include <QTimer>
+
+namespace lumivale {
+namespace {
+
+class TimerCall final : public PendingCall
+{
+public:
+    TimerCall(int delayMs, std::function<void()> action)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(action));
+        m_timer.start(delayMs);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+class SystemClock final : public GalleryClock
+{
+public:
+    std::unique_ptr<PendingCall> callAfter(int delayMs, std::function<void()> action) override
+    {
+        return std::make_unique<TimerCall>(delayMs, std::move(action));
+    }
+};
+
+} // namespace
+
+GalleryClock &GalleryClock::system()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+} // namespace lumivale

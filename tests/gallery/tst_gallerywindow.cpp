@@ -1,0 +1,320 @@
+#include "catalogue/likedwallpaperstore.h"
+#include "catalogue/wallpaperlibrary.h"
+#include "desktop/wallpapermanager.h"
+#include "gallery/contentview.h"
+#include "gallery/galleryimageprovider.h"
+#include "gallery/gallerywindow.h"
+#include "gallery/previewplaybackcoordinator.h"
+#include "support/loopbackhttpserver.h"
+#include "support/xsession.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QQmlComponent>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumivale;
+using lumivale::test::LoopbackHttpServer;
+using lumivale::test::XSession;
+
+namespace {
+
+constexpr int kScreenWidth = 1600;
+constexpr int kScreenHeight = 1000;
+
+bool xdotool(const QStringList &arguments)
+{
+    int exitCode = -1;
+    XSession::run(QStringLiteral("xdotool"), arguments, &exitCode);
+    return exitCode == 0;
+}
+
+// Drags with the real pointer (XTest) from `from` to `to` in steps. With
+// `startBy`, the pointer first moves that far past the drag threshold, and
+// the drag is measured from there.
+bool drag(QPoint from, QPoint to, QPoint startBy = {})
+{
+    bool ok = xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}) &&
+              xdotool({"mousedown", "1"});
+    if (!startBy.isNull()) {
+        from += startBy;
+        to += startBy;
+        QTest::qWait(30);
+        ok = ok && xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())});
+        QTest::qWait(100);
+    }
+    for (int step = 1; step <= 10 && ok; ++step) {
+        const QPoint at = from + (to - from) * step / 10;
+        QTest::qWait(15);
+        ok = xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
+    }
+    QTest::qWait(50);
+    return xdotool({"mouseup", "1"}) && ok;
+}
+
+} // namespace
+
+class TestGalleryWindow : public QObject
+{
+    Q_OBJECT
+
+public:
+    XSession *session = nullptr;
+
+private:
+    LoopbackHttpServer m_server;
+    std::unique_ptr<GalleryWindow> m_window;
+
+    void saveScreenshot(const QString &name, const QRect &area)
+    {
+        QString folder = qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR");
+        if (folder.isEmpty())
+            folder = QStringLiteral(LUMIVALE_SCREENSHOT_DIR);
+        QDir().mkpath(folder);
+        const QString path = QDir(folder).filePath(name);
+        QVERIFY(XSession::grab(area).save(path, "PNG"));
+        qInfo("screenshot: %s", qPrintable(path));
+    }
+    ContentView &content() { return *m_window->contentView(); }
+    bool allowsVideo() { return content().windowAllowsVideoPlayback(); }
+    void showAt(QPoint position)
+    {
+        m_window->showNormal();
+        m_window->setPosition(position);
+        m_window->raise();
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_COMPARE(m_window->position(), position);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QStringList colours{"red", "blue", "green"};
+        QByteArray manifest = "[";
+        for (int i = 0; i < 9; ++i) {
+            if (i)
+                manifest += ',';
+            manifest += QStringLiteral("{\"id\":\"w%1\",\"name\":\"%2 Field %1\",\"category\":"
+                                       "\"Nature\",\"likeCount\":%3,\"isNew\":%4,\"video\":"
+                                       "\"%5\"}")
+                            .arg(i)
+                            .arg(colours[i % 3].at(0).toUpper() + colours[i % 3].mid(1))
+                            .arg(i % 2 ? 1200 * i : 0)
+                            .arg(i % 4 == 0 ? "true" : "false")
+                            .arg(QUrl::fromLocalFile(
+                                     test::mediaPath(i == 0 ? QStringLiteral("red_then_blue")
+                                                            : colours[i % 3]))
+                                     .toString())
+                            .toUtf8();
+        }
+        manifest += "]";
+        m_server.setHandler([manifest](const LoopbackHttpServer::Request &) {
+            return LoopbackHttpServer::json(manifest);
+        });
+        qputenv("LUMIVALE_MANIFEST_URL",
+                m_server.url(QStringLiteral("/manifest")).toString().toUtf8());
+        m_window = std::make_unique<GalleryWindow>();
+        showAt(QPoint(100, 60));
+        QVERIFY(m_window->contentView());
+        QTRY_COMPARE(content().library().wallpapers().size(), 9);
+    }
+
+    void cleanupTestCase() { m_window.reset(); }
+
+    // Each case starts from the normal, unmaximised window.
+    void init()
+    {
+        if (m_window->isMaximized())
+            m_window->showNormal();
+        QTRY_VERIFY(!m_window->isMaximized());
+    }
+
+    void sizeAndTabs()
+    {
+        QCOMPARE(m_window->size(), GalleryWindow::kDefaultSize);
+        QCOMPARE(m_window->minimumSize(), GalleryWindow::kDefaultSize);
+        QTRY_VERIFY(allowsVideo());
+        QTest::qWait(1500); // the posters arrive and fade in
+        saveScreenshot(QStringLiteral("gallery-home.png"), m_window->frameGeometry());
+        content().likes().toggle(content().library().wallpapers().at(1));
+        content().likes().toggle(content().library().wallpapers().at(4));
+        content().selectTab(ContentView::AppTab::Likes);
+        QTest::qWait(400);
+        saveScreenshot(QStringLiteral("gallery-likes.png"), m_window->frameGeometry());
+        content().selectTab(ContentView::AppTab::Home);
+    }
+
+    void searchOpenWithText()
+    {
+        QQuickItem *field = m_window->rootObject()->property("searchField").value<QQuickItem *>();
+        QVERIFY(field);
+        const QPoint centre = m_window->mapToGlobal(
+            field->mapToScene(QPointF(field->width() / 2, field->height() / 2)).toPoint());
+        QVERIFY(xdotool(
+            {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"}));
+        QTRY_VERIFY(field->property("inputFocused").toBool());
+        QVERIFY(xdotool({"type", "--delay", "30", "green"}));
+        QTRY_COMPARE(content().appliedQuery(), QStringLiteral("green"));
+        QTest::qWait(400);
+        saveScreenshot(QStringLiteral("gallery-search.png"), m_window->frameGeometry());
+        QVERIFY(xdotool({"key", "Escape"}));
+        QTRY_VERIFY(!field->property("expanded").toBool());
+        QCOMPARE(content().query(), QStringLiteral("green"));
+        content().setQuery(QString());
+    }
+
+    void dragMovesWindow()
+    {
+        showAt(QPoint(100, 60));
+        const QPoint start = m_window->position();
+        const QPoint grip = m_window->mapToGlobal(QPoint(600, 30));
+        // The move starts when the drag does (so that clicks still arrive):
+        // from then on the window follows the pointer.
+        QVERIFY(drag(grip, grip + QPoint(100, 0), QPoint(12, 0)));
+        QTRY_COMPARE(m_window->position(), start + QPoint(100, 0));
+    }
+
+    void doubleClickMaximises()
+    {
+        showAt(QPoint(100, 60));
+        // After a move by the window manager (the test before), openbox under
+        // XTest keeps the next press to itself: a plain click on the
+        // background first.
+        const QPoint background = m_window->mapToGlobal(QPoint(600, 84));
+        QVERIFY(xdotool({"mousemove", QString::number(background.x()),
+                         QString::number(background.y()), "click", "1"}));
+        QTest::qWait(500);
+        const QPoint grip = m_window->mapToGlobal(QPoint(600, 30));
+        QVERIFY(xdotool({"mousemove", QString::number(grip.x()), QString::number(grip.y()), "click",
+                         "--repeat", "2", "--delay", "80", "1"}));
+        QTRY_VERIFY(m_window->isMaximized());
+        QTRY_COMPARE(m_window->width(), kScreenWidth);
+        QTest::qWait(300);
+        const QPoint maximizedBackground = m_window->mapToGlobal(QPoint(600, 84));
+        QVERIFY(xdotool({"mousemove", QString::number(maximizedBackground.x()),
+                         QString::number(maximizedBackground.y()), "click", "1"}));
+        QTest::qWait(500);
+        const QPoint maximizedGrip = m_window->mapToGlobal(QPoint(600, 30));
+        QVERIFY(xdotool({"mousemove", QString::number(maximizedGrip.x()),
+                         QString::number(maximizedGrip.y()), "click", "--repeat", "2", "--delay",
+                         "80", "1"}));
+        QTRY_VERIFY(!m_window->isMaximized());
+        QTRY_COMPARE(m_window->size(), GalleryWindow::kDefaultSize);
+    }
+
+    void edgeResizes()
+    {
+        showAt(QPoint(100, 60));
+        const QPoint edge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
+        QVERIFY(drag(edge, edge + QPoint(120, 0)));
+        QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width() + 120);
+        // Not below the minimum.
+        const QPoint newEdge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
+        QVERIFY(drag(newEdge, newEdge - QPoint(300, 0)));
+        QTest::qWait(300);
+        QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width());
+    }
+
+    void videoOnlyWhileSeen_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("minimise") << "minimise";
+        QTest::newRow("cover") << "cover";
+        QTest::newRow("hide") << "hide";
+    }
+    void videoOnlyWhileSeen()
+    {
+        QFETCH(QString, how);
+        showAt(QPoint(100, 60));
+        QTRY_VERIFY(allowsVideo());
+        std::unique_ptr<QRasterWindow> cover;
+        if (how == QLatin1String("minimise")) {
+            m_window->showMinimized();
+        } else if (how == QLatin1String("cover")) {
+            cover = std::make_unique<QRasterWindow>();
+            cover->setFlag(Qt::FramelessWindowHint);
+            cover->setGeometry(QRect(50, 20, 1400, 900));
+            cover->show();
+            QVERIFY(QTest::qWaitForWindowExposed(cover.get()));
+        } else {
+            m_window->hide();
+        }
+        QTRY_VERIFY(!allowsVideo());
+        if (cover)
+            cover.reset();
+        else
+            showAt(QPoint(100, 60));
+        QTRY_VERIFY(allowsVideo());
+    }
+
+    void hoverPreview()
+    {
+        showAt(QPoint(100, 60));
+        QTRY_VERIFY(content().isContentActive());
+        // The first card's centre, and the empty band above the grid.
+        const QPoint card = m_window->mapToGlobal(QPoint(228, 206));
+        const QPoint away = m_window->mapToGlobal(QPoint(600, 84));
+        const auto hueAt = [&] { return test::classify(XSession::colorAt(card + QPoint(0, -60))); };
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QTRY_COMPARE(hueAt(), test::Hue::Blue); // the poster, taken at 1 s
+        QElapsedTimer rest;
+        QVERIFY(xdotool({"mousemove", QString::number(card.x()), QString::number(card.y())}));
+        rest.start();
+        QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Red, 3000); // the preview, from 0 s
+        qInfo("preview after the rest: %lld ms", rest.elapsed() - 220);
+        QVERIFY(rest.elapsed() >= 220);
+        // The aim is 300 ms from the rest's end to the first frame; on a
+        // loaded machine it may take longer, so it is reported, not asserted
+        // (bench/gallery measures it).
+        if (rest.elapsed() > 220 + 300)
+            qWarning("preview later than 300 ms after the rest");
+        saveScreenshot(QStringLiteral("gallery-previewing.png"), m_window->frameGeometry());
+        QElapsedTimer leave;
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        leave.start();
+        QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Blue, 1000);
+        QVERIFY2(leave.elapsed() <= 100, qPrintable(QString::number(leave.elapsed())));
+
+        // A sweep over five cards, 50 ms on each, starts no preview.
+        QSignalSpy previews(content().previewCoordinator(),
+                            &PreviewPlaybackCoordinator::activeWallpaperIDChanged);
+        for (const QPoint cell : {QPoint(228, 206), QPoint(639, 206), QPoint(1050, 206),
+                                  QPoint(1050, 445), QPoint(639, 445)}) {
+            const QPoint at = m_window->mapToGlobal(cell);
+            QVERIFY(xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}));
+            QTest::qWait(50);
+        }
+        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QTest::qWait(500);
+        QCOMPARE(previews.size(), 0);
+    }
+
+    void badgeSheet()
+    {
+        // Every badge and chip a card can carry, side by side.
+        QQuickView view;
+        view.setColor(QColor(0x15, 0x17, 0x19));
+        view.engine()->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        view.engine()->addImageProvider(QStringLiteral("gallery"), new GalleryImageProvider);
+        view.setInitialProperties({{"red", QUrl::fromLocalFile(test::mediaPath("red"))},
+                                   {"blue", QUrl::fromLocalFile(test::mediaPath("blue"))}});
+        view.setSource(QUrl::fromLocalFile(QFINDTESTDATA("qml/BadgeSheet.qml")));
+        QCOMPARE(view.status(), QQuickView::Ready);
+        view.resize(1280, 820);
+        view.setPosition(0, 0);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTest::qWait(800);
+        saveScreenshot(QStringLiteral("gallery-cards.png"),
+                       QRect(view.mapToGlobal(QPoint(0, 0)), QSize(1280, 820)));
+    }
+};
+
+LUMIVALE_X11_TEST_MAIN(TestGalleryWindow, kScreenWidth, kScreenHeight)
+#include "tst_gallerywindow.moc"

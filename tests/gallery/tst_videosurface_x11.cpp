@@ -1,0 +1,178 @@
+// The video surface in a real window under Xvfb with real libmpv, on the
+// render path the environment chooses (see CMakeLists.txt): the placeholder,
+// then the video on the X server's screen; pausing; new URLs, local and
+// streamed over loopback HTTP; the picture the right way up; bad files.
+
+#include "gallery/videosurface.h"
+#include "platform/linux/mpvcore.h"
+#include "platform/linux/mpvvideoitem.h"
+#include "support/loopbackhttpserver.h"
+#include "support/stdoutcapture.h"
+#include "support/xsession.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QQuickWindow>
+#include <QTest>
+
+using namespace lumivale;
+using namespace lumivale::test;
+
+namespace {
+
+constexpr QSize kSize(640, 360);
+
+QUrl video(const QString &name)
+{
+    return QUrl::fromLocalFile(mediaPath(name));
+}
+
+Hue hueAt(int x, int y)
+{
+    return classify(XSession::colorAt(QPoint(x, y)));
+}
+
+Hue hueAtCenter()
+{
+    return hueAt(kSize.width() / 2, kSize.height() / 2);
+}
+
+} // namespace
+
+class TestVideoSurfaceX11 : public QObject
+{
+    Q_OBJECT
+
+public:
+    XSession *session = nullptr;
+
+private:
+    std::unique_ptr<QQuickWindow> m_window;
+    VideoSurface *m_surface = nullptr;
+    LoopbackHttpServer m_server;
+
+    void saveScreenshot(const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR");
+        if (folder.isEmpty())
+            return;
+        QDir().mkpath(folder);
+        const QString path = QDir(folder).filePath(name);
+        XSession::grab(QRect(QPoint(0, 0), kSize)).save(path, "PNG");
+        qInfo("screenshot: %s", qPrintable(path));
+    }
+
+    // No player is left running once the surface lets go of it.
+    static bool coresWoundDown() { return MpvCore::pendingTerminations() == 0; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qInfo("render path: %s (GL renderer %s)",
+              galleryRenderPath() == GalleryRenderPath::Software ? "software" : "OpenGL",
+              qPrintable(openGLRendererName()));
+        m_server.setHandler([](const LoopbackHttpServer::Request &request) {
+            if (request.path() == "/blue.mp4")
+                return LoopbackHttpServer::file(mediaPath(QStringLiteral("blue")), request);
+            return LoopbackHttpServer::Response{404, {}, "not here", 0, false};
+        });
+        m_window = std::make_unique<QQuickWindow>();
+        m_window->setFlag(Qt::FramelessWindowHint);
+        m_window->setGeometry(QRect(QPoint(0, 0), kSize));
+        m_window->setColor(Qt::black);
+        m_surface = new VideoSurface(m_window->contentItem());
+        m_surface->setSize(kSize);
+        m_surface->setPlaceholderColor(Qt::green);
+        m_surface->setReleaseWhenPaused(true);
+        m_surface->setUrl(video(QStringLiteral("red")));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void placeholderThenVideo()
+    {
+        // Paused and released: only the placeholder.
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Green, 5000);
+        QVERIFY(!m_surface->playback().player());
+
+        m_surface->setPlaying(true);
+        QCOMPARE(m_surface->state(), VideoSurface::State::Loading);
+        QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Ready, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 2000);
+        saveScreenshot(QStringLiteral("videosurface-playing.png"));
+    }
+
+    void pauseKeepsTheFrameOrReleases()
+    {
+        m_surface->setReleaseWhenPaused(false);
+        GalleryPlayer *player = m_surface->playback().player();
+        m_surface->setPlaying(false);
+        QTest::qWait(300);
+        QCOMPARE(m_surface->playback().player(), player);
+        QCOMPARE(hueAtCenter(), Hue::Red);
+
+        m_surface->setReleaseWhenPaused(true);
+        QVERIFY(!m_surface->playback().player());
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Green, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(coresWoundDown(), 5000);
+    }
+
+    void newUrls_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<Hue>("top");
+        QTest::addColumn<Hue>("bottom");
+        QTest::newRow("local file") << video(QStringLiteral("blue")) << Hue::Blue << Hue::Blue;
+        QTest::newRow("loopback http")
+            << m_server.url(QStringLiteral("/blue.mp4")) << Hue::Blue << Hue::Blue;
+        // Red over blue: the picture is the right way up.
+        QTest::newRow("upright") << video(QStringLiteral("red_over_blue")) << Hue::Red << Hue::Blue;
+    }
+
+    void newUrls()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(Hue, top);
+        QFETCH(Hue, bottom);
+        m_surface->setPlaying(true);
+        m_surface->setUrl(video(QStringLiteral("red")));
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 10000);
+
+        m_surface->setUrl(url);
+        QVERIFY(m_surface->state() != VideoSurface::State::Ready);
+        QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Ready, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(hueAt(kSize.width() / 2, 20), top, 2000);
+        QCOMPARE(hueAt(kSize.width() / 2, kSize.height() - 20), bottom);
+    }
+
+    void badFilesStayOnThePlaceholder_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::newRow("not a video") << video(QStringLiteral("not-a-video.mp4"));
+        QTest::newRow("missing on the server") << m_server.url(QStringLiteral("/gone.mp4"));
+        QTest::newRow("unsupported scheme") << QUrl(QStringLiteral("ftp://127.0.0.1/red.mp4"));
+    }
+
+    void badFilesStayOnThePlaceholder()
+    {
+        QFETCH(QUrl, url);
+        StdoutCapture capture;
+        m_surface->setPlaying(true);
+        m_surface->setUrl(url);
+        QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Failed, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Green, 2000);
+        QTest::qWait(200);
+        const QList<QByteArray> lines = capture.lines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("video playback failed: "), lines[0]);
+    }
+
+    void cleanupTestCase()
+    {
+        m_window.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(coresWoundDown(), 5000);
+    }
+};
+
+LUMIVALE_X11_TEST_MAIN(TestVideoSurfaceX11, 800, 600)
+#include "tst_videosurface_x11.moc"
