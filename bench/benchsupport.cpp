@@ -1,7 +1,10 @@
 #include "benchsupport.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStringList>
+#include <QTimer>
 #include <cstdlib>
 #include <ctime>
 #include <unistd.h>
@@ -14,6 +17,22 @@ double processCpuSeconds()
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double ownCpuOver(int ms)
+{
+    const double before = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    spin(ms);
+    return (processCpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
 }
 
 double processCpuSeconds(pid_t pid)

@@ -13,6 +13,12 @@ double processCpuSeconds();
 // The same for another process, from /proc; negative once it is gone.
 double processCpuSeconds(pid_t pid);
 
+// Runs the event loop for `ms`, sleeping while nothing happens, so that the
+// measurement itself costs nothing.
+void spin(int ms);
+// Share of one core that this process used over `ms` of wall time.
+double ownCpuOver(int ms);
+
 // The mean colour of an area of the X server's screen, read through a
 // connection of the calling thread's own.
 class ScreenProbe

@@ -34,23 +34,6 @@ constexpr int kWarmUpMs = 3000;
 constexpr int kMeasureMs = 10000;
 constexpr int kIdleMs = 30000;
 
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Share of one core that this process used over `ms` of wall time.
-double ownCpuOver(int ms)
-{
-    const double before = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    spin(ms);
-    return (processCpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
-}
-
 // Share of one core that a child process used over the measuring window.
 double childCpu(QProcess &process)
 {

@@ -32,25 +32,6 @@ constexpr int kMeasureMs = 10000;
 constexpr int kHandOvers = 20;
 const QRect kProbeArea(600, 320, 80, 80);
 
-// Runs the event loop for `ms`, sleeping while nothing happens, so that the
-// measurement itself costs nothing.
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Share of one core that this process used over `ms` of wall time.
-double ownCpuOver(int ms)
-{
-    const double before = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    spin(ms);
-    return (processCpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
-}
-
 double mpvCpu(const QString &file)
 {
     QProcess mpv;
