@@ -60,6 +60,15 @@ const QList<Recipe> &recipes()
          true,
          {{QStringLiteral("org.buddiesofbudgie.budgie-desktop-view"), QStringLiteral("show"),
            QStringLiteral("true")}}},
+        {"budgie-xfwm4",
+         "Budgie:GNOME",
+         // A window manager that refuses to restack another client's desktop
+         // window: the icons come back on top by restarting their program.
+         {{QStringLiteral("xfwm4"), QStringLiteral("--compositor=on")},
+          {QStringLiteral("org.buddiesofbudgie.budgie-desktop-view")}},
+         true,
+         {{QStringLiteral("org.buddiesofbudgie.budgie-desktop-view"), QStringLiteral("show"),
+           QStringLiteral("true")}}},
         {"gnome",
          "GNOME",
          {{QStringLiteral("gnome-shell"), QStringLiteral("--x11"), QStringLiteral("--replace")}},

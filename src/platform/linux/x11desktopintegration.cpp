@@ -209,6 +209,9 @@ void X11DesktopIntegration::bringIconsBackOnTop()
             if (!info.isValid() ||
                 info.value().value(QStringLiteral("state")).toDouble() != kEnabled)
                 continue;
+            logProblem(QStringLiteral("the window manager keeps the wallpaper above the desktop "
+                                      "icons; turning %1 off and on to bring them back on top")
+                           .arg(QString::fromLatin1(uuid)));
             shell.call(QStringLiteral("DisableExtension"), QString::fromLatin1(uuid));
             shell.call(QStringLiteral("EnableExtension"), QString::fromLatin1(uuid));
         }
@@ -216,6 +219,8 @@ void X11DesktopIntegration::bringIconsBackOnTop()
         const QList<pid_t> running = processesNamed(kBudgieDesktopView);
         if (running.isEmpty())
             return;
+        logProblem(QStringLiteral("the window manager keeps the wallpaper above the desktop icons; "
+                                  "restarting budgie-desktop-view to bring them back on top"));
         for (pid_t pid : running)
             ::kill(pid, SIGTERM);
         if (!QProcess::startDetached(QString::fromLatin1(kBudgieDesktopView), {}))
