@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -45,6 +46,26 @@ std::optional<Wallpaper> decodeWith(const QByteArray &members, Error *error = nu
     return decoded->first();
 }
 
+QVariant optional(const auto &value)
+{
+    return value ? QVariant::fromValue(*value) : QVariant();
+}
+
+QVariantMap fieldsOf(const Wallpaper &wallpaper)
+{
+    return {{u"id"_s, wallpaper.id()},
+            {u"category"_s, wallpaper.category()},
+            {u"resolution"_s, wallpaper.resolution()},
+            {u"isNew"_s, wallpaper.isNew()},
+            {u"hasCreatedAt"_s, wallpaper.createdAt().has_value()},
+            {u"likeCount"_s, wallpaper.likeCount()},
+            {u"isLiked"_s, wallpaper.isLiked()},
+            {u"video"_s, wallpaper.video().value_or(QUrl()).toString()},
+            {u"gradient"_s, optional(wallpaper.gradient())},
+            {u"sizeBytes"_s, optional(wallpaper.sizeBytes())},
+            {u"durationSeconds"_s, optional(wallpaper.durationSeconds())}};
+}
+
 QString iso(const QDateTime &dateTime)
 {
     return formatInternetDateTime(dateTime);
@@ -59,53 +80,98 @@ class TestWallpaperRecord : public QObject
 private Q_SLOTS:
     // --- decoding defaults and failures ---------------------------------
 
-    void minimalElementTakesTheDefaults()
+    // One element's members, decoded on top of a valid element, and the
+    // fields they must give; fields not named are not checked.
+    void decodesMembers_data()
     {
-        const auto wallpaper = decodeWith({});
-        QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->id(), QStringLiteral("w1"));
-        QCOMPARE(wallpaper->category(), QStringLiteral("Featured"));
-        QCOMPARE(wallpaper->resolution(), QStringLiteral("4K"));
-        QCOMPARE(wallpaper->isNew(), false);
-        QCOMPARE(wallpaper->createdAt(), std::nullopt);
-        QCOMPARE(wallpaper->likeCount(), 0);
-        QCOMPARE(wallpaper->isLiked(), false);
-        QCOMPARE(wallpaper->video(), QUrl(QStringLiteral("https://cdn.example/w1.mp4")));
-        QVERIFY(!wallpaper->gradient() && !wallpaper->sizeBytes() && !wallpaper->durationSeconds());
+        QTest::addColumn<QByteArray>("members");
+        QTest::addColumn<QVariantMap>("expected");
+        const QVariant absent;
+        const auto at = [](qint64 secondsAgo, const char *flag) {
+            return "\"createdAt\":\"" + iso(kNow.addSecs(-secondsAgo)).toLatin1() +
+                   "\",\"isNew\":" + flag;
+        };
+        const auto newness = [](bool hasCreatedAt, bool isNew) {
+            return QVariantMap{{u"hasCreatedAt"_s, hasCreatedAt}, {u"isNew"_s, isNew}};
+        };
+
+        QTest::newRow("defaults") << QByteArray()
+                                  << QVariantMap{{u"id"_s, u"w1"_s},
+                                                 {u"category"_s, u"Featured"_s},
+                                                 {u"resolution"_s, u"4K"_s},
+                                                 {u"isNew"_s, false},
+                                                 {u"hasCreatedAt"_s, false},
+                                                 {u"likeCount"_s, 0},
+                                                 {u"isLiked"_s, false},
+                                                 {u"video"_s, u"https://cdn.example/w1.mp4"_s},
+                                                 {u"gradient"_s, absent},
+                                                 {u"sizeBytes"_s, absent},
+                                                 {u"durationSeconds"_s, absent}};
+        QTest::newRow("nulls are absent, unknown keys ignored")
+            << J("'category':null,'gradient':null,'sizeBytes':null,'durationSeconds':null,"
+                 "'isLiked':null,'Extra':[1]")
+            << QVariantMap{{u"category"_s, u"Featured"_s},
+                           {u"gradient"_s, absent},
+                           {u"sizeBytes"_s, absent},
+                           {u"durationSeconds"_s, absent}};
+        // Keys match by their text, not their escapes, and case-sensitively.
+        QTest::newRow("escaped and upper-case keys")
+            << QByteArray("\"\\u0063ategory\":\"Space\",\"Resolution\":\"8K\"")
+            << QVariantMap{{u"category"_s, u"Space"_s}, {u"resolution"_s, u"4K"_s}};
+        // Above 2^53 a size must come through as an integer, not via a double.
+        QTest::newRow("every value")
+            << J("'category':'Space','resolution':'8K','likeCount':42,'isLiked':true,"
+                 "'gradient':['#000000','#FFFFFF'],'sizeBytes':9007199254740993,"
+                 "'durationSeconds':12")
+            << QVariantMap{{u"category"_s, u"Space"_s},
+                           {u"resolution"_s, u"8K"_s},
+                           {u"likeCount"_s, 42},
+                           {u"isLiked"_s, true},
+                           {u"gradient"_s, QStringList{u"#000000"_s, u"#FFFFFF"_s}},
+                           {u"sizeBytes"_s, Q_INT64_C(9007199254740993)},
+                           {u"durationSeconds"_s, 12.0}};
+        QTest::newRow("largest count")
+            << J("'likeCount':9223372036854775807")
+            << QVariantMap{{u"likeCount"_s, std::numeric_limits<qint64>::max()}};
+        QTest::newRow("smallest count")
+            << J("'likeCount':-9223372036854775808")
+            << QVariantMap{{u"likeCount"_s, std::numeric_limits<qint64>::min()}};
+        QTest::newRow("likeCount over likes")
+            << J("'likeCount':5,'likes':9") << QVariantMap{{u"likeCount"_s, 5}};
+        QTest::newRow("likes alone") << J("'likes':9") << QVariantMap{{u"likeCount"_s, 9}};
+        QTest::newRow("likeCount null")
+            << J("'likeCount':null,'likes':9") << QVariantMap{{u"likeCount"_s, 9}};
+        QTest::newRow("likeCount zero")
+            << J("'likeCount':0,'likes':9") << QVariantMap{{u"likeCount"_s, 0}};
+        // "likes" is read only when "likeCount" is missing.
+        QTest::newRow("unused likes unchecked")
+            << J("'likeCount':5,'likes':'many'") << QVariantMap{{u"likeCount"_s, 5}};
+
+        // "createdAt", when it is a valid date, decides isNew over the flag.
+        QTest::newRow("three days old, flag false")
+            << at(3 * 86400, "false") << newness(true, true);
+        QTest::newRow("eight days old, flag true") << at(8 * 86400, "true") << newness(true, false);
+        QTest::newRow("just under seven days") << at(7 * 86400 - 1, "false") << newness(true, true);
+        QTest::newRow("exactly seven days") << at(7 * 86400, "true") << newness(true, false);
+        QTest::newRow("in the future") << at(-86400, "false") << newness(true, true);
+        QTest::newRow("not a date, flag true")
+            << J("'createdAt':'yesterday','isNew':true") << newness(false, true);
+        QTest::newRow("not a string, flag true")
+            << J("'createdAt':1718445600,'isNew':true") << newness(false, true);
+        QTest::newRow("object, no flag") << J("'createdAt':{}") << newness(false, false);
+        QTest::newRow("null, flag true")
+            << J("'createdAt':null,'isNew':true") << newness(false, true);
     }
 
-    void nullOptionalsCountAsAbsentAndUnknownKeysAreIgnored()
+    void decodesMembers()
     {
-        const auto wallpaper = decodeWith(J("'category':null,'gradient':null,'sizeBytes':null,"
-                                            "'durationSeconds':null,'isLiked':null,'Extra':[1]"));
+        QFETCH(QByteArray, members);
+        QFETCH(QVariantMap, expected);
+        const auto wallpaper = decodeWith(members);
         QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->category(), QStringLiteral("Featured"));
-        QVERIFY(!wallpaper->gradient() && !wallpaper->sizeBytes() && !wallpaper->durationSeconds());
-    }
-
-    void keysMatchByTheirTextNotTheirEscapes()
-    {
-        const auto wallpaper = decodeWith("\"\\u0063ategory\":\"Space\",\"Resolution\":\"8K\"");
-        QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->category(), QStringLiteral("Space"));
-        QCOMPARE(wallpaper->resolution(), QStringLiteral("4K")); // keys are case-sensitive
-    }
-
-    void fullElementKeepsEveryValue()
-    {
-        const auto wallpaper = decodeWith(J(
-            "'category':'Space','resolution':'8K','likeCount':42,'isLiked':true,"
-            "'gradient':['#000000','#FFFFFF'],'sizeBytes':9007199254740993,'durationSeconds':12"));
-        QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->category(), QStringLiteral("Space"));
-        QCOMPARE(wallpaper->resolution(), QStringLiteral("8K"));
-        QCOMPARE(wallpaper->likeCount(), 42);
-        QCOMPARE(wallpaper->isLiked(), true);
-        QCOMPARE(*wallpaper->gradient(),
-                 QStringList({QStringLiteral("#000000"), QStringLiteral("#FFFFFF")}));
-        // Above 2^53: must come through as an integer, not via a double.
-        QCOMPARE(*wallpaper->sizeBytes(), Q_INT64_C(9007199254740993));
-        QCOMPARE(*wallpaper->durationSeconds(), 12.0);
+        const QVariantMap actual = fieldsOf(*wallpaper);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QCOMPARE(actual.value(it.key()), it.value());
     }
 
     void elementsKeepManifestOrder()
@@ -172,6 +238,9 @@ private Q_SLOTS:
             << second(J("{'id':'b','name':'B','video':'https://x','durationSeconds':'3',"
                         "'gradient':[1]}"))
             << int(ManifestError::WrongType) << "\"gradient\"";
+        QTest::newRow("likes as text, likeCount missing")
+            << second(J("{'id':'b','name':'B','video':'https://x','likes':'many'}"))
+            << int(ManifestError::WrongType) << "\"likes\"";
         QTest::newRow("duration as text")
             << second(J("{'id':'b','name':'B','video':'https://x','durationSeconds':'3'}"))
             << int(ManifestError::WrongType) << "\"durationSeconds\"";
@@ -200,74 +269,12 @@ private Q_SLOTS:
             QVERIFY2(error.description().contains(u"element 1"), qPrintable(error.description()));
     }
 
-    void integersAcceptWholeNumbersAtTheLimits()
-    {
-        QCOMPARE(decodeWith(J("'likeCount':9223372036854775807"))->likeCount(),
-                 std::numeric_limits<qint64>::max());
-        QCOMPARE(decodeWith(J("'likeCount':-9223372036854775808"))->likeCount(),
-                 std::numeric_limits<qint64>::min());
-        QCOMPARE(decodeWith(J("'likeCount':-3"))->likeCount(), -3);
-    }
-
     void oversizedManifestIsRefusedUnread()
     {
         const QByteArray huge(kMaxManifestBytes + 1, ' ');
         Error error;
         QVERIFY(!decodeManifest(huge, &error));
         QCOMPARE(error.code(), int(ManifestError::TooLarge));
-    }
-
-    void encodingRoundTrips()
-    {
-        const auto wallpaper =
-            decodeWith(J("'category':'Space','likes':7,'createdAt':'2024-06-14T10:00:00+02:00',"
-                         "'gradient':['#010203'],'sizeBytes':5,'durationSeconds':1.5"));
-        QVERIFY(wallpaper);
-        const QJsonObject encoded = wallpaper->toJson();
-        QVERIFY(!encoded.contains(u"likes"));
-        QCOMPARE(encoded.value(u"likeCount").toInteger(), 7);
-        QCOMPARE(encoded.value(u"createdAt").toString(), QStringLiteral("2024-06-14T08:00:00Z"));
-        const auto again = decodeManifest(manifestOf(encoded), nullptr, kNow);
-        QVERIFY(again);
-        QCOMPARE(again->first(), *wallpaper);
-        QCOMPARE(qHash(again->first()), qHash(*wallpaper));
-    }
-
-    // --- "createdAt" and isNew -------------------------------------------
-
-    void createdAtDecidesIsNew_data()
-    {
-        QTest::addColumn<QByteArray>("members");
-        QTest::addColumn<bool>("hasTimestamp");
-        QTest::addColumn<bool>("isNew");
-
-        const auto at = [](qint64 secondsAgo, const char *flag) {
-            return "\"createdAt\":\"" + iso(kNow.addSecs(-secondsAgo)).toLatin1() +
-                   "\",\"isNew\":" + flag;
-        };
-        QTest::newRow("three days old, flag false") << at(3 * 86400, "false") << true << true;
-        QTest::newRow("eight days old, flag true") << at(8 * 86400, "true") << true << false;
-        QTest::newRow("just under seven days") << at(7 * 86400 - 1, "false") << true << true;
-        QTest::newRow("exactly seven days") << at(7 * 86400, "true") << true << false;
-        QTest::newRow("in the future") << at(-86400, "false") << true << true;
-        QTest::newRow("not a date, flag true")
-            << QByteArray(J("'createdAt':'yesterday','isNew':true")) << false << true;
-        QTest::newRow("not a string, flag true")
-            << QByteArray(J("'createdAt':1718445600,'isNew':true")) << false << true;
-        QTest::newRow("object, no flag") << QByteArray(J("'createdAt':{}")) << false << false;
-        QTest::newRow("null, flag true")
-            << QByteArray(J("'createdAt':null,'isNew':true")) << false << true;
-    }
-
-    void createdAtDecidesIsNew()
-    {
-        QFETCH(QByteArray, members);
-        QFETCH(bool, hasTimestamp);
-        QFETCH(bool, isNew);
-        const auto wallpaper = decodeWith(members);
-        QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->createdAt().has_value(), hasTimestamp);
-        QCOMPARE(wallpaper->isNew(), isNew);
     }
 
     void internetDateTimeIsStrict_data()
@@ -307,37 +314,6 @@ private Q_SLOTS:
             QCOMPARE(*parsed, expected);
     }
 
-    // --- which of "likes" and "likeCount" wins ----------------------------
-
-    void likeCountPrecedence_data()
-    {
-        QTest::addColumn<QByteArray>("members");
-        QTest::addColumn<qint64>("count");
-        QTest::newRow("both") << QByteArray(J("'likeCount':5,'likes':9")) << qint64(5);
-        QTest::newRow("likes only") << QByteArray(J("'likes':9")) << qint64(9);
-        QTest::newRow("likeCount null") << QByteArray(J("'likeCount':null,'likes':9")) << qint64(9);
-        QTest::newRow("neither") << QByteArray() << qint64(0);
-        QTest::newRow("likeCount zero") << QByteArray(J("'likeCount':0,'likes':9")) << qint64(0);
-    }
-
-    void likeCountPrecedence()
-    {
-        QFETCH(QByteArray, members);
-        QFETCH(qint64, count);
-        const auto wallpaper = decodeWith(members);
-        QVERIFY(wallpaper);
-        QCOMPARE(wallpaper->likeCount(), count);
-    }
-
-    void unusedLikesIsNotTypeChecked()
-    {
-        // "likes" is read only when "likeCount" is missing.
-        QCOMPARE(decodeWith(J("'likeCount':5,'likes':'many'"))->likeCount(), 5);
-        Error error;
-        QVERIFY(!decodeWith(J("'likes':'many'"), &error));
-        QVERIFY(error.description().contains(u"\"likes\""));
-    }
-
     // --- gradients and hex colours ----------------------------------------
 
     void colorFromHexRule_data()
@@ -370,46 +346,6 @@ private Q_SLOTS:
             QCOMPARE(color->rgba(), expected.rgba());
             QCOMPARE(color->alphaF(), 1.0);
             QVERIFY(color->toRgb() == *color); // plain sRGB, no other colour model
-        }
-    }
-
-    void everyRecordKeepsItsOwnPalette()
-    {
-        // Palettes recur across a manifest; more distinct ones than the
-        // decoder remembers, cycled twice, some differing only in one colour,
-        // in letter case or in lone surrogates, and one spelled two ways.
-        QList<QByteArray> palettes;
-        QList<QStringList> expected;
-        for (int i = 0; i < 12; ++i) {
-            palettes.append("[\"#10000" + QByteArray::number(i % 10) + "\",\"#00000" +
-                            QByteArray::number(i / 10) + "\"]");
-            expected.append(
-                {QStringLiteral("#10000%1").arg(i % 10), QStringLiteral("#00000%1").arg(i / 10)});
-        }
-        palettes << "[\"#abcdef\"]"
-                 << "[\"#ABCDEF\"]"
-                 << "[\"\\ud800\"]"
-                 << "[\"\\udc00\"]"
-                 << "[\"\\u0041\"]"
-                 << "[\"A\"]"
-                 << "[]";
-        expected << QStringList{QStringLiteral("#abcdef")} << QStringList{QStringLiteral("#ABCDEF")}
-                 << QStringList{QString(QChar(0xD800))} << QStringList{QString(QChar(0xDC00))}
-                 << QStringList{QStringLiteral("A")} << QStringList{QStringLiteral("A")}
-                 << QStringList{};
-        QByteArrayList elements;
-        for (int round = 0; round < 2; ++round) {
-            for (const QByteArray &palette : palettes) {
-                elements.append(J("{'id':'a','name':'A','video':'https://x/a.mp4','gradient':") +
-                                palette + "}");
-            }
-        }
-        const auto wallpapers = decodeManifest("[" + elements.join(',') + "]", nullptr, kNow);
-        QVERIFY(wallpapers);
-        QCOMPARE(wallpapers->size(), 2 * expected.size());
-        for (qsizetype i = 0; i < wallpapers->size(); ++i) {
-            QVERIFY(wallpapers->at(i).gradient());
-            QCOMPARE(*wallpapers->at(i).gradient(), expected.at(i % expected.size()));
         }
     }
 
@@ -478,39 +414,19 @@ private Q_SLOTS:
         QCOMPARE(likeCountText(count).has_value(), !text.isNull());
     }
 
-    void likeCountTextIgnoresTheLocale()
-    {
-        const QLocale previous;
-        QLocale::setDefault(QLocale(QLocale::German));
-        const auto text = likeCountText(1500);
-        QLocale::setDefault(previous);
-        QCOMPARE(*text, QStringLiteral("1.5K"));
-    }
-
     // --- the card model -----------------------------------------------------
 
     void cardModelFollowsRecordAndState()
     {
-        const auto wallpaper =
-            decodeWith(J("'likeCount':1500,'gradient':['#000000'],'isNew':true"));
+        const auto wallpaper = decodeWith(J("'likeCount':1500,'isNew':true"));
         QVERIFY(wallpaper);
         const QSet<QString> cached{QStringLiteral("w1"), QStringLiteral("w9")};
         const auto card = WallpaperCardModel::make(*wallpaper, QStringLiteral("w1"), cached);
-        QCOMPARE(card.id, wallpaper->id());
-        QCOMPARE(card.name, wallpaper->name());
-        QCOMPARE(card.category, wallpaper->category());
-        QCOMPARE(card.resolution, wallpaper->resolution());
-        QCOMPARE(card.isNew, true);
         QCOMPARE(card.likeCountText, QStringLiteral("1.5K"));
-        QCOMPARE(card.video, wallpaper->video());
-        QCOMPARE(card.gradient, wallpaper->gradient());
-        QVERIFY(card.isActive && card.isDownloaded && !card.isDownloading);
-
+        QVERIFY(card.isNew && card.isActive && card.isDownloaded && !card.isDownloading);
         const auto idle = WallpaperCardModel::make(*wallpaper, std::nullopt, {});
         QVERIFY(!idle.isActive && !idle.isDownloaded);
         QVERIFY(!WallpaperCardModel::make(*wallpaper, QStringLiteral("w2"), {}).isActive);
-        QVERIFY(idle != card);
-        QCOMPARE(WallpaperCardModel::make(*wallpaper, std::nullopt, {}), idle);
     }
 };
 
