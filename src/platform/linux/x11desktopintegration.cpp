@@ -103,6 +103,13 @@ X11DesktopIntegration::X11DesktopIntegration(const DesktopIntegration &integrati
 {
     connect(&m_stacking, &X11DesktopStacking::restackRefused, this,
             &X11DesktopIntegration::bringIconsBackOnTop);
+    // muffin paints desktop-type windows in the order it first managed them
+    // and ignores restacks among them until it manages some other window;
+    // right after login nothing else may be open, and the video would cover
+    // nemo's icons.
+    if (integration.kind == DesktopIntegration::Kind::Cinnamon)
+        connect(&m_stacking, &X11DesktopStacking::restacked, &m_stacking,
+                &X11DesktopStacking::nudgeCompositorOrder);
 }
 
 X11DesktopIntegration::~X11DesktopIntegration() = default;
@@ -111,6 +118,9 @@ void X11DesktopIntegration::windowShown(std::uint32_t window)
 {
     engage();
     m_stacking.addWindow(window);
+    // muffin may stack a new window right and still paint it on top.
+    if (m_integration.kind == DesktopIntegration::Kind::Cinnamon)
+        m_stacking.nudgeCompositorOrder();
 }
 
 void X11DesktopIntegration::windowGone(std::uint32_t window)

@@ -195,6 +195,13 @@ void X11DesktopStacking::restackNow()
     if (m_ours.isEmpty())
         return;
     const QList<RestackRequest> requests = restackRequests(stackingOrder(), m_window);
+    // A busy window manager may carry a restack out after the check that
+    // called it refused; either way it is done once nothing is wanted.
+    if (requests.isEmpty() && m_awaitingRestack) {
+        m_awaitingRestack = false;
+        Q_EMIT restacked();
+    }
+    m_awaitingRestack = m_awaitingRestack || !requests.isEmpty();
     for (const RestackRequest &each : requests)
         request(each);
     if (!requests.isEmpty() && m_window == DesktopIntegration::Window::DesktopType) {
@@ -250,6 +257,42 @@ void X11DesktopStacking::verify()
     m_pending.clear();
     if (refused)
         Q_EMIT restackRefused();
+}
+
+void X11DesktopStacking::nudgeCompositorOrder()
+{
+    // muffin takes a new order at its next frame; the helper must come after.
+    QTimer::singleShot(500, this, &X11DesktopStacking::mapThrowAwayWindow);
+}
+
+void X11DesktopStacking::mapThrowAwayWindow()
+{
+    xcb_connection_t *connection = qtConnection();
+    if (!connection)
+        return;
+    const xcb_window_t helper = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, rootWindow(connection), 0, 0, 1, 1,
+                      0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t utility = atom(connection, "_NET_WM_WINDOW_TYPE_UTILITY");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper,
+                        atom(connection, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &utility);
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper,
+                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    // ICCCM WM_HINTS: no input, starting iconic.
+    constexpr std::uint32_t kInputHint = 1, kStateHint = 2, kIconicState = 3;
+    const std::uint32_t hints[9] = {kInputHint | kStateHint, 0, kIconicState};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper, XCB_ATOM_WM_HINTS,
+                        XCB_ATOM_WM_HINTS, 32, 9, hints);
+    xcb_map_window(connection, helper);
+    xcb_flush(connection);
+    QTimer::singleShot(1000, this, [helper] {
+        if (xcb_connection_t *current = qtConnection()) {
+            xcb_destroy_window(current, helper);
+            xcb_flush(current);
+        }
+    });
 }
 
 QString X11DesktopStacking::windowManagerName()

@@ -40,6 +40,14 @@ public:
     // Restacks now rather than on the next turn of the event loop.
     void restackNow();
 
+    // Makes the compositor paint the windows in the order the window manager
+    // keeps. For muffin, which paints desktop-type windows in the order it
+    // first managed them, whatever their stacking, until it manages another
+    // window: half a second after the call (once it has taken the new order)
+    // this maps a throw-away window, iconic so never shown or focused, and
+    // destroys it a second later.
+    void nudgeCompositorOrder();
+
     // The _NET_WM_NAME of the EWMH window manager, or empty.
     static QString windowManagerName();
 
@@ -48,12 +56,15 @@ Q_SIGNALS:
     // desktop window after it was asked to restack it. Fired once per such
     // window of the other program.
     void restackRefused();
+    // The window manager carried out a restack of one of our windows.
+    void restacked();
 
 private:
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
     QList<StackedWindow> stackingOrder();
     void request(const RestackRequest &request);
     void verify();
+    void mapThrowAwayWindow();
 
     DesktopIntegration::Window m_window;
     QSet<std::uint32_t> m_ours;
@@ -63,6 +74,7 @@ private:
     QTimer m_check;
     QTimer m_verify;
     bool m_watching = false;
+    bool m_awaitingRestack = false;
 };
 
 } // namespace lumivale
