@@ -18,6 +18,16 @@ using lumivale::test::LoopbackHttpServer;
 Q_DECLARE_METATYPE(LoopbackHttpServer::Response)
 
 namespace {
+struct CacheFile
+{
+    QString name;
+    qint64 bytes;
+    int ageSeconds;
+};
+} // namespace
+Q_DECLARE_METATYPE(QList<CacheFile>)
+
+namespace {
 
 constexpr qint64 kGiB = 1024LL * 1024 * 1024;
 
@@ -306,38 +316,51 @@ private Q_SLOTS:
         }
     }
 
-    void trimKeepsTheNewDownloadAndFortyNineNewest()
+    // Files as (name, bytes, age in seconds); "new.mp4" is protected.
+    void trim_data()
     {
-        for (int i = 0; i < 60; ++i)
-            writeCacheFile(QStringLiteral("old%1.mp4").arg(i, 2, 10, QChar(u'0')), 10, 1000 - i);
+        QTest::addColumn<QList<CacheFile>>("files");
+        QTest::addColumn<QStringList>("kept");
+
+        QList<CacheFile> sixtyOld{{u"new.mp4"_qs, 10, 0}};
+        QStringList newAndFortyNine{u"new.mp4"_qs};
+        for (int i = 0; i < 60; ++i) {
+            sixtyOld.append({QStringLiteral("old%1.mp4").arg(i, 2, 10, QChar(u'0')), 10, 1000 - i});
+            if (i >= 11)
+                newAndFortyNine.append(QStringLiteral("old%1.mp4").arg(i));
+        }
+        QTest::newRow("the protected file and the 49 newest") << sixtyOld << newAndFortyNine;
+        // The protected file is the newest of all, yet walked first.
+        QTest::newRow("the newest go while over budget")
+            << QList<CacheFile>{{u"oldest.mp4"_qs, kGiB, 300},
+                                {u"middle.mp4"_qs, kGiB, 200},
+                                {u"newest.mp4"_qs, kGiB, 100},
+                                {u"new.mp4"_qs, kGiB / 2, 0}}
+            << QStringList{u"new.mp4"_qs, u"oldest.mp4"_qs};
+        QTest::newRow("the protected file stays even over budget")
+            << QList<CacheFile>{{u"new.mp4"_qs, 3 * kGiB, 500}, {u"small.mp4"_qs, 10, 0}}
+            << QStringList{u"new.mp4"_qs};
+    }
+
+    void trim()
+    {
+        QFETCH(QList<CacheFile>, files);
+        QFETCH(QStringList, kept);
+        for (const CacheFile &file : files)
+            writeCacheFile(file.name, file.bytes, file.ageSeconds);
+        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/new.mp4"_qs}));
+        kept.sort();
+        QCOMPARE(fileNames(cacheDir()), kept);
+    }
+
+    void downloadTrimsAndKeepsItsFile()
+    {
+        for (int i = 0; i < 50; ++i)
+            writeCacheFile(QStringLiteral("old%1.mp4").arg(i), 10, 1000 - i);
         serveVideo();
         QVERIFY(await(m_cache->download(wallpaper(u"new"_qs))).isSuccess());
-
-        QStringList expected{u"new.mp4"_qs};
-        for (int i = 11; i < 60; ++i)
-            expected.append(QStringLiteral("old%1.mp4").arg(i));
-        expected.sort();
-        QCOMPARE(fileNames(cacheDir()), expected);
-    }
-
-    void trimDeletesTheNewestWhileOverBudget()
-    {
-        writeCacheFile(u"oldest.mp4"_qs, kGiB, 300);
-        writeCacheFile(u"middle.mp4"_qs, kGiB, 200);
-        writeCacheFile(u"newest.mp4"_qs, kGiB, 100);
-        // The protected file is the newest of all, yet walked first.
-        writeCacheFile(u"new.mp4"_qs, kGiB / 2, 0);
-        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/new.mp4"_qs}));
-        QCOMPARE(fileNames(cacheDir()), (QStringList{u"new.mp4"_qs, u"oldest.mp4"_qs}));
-        QCOMPARE(m_cache->totalBytes(), kGiB + kGiB / 2);
-    }
-
-    void trimNeverDeletesTheProtectedFile()
-    {
-        writeCacheFile(u"huge.mp4"_qs, 3 * kGiB, 500);
-        writeCacheFile(u"small.mp4"_qs, 10, 0);
-        QVERIFY(!VideoCache::trim(cacheDir(), {cacheDir() + u"/huge.mp4"_qs}));
-        QCOMPARE(fileNames(cacheDir()), QStringList{u"huge.mp4"_qs});
+        QVERIFY(m_cache->isCached(u"new"_qs) && !m_cache->isCached(u"old0"_qs));
+        QCOMPARE(m_cache->cachedIDs().size(), 50);
     }
 
     void trimFailsWhenTheFolderCannotBeListed()

@@ -147,19 +147,6 @@ private Q_SLOTS:
         QCOMPARE(storedIDs(), QStringList({QStringLiteral("a"), QStringLiteral("z")}));
     }
 
-    void reportRequestHasTheProtocolsShape()
-    {
-        const QUrl endpoint(QStringLiteral("http://127.0.0.1:1/likes"));
-        const QNetworkRequest request = LikedWallpaperStore::makeReportRequest(endpoint);
-        QCOMPARE(request.url(), endpoint);
-        QCOMPARE(request.transferTimeout(), 60000);
-        QCOMPARE(request.header(QNetworkRequest::ContentTypeHeader).toString(),
-                 QStringLiteral("application/json"));
-        const LikeRequest like{QStringLiteral("w\"1"), QStringLiteral("D"), true};
-        QCOMPARE(like.toJson(),
-                 QByteArray("{\"deviceId\":\"D\",\"liked\":true,\"wallpaperId\":\"w\\\"1\"}"));
-    }
-
     void refusedLikeIsUndoneAcceptedOneKept_data()
     {
         QTest::addColumn<int>("code");

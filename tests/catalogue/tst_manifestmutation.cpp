@@ -38,13 +38,6 @@ private Q_SLOTS:
         for (const QByteArray &seed : test::manifestSeeds())
             QVERIFY2(decodeManifest(seed), seed.constData());
     }
-
-    void deepNestingIsRefusedNotRecursedInto()
-    {
-        Error error;
-        QVERIFY(!decodeManifest(QByteArray(200000, '['), &error));
-        QCOMPARE(error.code(), int(ManifestError::NotJson));
-    }
 };
 
 LUMIVALE_TEST_MAIN(TestManifestMutation)
