@@ -6,6 +6,7 @@ import Lumivale.Gallery
 // button; the display picker above the bar while it is open.
 Item {
     id: page
+    objectName: "detailPage"
     required property ContentView content
     readonly property WallpaperDetailModel model: detail
 
