@@ -185,6 +185,7 @@ private Q_SLOTS:
         QCOMPARE(leftBelowGallery(), Hue::Green);
         QVERIFY(!page()->isDisplayPickerPresented());
         QCOMPARE(item("mainButtonTitle")->property("text"), "Turn Off");
+        screenshot("detail-current.png");
         QTRY_COMPARE(card("w1")->property("stateChip").value<QQuickItem *>()->property("text"),
                      "ACTIVE");
 
