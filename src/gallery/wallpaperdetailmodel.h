@@ -23,7 +23,9 @@ class ScreenSystem;
 //
 // The page follows `content`'s selected wallpaper and keeps the last one
 // while the page fades out. Failures of the flows are shown, verbatim, as
-// `applyError`. An apply that runs when the page goes away finishes on its
+// `applyError`. The apply goes to the screens ticked when the download ends,
+// or to those confirmed when none is ticked then (an empty choice would mean
+// every screen). An apply that runs when the page goes away finishes on its
 // own: the desktop gets the wallpaper the user confirmed.
 //
 // The display options are read afresh from the screen system every time they

@@ -186,7 +186,7 @@ private Q_SLOTS:
         QTest::newRow("All") << 2 << "open,tap 1,tap 2,all" << "1 2" << 2;
         QTest::newRow("choice kept") << 3 << "open,tap 2,cancel,open" << "1 3" << 3;
         QTest::newRow("ticked screen gone") << 3 << "open,tap 2,cancel,unplug 3,open" << "1 2" << 2;
-        QTest::newRow("unticked screen gone") << 3 << "open,tap 2,cancel,unplug 2,open" << "1 3" << 2;
+        QTest::newRow("unticked gone") << 3 << "open,tap 2,cancel,unplug 2,open" << "1 3" << 2;
         QTest::newRow("emptied, reopened") << 2 << "open,tap 1,tap 2,cancel,open" << "1 2" << 2;
         QTest::newRow("unplugged while open") << 3 << "open,unplug 2" << "1 2 3" << 2;
         // clang-format on
