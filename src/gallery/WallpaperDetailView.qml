@@ -15,27 +15,25 @@ Item {
         content: page.content
     }
 
-    // 1. The background: the still, the video over it, or the record's
-    // gradient when it has no video.
+    // 1. The background: the still and the video over it, or, without a
+    // video, the record's gradient from the top-left to the bottom-right.
     Rectangle {
         anchors.fill: parent
         color: "black"
         visible: detail.hasVideo
     }
-    Rectangle {
+    Canvas {
         anchors.fill: parent
         visible: !detail.hasVideo
-        gradient: Gradient {
-            orientation: Gradient.Vertical
-            GradientStop {
-                position: 0
-                color: detail.gradient.length > 0 ? detail.gradient[0] : Theme.background
-            }
-            GradientStop {
-                position: 1
-                color: detail.gradient.length > 1 ? detail.gradient[detail.gradient.length - 1]
-                                                 : Theme.background
-            }
+        readonly property var colors: detail.gradient
+        onColorsChanged: requestPaint()
+        onPaint: {
+            const ctx = getContext("2d");
+            const fill = ctx.createLinearGradient(0, 0, width, height);
+            for (let i = 0; i < colors.length; ++i)
+                fill.addColorStop(colors.length > 1 ? i / (colors.length - 1) : 0, colors[i]);
+            ctx.fillStyle = colors.length > 0 ? fill : Theme.background;
+            ctx.fillRect(0, 0, width, height);
         }
     }
     VideoPosterFrame {

@@ -246,6 +246,20 @@ private Q_SLOTS:
         QTRY_VERIFY(!content().hasSelectedWallpaper());
     }
 
+    void withoutVideo()
+    {
+        Wallpaper record = content().library().wallpapers().first();
+        record.setVideo(std::nullopt);
+        content().setSelectedWallpaper(record);
+        QTRY_VERIFY(item("mainButton"));
+        QCOMPARE(item("mainButton")->opacity(), 0.45);
+        QVERIFY(click(item("mainButton")));
+        screenshot("detail-no-video.png");
+        QVERIFY(!page()->isDisplayPickerPresented());
+        QVERIFY(click(item("backButton")));
+        QTRY_VERIFY(!page());
+    }
+
     void likeAndUnlike()
     {
         QVERIFY(open("w1"));
