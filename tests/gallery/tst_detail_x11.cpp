@@ -95,8 +95,8 @@ private:
     void screenshot(const QString &name)
     {
         QTest::qWait(500); // transitions end, stills fade in
-        const QString folder = qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR",
-                                                    QDir::tempPath() + "/lumivale-screenshots");
+        const QString folder =
+            qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR", LUMIVALE_SCREENSHOT_DIR);
         QDir().mkpath(folder);
         const QString path = QDir(folder).filePath(name);
         QVERIFY(XSession::grab(QRect(m_window->mapToGlobal(QPoint()), QSize(1280, 820)))
