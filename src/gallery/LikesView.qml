@@ -2,7 +2,8 @@ import QtQuick
 import Lumivale.Gallery
 
 // The Likes tab: the liked wallpapers that match the search, in catalogue
-// order, or a quiet note when there are none.
+// order, in three columns inset 32 at the sides, 76 at the top and 112 at the
+// bottom; or a quiet note when there are none.
 Item {
     id: likes
     required property ContentView content
@@ -16,17 +17,19 @@ Item {
     CardGrid {
         objectName: "likesGrid"
         anchors.fill: parent
-        anchors.topMargin: 96
         anchors.leftMargin: 32
+        // The grid reaches one gap past its last column.
         anchors.rightMargin: 32 - 18
+        topMargin: 76
         bottomMargin: 112
-        clip: true
         visible: likedModel.count > 0
         content: likes.content
         model: likedModel
     }
     Column {
-        anchors.centerIn: parent
+        objectName: "likesEmpty"
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: 76 + 140
         spacing: 10
         visible: likedModel.count === 0
         Icon {

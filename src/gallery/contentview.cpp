@@ -8,6 +8,7 @@
 #include "platform/notificationcenter.h"
 #include "platform/userdefaults.h"
 #include "previewplaybackcoordinator.h"
+#include "wallpaperdetailmodel.h"
 
 #include <algorithm>
 
@@ -106,8 +107,17 @@ void ContentView::closeSelectedWallpaper()
     setSelectedWallpaper(std::nullopt);
 }
 
+void ContentView::setDetailPage(WallpaperDetailModel *page)
+{
+    m_detailPage = page;
+}
+
 bool ContentView::closeInnermostLayer()
 {
+    if (m_detailPage && m_detailPage->isDisplayPickerPresented()) {
+        m_detailPage->cancelPicker();
+        return true;
+    }
     if (!m_selectedWallpaper)
         return false;
     closeSelectedWallpaper();

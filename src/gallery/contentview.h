@@ -17,6 +17,7 @@ class LikedWallpaperStore;
 class UserDefaults;
 class VideoCache;
 class VideoCacheState;
+class WallpaperDetailModel;
 class WallpaperLibrary;
 class WallpaperManager;
 
@@ -104,8 +105,11 @@ public:
     void setSelectedWallpaper(std::optional<Wallpaper> wallpaper);
     // The page's back control; nothing when no page is open.
     Q_INVOKABLE void closeSelectedWallpaper();
-    // Escape: closes the innermost open layer; false when none was open.
+    // Escape: closes the innermost open layer (the page's display picker,
+    // then the page); false when none was open.
     Q_INVOKABLE bool closeInnermostLayer();
+    // The open page's model, whose picker Escape closes first.
+    void setDetailPage(WallpaperDetailModel *page);
 
     // Set by the window from what the window system reports.
     void setWindowAllowsVideoPlayback(bool allows);
@@ -136,6 +140,7 @@ private:
     QString m_appliedQuery;
     std::unique_ptr<PendingCall> m_queryDebounce;
     std::optional<Wallpaper> m_selectedWallpaper;
+    QPointer<WallpaperDetailModel> m_detailPage;
     bool m_windowAllowsVideoPlayback = false;
 };
 

@@ -253,6 +253,19 @@ void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
         topUp();
         return;
     }
+    if (response.throttleBytes > 0) {
+        auto *timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket,
+                [socket, timer, body = response.body, step = response.throttleBytes,
+                 sent = qsizetype(0)]() mutable {
+                    socket->write(body.mid(sent, step));
+                    sent += step;
+                    if (sent >= body.size())
+                        timer->deleteLater();
+                });
+        timer->start(response.throttleIntervalMs);
+        return;
+    }
     if (response.dropMidBody) {
         socket->write(response.body.left(response.body.size() / 2));
         socket->flush();

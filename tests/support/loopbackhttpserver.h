@@ -62,6 +62,10 @@ public:
         // After the headers, send bytes until the client goes away (no
         // "Content-Length" unless given).
         bool endlessBody = false;
+        // Send the body in pieces of this many bytes, one every
+        // `throttleIntervalMs` (0: all at once).
+        int throttleBytes = 0;
+        int throttleIntervalMs = 50;
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);

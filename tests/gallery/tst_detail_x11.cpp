@@ -1,0 +1,292 @@
+// The wallpaper page on a real X server with two monitors: the picker,
+// applying to one screen, turning off, a failed download, a slow download,
+// and likes, driven with the real pointer and checked on the screen's pixels.
+
+#include "catalogue/likedwallpaperstore.h"
+#include "catalogue/wallpaperlibrary.h"
+#include "desktop/wallpapermanager.h"
+#include "gallery/contentview.h"
+#include "gallery/gallerywindow.h"
+#include "gallery/wallpaperdetailmodel.h"
+#include "platform/linux/mpvcore.h"
+#include "platform/platform.h"
+#include "support/loopbackhttpserver.h"
+#include "support/xsession.h"
+
+#include <QDir>
+#include <QImage>
+#include <QQuickItem>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumivale;
+using namespace lumivale::test;
+
+namespace {
+
+bool xdotool(const QStringList &arguments)
+{
+    int exitCode = -1;
+    XSession::run("xdotool", arguments, &exitCode);
+    return exitCode == 0;
+}
+
+QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &matches)
+{
+    if (matches(root))
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = findItem(child, matches))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestDetailX11 : public QObject
+{
+    Q_OBJECT
+
+public:
+    XSession *session = nullptr;
+
+private:
+    LoopbackHttpServer m_server;
+    QTemporaryDir m_dir;
+    std::unique_ptr<GalleryWindow> m_window;
+    QString m_left, m_right; // screen IDs
+
+    ContentView &content() { return *m_window->contentView(); }
+    WallpaperManager &manager() { return WallpaperManager::shared(); }
+    QQuickItem *item(const QString &name)
+    {
+        return findItem(m_window->rootObject(),
+                        [&](QQuickItem *i) { return i->objectName() == name && i->isVisible(); });
+    }
+    QQuickItem *card(const QString &id)
+    {
+        return findItem(m_window->rootObject(), [&](QQuickItem *i) {
+            return i->property("wallpaperID").toString() == id &&
+                   i->property("stateChip").isValid();
+        });
+    }
+    WallpaperDetailModel *page()
+    {
+        QQuickItem *view = item("detailPage");
+        return view ? view->property("model").value<WallpaperDetailModel *>() : nullptr;
+    }
+    bool click(QQuickItem *target, int times = 1)
+    {
+        if (!target)
+            return false;
+        const QPointF centre = target->mapToScene(QPointF(target->width(), target->height()) / 2);
+        const QPoint at = m_window->mapToGlobal(centre.toPoint());
+        return xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}) &&
+               xdotool({"click", "--repeat", QString::number(times), "--delay", "60", "1"});
+    }
+    // Clicks the card; one the page shows below the window's edge is opened
+    // through the view model.
+    bool open(const QString &id)
+    {
+        // The page that was open last must have faded out first.
+        if (!QTest::qWaitFor([&] { return !page(); }) || !card(id))
+            return false;
+        const QRectF shown = card(id)->mapRectToScene(card(id)->boundingRect());
+        if (QRectF(0, 0, 1280, 820).contains(shown.center()))
+            click(card(id));
+        else
+            content().selectWallpaper(id);
+        return QTest::qWaitFor([&] { return page() && item("mainButton"); });
+    }
+    void screenshot(const QString &name)
+    {
+        QTest::qWait(500); // transitions end, stills fade in
+        const QString folder =
+            qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR", LUMIVALE_SCREENSHOT_DIR);
+        QDir().mkpath(folder);
+        const QString path = QDir(folder).filePath(name);
+        QVERIFY(XSession::grab(QRect(m_window->mapToGlobal(QPoint()), QSize(1280, 820)))
+                    .save(path, "PNG"));
+        qInfo("screenshot: %s", qPrintable(path));
+    }
+    // Pixels of the right monitor and of the left one below the gallery.
+    Hue right() { return classify(XSession::colorAt({1920, 480})); }
+    Hue leftBelowGallery() { return classify(XSession::colorAt({640, 950})); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("LUMIVALE_DESKTOP_PICTURES", "x11");
+        for (const auto &[name, x] : {std::pair{"left", 0}, std::pair{"right", 1280}}) {
+            XSession::run("xrandr", {"--setmonitor", name,
+                                     QStringLiteral("1280/300x960/200+%1+0").arg(x), "none"});
+        }
+        QTRY_COMPARE(Platform::instance().screens().screens().size(), 2);
+        const QList<Screen> screens = Platform::instance().screens().screens();
+        m_left = WallpaperManager::screenID(screens[0]);
+        m_right = WallpaperManager::screenID(screens[1]);
+        // The desktop's own picture, green, which turning off puts back.
+        QImage green(64, 64, QImage::Format_RGB32);
+        green.fill(Qt::green);
+        QVERIFY(green.save(m_dir.filePath("green.png")));
+        for (const Screen &screen : screens)
+            QVERIFY(!Platform::instance().desktopPictures().setDesktopImage(
+                QUrl::fromLocalFile(m_dir.filePath("green.png")), screen, {}));
+
+        const QString manifest = QStringLiteral(
+            "[{\"id\":\"w1\",\"name\":\"Red Field\",\"category\":\"Nature\",\"resolution\":"
+            "\"640x360\",\"durationSeconds\":2,\"video\":\"%1/v/red.mp4\"},"
+            "{\"id\":\"w2\",\"name\":\"Lost Field\",\"category\":\"Nature\",\"durationSeconds\":2,"
+            "\"video\":\"%1/v/missing.mp4\"},"
+            "{\"id\":\"w3\",\"name\":\"Slow Field\",\"category\":\"Nature\",\"durationSeconds\":2,"
+            "\"video\":\"%1/slow/green.mp4\"}]");
+        const QString base = m_server.url("/").toString().chopped(1);
+        m_server.setHandler([manifest = manifest.arg(base).toUtf8()](const auto &request) {
+            const QByteArray path = request.path();
+            if (path.startsWith("/v/") || path.startsWith("/slow/")) {
+                const QString name = QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
+                LoopbackHttpServer::Response file =
+                    LoopbackHttpServer::file(mediaPath(name.chopped(4)), request);
+                if (path.startsWith("/slow/") && !request.header("range"))
+                    file.throttleBytes = 300;
+                return file;
+            }
+            return LoopbackHttpServer::json(path == "/likes" ? "{}" : manifest);
+        });
+        qputenv("LUMIVALE_MANIFEST_URL", m_server.url("/manifest").toString().toUtf8());
+        m_window = std::make_unique<GalleryWindow>();
+        m_window->showNormal();
+        m_window->setPosition(0, 0);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_VERIFY(m_window->geometry().bottom() < 940); // openbox may move it down a little
+        QTRY_COMPARE(content().library().wallpapers().size(), 3);
+        QTRY_VERIFY(card("w1") && card("w1")->isVisible());
+    }
+
+    void cleanupTestCase()
+    {
+        m_window.reset();
+        manager().releaseWindows();
+        QTest::qWait(2500);
+        QTRY_VERIFY_WITH_TIMEOUT(MpvCore::pendingTerminations() == 0, 5000);
+    }
+
+    void applyToOneScreenAndTurnOff()
+    {
+        QVERIFY(open("w1"));
+        QCOMPARE(leftBelowGallery(), Hue::Green);
+        QTest::qWait(1500); // the video comes up
+        screenshot("detail.png");
+        QVERIFY(click(item("mainButton")));
+        QTRY_VERIFY(page()->isDisplayPickerPresented());
+        screenshot("detail-picker.png");
+        QVERIFY(click(item("displayTile_" + m_left)));
+        QTRY_COMPARE(page()->selectedScreenIDs(), QSet<QString>{m_right});
+        QVERIFY(click(item("confirmButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(manager().currentWallpaperID(), "w1", 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isApplying(), 20000);
+        QCOMPARE(manager().windows().size(), 1u);
+        QCOMPARE(manager().windows().begin()->first, m_right);
+        QTRY_COMPARE_WITH_TIMEOUT(right(), Hue::Red, 10000);
+        QCOMPARE(leftBelowGallery(), Hue::Green);
+        QVERIFY(!page()->isDisplayPickerPresented());
+        QCOMPARE(item("mainButtonTitle")->property("text"), "Turn Off");
+        screenshot("detail-current.png");
+        QTRY_COMPARE(card("w1")->property("stateChip").value<QQuickItem *>()->property("text"),
+                     "ACTIVE");
+
+        QVERIFY(click(item("mainButton")));
+        QTRY_VERIFY(manager().currentWallpaperID().isEmpty());
+        QVERIFY(manager().windows().empty());
+        QTRY_COMPARE_WITH_TIMEOUT(right(), Hue::Green, 10000);
+        QCOMPARE(page()->applyError(), "");
+        QVERIFY(click(item("backButton")));
+        QTRY_VERIFY(!content().hasSelectedWallpaper());
+    }
+
+    void failedDownloadKeepsThePicker()
+    {
+        QVERIFY(open("w2"));
+        QVERIFY(click(item("mainButton")));
+        QTRY_VERIFY(item("confirmButton"));
+        QVERIFY(click(item("confirmButton")));
+        QTRY_COMPARE(page()->applyError(), "Video download failed with HTTP 404");
+        QTRY_VERIFY(item("applyError"));
+        QVERIFY(page()->isDisplayPickerPresented());
+        QVERIFY(manager().windows().empty());
+        screenshot("detail-error.png");
+        QVERIFY(xdotool({"key", "Escape"}));
+        QTRY_VERIFY(!page()->isDisplayPickerPresented());
+        QVERIFY(xdotool({"key", "Escape"}));
+        QTRY_VERIFY(!content().hasSelectedWallpaper());
+    }
+
+    void slowDownloadShowsProgressOnce()
+    {
+        QVERIFY(open("w3"));
+        QVERIFY(click(item("mainButton")));
+        QTRY_VERIFY(item("confirmButton"));
+        QVERIFY(click(item("confirmButton"), 2));
+        QList<double> fractions;
+        QStringList titles;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                fractions.append(page()->downloadFraction());
+                titles.append(item("confirmTitle")->property("text").toString());
+                return manager().currentWallpaperID() == "w3";
+            },
+            20000));
+        fractions.removeAll(-1.0);
+        QVERIFY2(fractions.size() >= 3, qPrintable(QString::number(fractions.size())));
+        QVERIFY(std::is_sorted(fractions.begin(), fractions.end()));
+        QVERIFY(titles.filter(QRegularExpression("^Downloading \\d+ %$")).size() >= 2);
+        const auto downloads = std::count_if(
+            m_server.requests().begin(), m_server.requests().end(), [](const auto &request) {
+                return request.path().startsWith("/slow/") && !request.header("range");
+            });
+        QCOMPARE(downloads, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isApplying(), 20000);
+        QVERIFY(click(item("mainButton")));
+        QTRY_VERIFY(manager().currentWallpaperID().isEmpty());
+        QVERIFY(click(item("backButton")));
+        QTRY_VERIFY(!content().hasSelectedWallpaper());
+    }
+
+    void withoutVideo()
+    {
+        Wallpaper record = content().library().wallpapers().first();
+        record.setVideo(std::nullopt);
+        content().setSelectedWallpaper(record);
+        QTRY_VERIFY(item("mainButton"));
+        QCOMPARE(item("mainButton")->opacity(), 0.45);
+        QVERIFY(click(item("mainButton")));
+        screenshot("detail-no-video.png");
+        QVERIFY(!page()->isDisplayPickerPresented());
+        QVERIFY(click(item("backButton")));
+        QTRY_VERIFY(!page());
+    }
+
+    void likeAndUnlike()
+    {
+        QVERIFY(open("w1"));
+        QVERIFY(click(item("likeButton")));
+        QTRY_VERIFY(content().likes().isLiked("w1"));
+        QVERIFY(click(item("backButton")));
+        content().selectTab(ContentView::AppTab::Likes);
+        QTRY_VERIFY(item("likesGrid") && card("w1") && card("w1")->isVisible());
+        QVERIFY(!card("w2") && !card("w3"));
+        screenshot("likes.png");
+        QVERIFY(open("w1"));
+        QVERIFY(click(item("likeButton")));
+        QTRY_VERIFY(!content().likes().isLiked("w1"));
+        QVERIFY(click(item("backButton")));
+        QTRY_VERIFY(item("likesEmpty"));
+        QTRY_VERIFY(!card("w1") || !card("w1")->isVisible());
+        screenshot("likes-empty.png");
+    }
+};
+
+LUMIVALE_X11_TEST_MAIN(TestDetailX11, 2560, 960)
+#include "tst_detail_x11.moc"
