@@ -59,6 +59,12 @@ void WallpaperListModel::setLikedOnly(bool likedOnly)
     rebuild();
 }
 
+void WallpaperListModel::setSource(std::optional<QList<Wallpaper>> wallpapers)
+{
+    m_source = std::move(wallpapers);
+    rebuild();
+}
+
 int WallpaperListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -142,13 +148,18 @@ QList<WallpaperListModel::Row> WallpaperListModel::computeRows() const
 {
     if (!m_content)
         return {};
-    QList<Wallpaper> records = m_content->library().wallpapers();
-    if (m_likedOnly) {
-        const QSet<QString> &liked = m_content->likes().ids();
-        records.removeIf([&](const Wallpaper &w) { return !liked.contains(w.id()); });
+    QList<Wallpaper> matching;
+    if (m_source) {
+        matching = *m_source;
+    } else {
+        QList<Wallpaper> records = m_content->library().wallpapers();
+        if (m_likedOnly) {
+            const QSet<QString> &liked = m_content->likes().ids();
+            records.removeIf([&](const Wallpaper &w) { return !liked.contains(w.id()); });
+        }
+        matching = m_query.trimmed().isEmpty() ? records
+                                               : WallpaperListSnapshot(records, m_query).wallpapers;
     }
-    const QList<Wallpaper> matching =
-        m_query.trimmed().isEmpty() ? records : WallpaperListSnapshot(records, m_query).wallpapers;
     const QString current = m_content->manager().currentWallpaperID();
     const QSet<QString> &cached = m_content->cacheState().cachedIDs();
     const QHash<QString, DownloadProgress> &progress = m_content->cache().downloadProgress();
