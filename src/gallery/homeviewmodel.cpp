@@ -168,6 +168,11 @@ bool HomeViewModel::heroTakesClickAt(qreal windowY)
     return windowY >= GalleryWindow::kDragRegionHeight;
 }
 
+qreal HomeViewModel::pageScrollDelta(QPointF pixelDelta, QPointF angleDelta)
+{
+    return MouseDraggableCarousel::pageScrollDelta(pixelDelta, angleDelta);
+}
+
 void HomeViewModel::setSelectedCategory(const QString &category)
 {
     if (category == m_selectedCategory)

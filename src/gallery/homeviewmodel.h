@@ -112,6 +112,8 @@ public:
     // Whether a click at this height in the window opens the hero: not in
     // the window's title area, which drags the window.
     Q_INVOKABLE static bool heroTakesClickAt(qreal windowY);
+    // How far one wheel event scrolls a page down (negative: up).
+    Q_INVOKABLE static qreal pageScrollDelta(QPointF pixelDelta, QPointF angleDelta);
 
 Q_SIGNALS:
     void contentChanged();

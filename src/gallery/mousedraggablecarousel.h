@@ -113,7 +113,7 @@ public:
     static qreal pixelsPerWheelNotch();
     // The vertical distance a page scrolls for one wheel event (positive:
     // towards the end), as wheel() measures it.
-    Q_INVOKABLE static qreal pageScrollDelta(QPointF pixelDelta, QPointF angleDelta);
+    static qreal pageScrollDelta(QPointF pixelDelta, QPointF angleDelta);
 
 Q_SIGNALS:
     void viewportWidthChanged();
