@@ -41,26 +41,24 @@ private Q_SLOTS:
         QTest::addColumn<Page>("page");
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("hero");
+        const QString all = "Nature,Space,Animals";
         QTest::newRow("loading") << 0 << ""
-                                 << "" << Page::Loading << QStringList{} << "";
+                                 << "" << Page::Loading << QStringList() << "";
         QTest::newRow("error") << 503 << ""
-                               << "" << Page::Error << QStringList{} << "";
+                               << "" << Page::Error << QStringList() << "";
         QTest::newRow("home") << 200 << ""
-                              << "" << Page::Home << QStringList{"Nature", "Space", "Animals"}
-                              << "s1";
+                              << "" << Page::Home << all.split(',') << "s1";
         QTest::newRow("category") << 200 << "Space"
-                                  << "" << Page::Category
-                                  << QStringList{"Nature", "Space", "Animals"} << "s1";
+                                  << "" << Page::Category << all.split(',') << "s1";
         QTest::newRow("searched") << 200 << ""
                                   << "  NAME N" << Page::Home << QStringList{"Nature"} << "n1";
-        QTest::newRow("no results: the hero from everything")
-            << 200 << ""
-            << "zzz" << Page::Home << QStringList{} << "s1";
+        QTest::newRow("no results: hero from all") << 200 << ""
+                                                   << "zzz" << Page::Home << QStringList() << "s1";
+        QTest::newRow("category query") << 200 << ""
+                                        << "citi" << Page::Home << QStringList() << "c1";
         QTest::newRow("no videos: no hero")
             << 1 << ""
             << "" << Page::Home << QStringList{"Nature", "Space", "Lofi", "Animals"} << "";
-        QTest::newRow("a category query") << 200 << ""
-                                          << "citi" << Page::Home << QStringList{} << "c1";
     }
     void pages()
     {
@@ -112,28 +110,29 @@ private Q_SLOTS:
 
     void heroRotation_data()
     {
-        QTest::addColumn<QStringList>("records");
-        // "+ms": time passes; "q=text": a search; "reload": the same list
-        // again; "reload=spec,spec": another list. Each followed by the hero.
+        QTest::addColumn<QStringList>("records"); // none: the demo catalogue, without videos
+        // The first hero, then steps each followed by the hero: "+ms" time
+        // passes, "q=text" a search, "reload" the same list again,
+        // "reload=spec,spec" another list.
         QTest::addColumn<QStringList>("steps");
-        const QStringList three{"a/Nature/", "b/Nature/n", "c/Nature/"};
-        QTest::newRow("starts at the new one, cycles every 8 s")
-            << three << QStringList{"b", "+7999", "b", "+1", "c", "+8000", "a", "+8000", "b"};
-        QTest::newRow("no new one: the first") << QStringList{"a/Nature/", "b/Nature/"}
-                                               << QStringList{"a", "+8000", "b", "+8000", "a"};
-        QTest::newRow("one wallpaper never rotates")
-            << QStringList{"a/Nature/"} << QStringList{"a", "+80000", "a"};
-        QTest::newRow("no video (the demo catalogue), no hero") << QStringList{} << QStringList{""};
-        QTest::newRow("the same IDs again keep the rhythm")
-            << three << QStringList{"b", "+5000", "b", "reload", "b", "+3000", "c"};
-        QTest::newRow("the hero kept in another list: rotation restarts")
-            << three << QStringList{"b", "+5000", "b", "reload=b/Nature/n,a/Nature/", "b", "+3000",
-                                    "b", "+5000", "a"};
-        QTest::newRow("the hero leaving: the hero choice")
-            << three << QStringList{"b", "+8000", "c", "q=name a", "a", "+80000", "a"};
-        QTest::newRow("a search that matches nothing keeps the heroes")
-            << three << QStringList{"b", "q=zzz", "b", "+8000", "c"};
-        QTest::newRow("emptied catalogue") << three << QStringList{"b", "reload=", ""};
+        const QString three = "a/Nature/,b/Nature/n,c/Nature/";
+        const char *const table[][3] = {
+            {"new one first, every 8 s", "", "b +7999 b +1 c +8000 a +8000 b"},
+            {"no new one: the first", "a/Nature/,b/Nature/", "a +8000 b +8000 a"},
+            {"one never rotates", "a/Nature/", "a +80000 a"},
+            {"no video: no hero", "-", "''"},
+            {"same IDs keep the rhythm", "", "b +5000 b reload b +3000 c"},
+            {"other IDs restart", "", "b +5000 b reload=b/Nature/n,a/Nature/ b +3000 b +5000 a"},
+            {"hero leaving: the choice", "", "b +8000 c q=name_a a +80000 a"},
+            {"no match keeps the heroes", "", "b q=zzz b +8000 c"},
+            {"emptied catalogue", "", "b reload= ''"},
+        };
+        for (const auto &[name, records, steps] : table) {
+            const QString list = *records ? QString(records) : three;
+            QTest::newRow(name) << (list == "-" ? QStringList() : list.split(','))
+                                << QString(steps).replace("''", "").split(' ').replaceInStrings(
+                                       "_", " ");
+        }
     }
     void heroRotation()
     {
@@ -193,46 +192,40 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<qreal>("offset");
         QTest::addColumn<bool>("suppressed");
-        // Viewport 1000, content 3000. "d tx ty": drag moved, "e tx ty":
-        // drag ended, "w dx dy [shift]": wheel notches in eighths of a degree,
-        // "p dx dy": pixel deltas, "t ms": time passes, "V w"/"C w": viewport
-        // or content width.
-        QTest::newRow("under 3 pixels: no drag") << QStringList{"d 2 0", "e 2 0"} << 0.0 << false;
-        QTest::newRow("3 to 6 pixels: moves, taps still open")
-            << QStringList{"d -5 0", "e -5 0"} << -5.0 << false;
-        QTest::newRow("left by 400") << QStringList{"d -400 0"} << -400.0 << true;
-        QTest::newRow("after the drag: 179 ms suppressed")
-            << QStringList{"d -400 0", "e -400 0", "t 179"} << -400.0 << true;
-        QTest::newRow("after the drag: 180 ms free")
-            << QStringList{"d -400 0", "e -400 0", "t 180"} << -400.0 << false;
-        QTest::newRow("mostly vertical drag: nothing") << QStringList{"d -10 -20"} << 0.0 << false;
-        QTest::newRow("diagonal: nothing") << QStringList{"d -20 20"} << 0.0 << false;
-        QTest::newRow("not right of the start") << QStringList{"d 300 0"} << 0.0 << true;
-        QTest::newRow("not past the end") << QStringList{"d -5000 0"} << -2000.0 << true;
-        QTest::newRow("narrow content stays") << QStringList{"C 800", "d -300 0"} << 0.0 << true;
-        QTest::newRow("second drag from the first")
-            << QStringList{"d -300 0", "e -300 0", "d -200 0"} << -500.0 << true;
-        QTest::newRow("a vertical end keeps the offset")
-            << QStringList{"d -100 0", "e -100 -300", "d -50 0"} << -150.0 << true;
-        QTest::newRow("a wider viewport clamps again")
-            << QStringList{"d -2000 0", "e -2000 0", "V 1500"} << -1500.0 << true;
-        QTest::newRow("less content clamps again")
-            << QStringList{"d -2000 0", "e -2000 0", "C 2200"} << -1200.0 << true;
-        QTest::newRow("wheel right") << QStringList{"w -120 0"} << -60.0 << true;
-        QTest::newRow("wheel: 119 ms suppressed")
-            << QStringList{"w -120 0", "t 119"} << -60.0 << true;
-        QTest::newRow("wheel: 120 ms free") << QStringList{"w -120 0", "t 120"} << -60.0 << false;
-        QTest::newRow("wheel left at the start") << QStringList{"w 120 0"} << 0.0 << true;
-        QTest::newRow("pixel deltas first") << QStringList{"p -33 0"} << -33.0 << true;
-        QTest::newRow("vertical wheel: the page's") << QStringList{"w 0 -120"} << 0.0 << false;
-        QTest::newRow("mostly vertical: the page's") << QStringList{"p -20 -40"} << 0.0 << false;
-        QTest::newRow("Shift turns vertical") << QStringList{"w 0 -240 shift"} << -120.0 << true;
-        QTest::newRow("the latest lowering counts")
-            << QStringList{"d -400 0", "e -400 0", "t 100", "w -120 0", "t 100"} << -460.0 << true;
-        QTest::newRow("and then lowers")
-            << QStringList{"d -400 0", "e -400 0", "t 100", "w -120 0", "t 120"} << -460.0 << false;
-        QTest::newRow("wheel after a drag starts from it")
-            << QStringList{"d -400 0", "e -400 0", "w -120 0"} << -460.0 << true;
+        // Viewport 1000, content 3000. "d tx ty": drag moved, "e tx ty": drag
+        // ended, "w dx dy [shift]": wheel in eighths of a degree, "p dx dy":
+        // pixel deltas, "t ms": time passes, "V w"/"C w": viewport or content
+        // width. Then the offset, and whether taps are suppressed.
+        const char *const table[][4] = {
+            {"under 3 pixels: no drag", "d 2 0,e 2 0", "0", "0"},
+            {"3 to 6 pixels: taps still open", "d -5 0,e -5 0", "-5", "0"},
+            {"left by 400", "d -400 0", "-400", "1"},
+            {"179 ms after a drag", "d -400 0,e -400 0,t 179", "-400", "1"},
+            {"180 ms after a drag", "d -400 0,e -400 0,t 180", "-400", "0"},
+            {"mostly vertical drag", "d -10 -20", "0", "0"},
+            {"diagonal drag", "d -20 20", "0", "0"},
+            {"not right of the start", "d 300 0", "0", "1"},
+            {"not past the end", "d -5000 0", "-2000", "1"},
+            {"narrow content stays", "C 800,d -300 0", "0", "1"},
+            {"second drag from the first", "d -300 0,e -300 0,d -200 0", "-500", "1"},
+            {"a vertical end keeps the offset", "d -100 0,e -100 -300,d -50 0", "-150", "1"},
+            {"a wider viewport clamps", "d -2000 0,e -2000 0,V 1500", "-1500", "1"},
+            {"less content clamps", "d -2000 0,e -2000 0,C 2200", "-1200", "1"},
+            {"wheel right", "w -120 0", "-60", "1"},
+            {"119 ms after the wheel", "w -120 0,t 119", "-60", "1"},
+            {"120 ms after the wheel", "w -120 0,t 120", "-60", "0"},
+            {"wheel left at the start", "w 120 0", "0", "1"},
+            {"pixel deltas first", "p -33 0", "-33", "1"},
+            {"vertical wheel: the page's", "w 0 -120", "0", "0"},
+            {"mostly vertical: the page's", "p -20 -40", "0", "0"},
+            {"Shift turns vertical", "w 0 -240 shift", "-120", "1"},
+            {"the latest lowering counts", "d -400 0,e -400 0,t 100,w -120 0,t 100", "-460", "1"},
+            {"and then lowers", "d -400 0,e -400 0,t 100,w -120 0,t 120", "-460", "0"},
+        };
+        for (const auto &[name, events, offset, suppressed] : table) {
+            QTest::newRow(name) << QString(events).split(',') << QString(offset).toDouble()
+                                << (*suppressed == '1');
+        }
     }
     void carousel()
     {
