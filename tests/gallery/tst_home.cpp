@@ -11,20 +11,13 @@
 
 using namespace lumivale;
 using lumivale::test::GalleryFixture;
+using lumivale::test::idsOf;
 using lumivale::test::LoopbackHttpServer;
 using Page = HomeViewModel::Page;
 
 namespace {
 
 const QStringList kCatalogue{"n1/Nature/", "s1/Space/n", "n2/nature/", "a1/Animals/", "c1/Cities/"};
-
-QStringList idsOf(const WallpaperListModel &model)
-{
-    QStringList ids;
-    for (int row = 0; row < model.rowCount(); ++row)
-        ids.append(model.index(row).data(WallpaperListModel::IdRole).toString());
-    return ids;
-}
 
 } // namespace
 

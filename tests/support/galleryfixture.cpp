@@ -2,9 +2,11 @@
 
 #include "catalogue/wallpaperlibrary.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 #include <qcoro/qcorotask.h>
 
 namespace lumivale::test {
@@ -29,6 +31,14 @@ QByteArray manifestOf(const QStringList &records)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
+QStringList idsOf(const WallpaperListModel &model)
+{
+    QStringList ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids.append(model.index(row).data(WallpaperListModel::IdRole).toString());
+    return ids;
+}
+
 GalleryFixture::GalleryFixture(bool demo)
 {
     server.setHandler([this](const LoopbackHttpServer::Request &) {
@@ -50,6 +60,13 @@ void GalleryFixture::load(const QStringList &records)
 {
     served = records;
     QCoro::waitFor(content->library().load());
+}
+
+void GalleryFixture::cacheFile(const QString &id)
+{
+    QFile file(cache.cacheDirectory() + QLatin1Char('/') + id + QStringLiteral(".mp4"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("video");
 }
 
 } // namespace lumivale::test

@@ -4,6 +4,7 @@
 #include "cache/videocachestate.h"
 #include "desktop/wallpapermanager.h"
 #include "gallery/contentview.h"
+#include "gallery/wallpaperlistmodel.h"
 #include "loopbackhttpserver.h"
 #include "manualclock.h"
 #include "platform/fake/fakeplatform.h"
@@ -20,6 +21,9 @@ namespace lumivale::test {
 // name is "Name <id>" unless given.
 QByteArray manifestOf(const QStringList &records);
 
+// The wallpaper IDs of a list model's rows, in order.
+QStringList idsOf(const WallpaperListModel &model);
+
 // A ContentView over the platform double and a manual clock, whose catalogue
 // is `served`, a list of record specs, on loopback; or, with `demo`, the
 // built-in demo catalogue (no manifest address).
@@ -30,6 +34,8 @@ struct GalleryFixture
 
     // Serves `records` and waits for the library to load them.
     void load(const QStringList &records);
+    // Puts a (fake) downloaded video of `id` in the cache folder.
+    void cacheFile(const QString &id);
 
     QTemporaryDir dir;
     fake::FakePlatform platform;
