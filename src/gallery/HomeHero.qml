@@ -9,8 +9,6 @@ Item {
     id: hero
     required property HomeViewModel home
     required property ContentView content
-    readonly property bool isPlaying: backdrop.isPlaying
-    readonly property VideoSurface backdrop: backdrop
 
     height: 640
     clip: true
@@ -24,17 +22,23 @@ Item {
         video: hero.home.heroVideo
         maximumSize: Qt.size(1440, 810)
     }
-    VideoSurface {
-        id: backdrop
-        objectName: "heroBackdrop"
-        anchors.fill: parent
-        url: hero.home.heroVideo
-        isPlaying: hero.content.isContentActive
-        loop: true
-        muted: true
-        videoGravity: VideoSurface.ResizeAspectFill
-        placeholderColor: "transparent"
-        releaseWhenPaused: false
+    // One surface per hero: a new hero shows its still until its own video
+    // has a frame, never the last frame of the one before.
+    Repeater {
+        model: hero.home.hasHero ? [hero.home.heroVideo] : []
+        delegate: VideoSurface {
+            required property url modelData
+            objectName: "heroBackdrop"
+            width: hero.width
+            height: hero.height
+            url: modelData
+            isPlaying: hero.content.isContentActive
+            loop: true
+            muted: true
+            videoGravity: VideoSurface.ResizeAspectFill
+            placeholderColor: "transparent"
+            releaseWhenPaused: false
+        }
     }
 
     Rectangle {
