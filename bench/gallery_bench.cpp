@@ -8,7 +8,12 @@
 
 #include "app/runtime.h"
 #include "benchsupport.h"
+#include "cache/videoposterframe.h"
+#include "cache/videoposterframecache.h"
 #include "desktop/wallpapermanager.h"
+#include "gallery/contentview.h"
+#include "gallery/gallerywindow.h"
+#include "gallery/homeviewmodel.h"
 #include "gallery/videosurface.h"
 #include "platform/linux/mpvvideoitem.h"
 #include "platform/platform.h"
@@ -17,11 +22,18 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QQuickWindow>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 using namespace lumivale;
@@ -121,6 +133,274 @@ double idleCpu(const QString &clip)
     return ownCpuOver(kIdleMs);
 }
 
+// ---- Home: a 2,000-record catalogue served on loopback, the hero playing ----
+
+constexpr int kHomeRecords = 2000;
+constexpr int kFrameIntervalMs = 16;
+
+// Answers every request on 127.0.0.1 with the same JSON body.
+class ManifestServer : public QTcpServer
+{
+public:
+    explicit ManifestServer(QByteArray body)
+        : m_body(std::move(body))
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains(QByteArrayView("\r\n\r\n")))
+                        return;
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                  "Connection: close\r\nContent-Length: " +
+                                  QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
+private:
+    QByteArray m_body;
+};
+
+// Records in the home categories, each with a file of its own (links to the
+// one clip), so that every card asks for its own poster.
+QByteArray homeManifest(const QString &clip, const QString &folder)
+{
+    const QStringList &categories = HomeViewModel::kHomeCategories;
+    QJsonArray records;
+    for (int i = 0; i < kHomeRecords; ++i) {
+        const QString file = QStringLiteral("%1/%2.mp4").arg(folder).arg(i);
+        QFile::link(clip, file);
+        records.append(
+            QJsonObject{{QStringLiteral("id"), QStringLiteral("h%1").arg(i)},
+                        {QStringLiteral("name"), QStringLiteral("Scene %1").arg(i)},
+                        {QStringLiteral("category"), categories.at(i % 7)},
+                        {QStringLiteral("resolution"), QStringLiteral("4K")},
+                        {QStringLiteral("isNew"), i == 0},
+                        {QStringLiteral("video"), QUrl::fromLocalFile(file).toString()}});
+    }
+    return QJsonDocument(records).toJson(QJsonDocument::Compact);
+}
+
+void collectItems(QQuickItem *item, QList<QQuickItem *> &items)
+{
+    items.append(item);
+    for (QQuickItem *child : item->childItems())
+        collectItems(child, items);
+}
+
+bool isOnScreen(QQuickItem *item)
+{
+    if (!item->isVisible() || !item->window())
+        return false;
+    const QRectF inScene = item->mapRectToScene(item->boundingRect());
+    return inScene.intersects(QRectF(QPointF(), item->window()->size())) && inScene.width() > 0;
+}
+
+// The hero plays and every poster in view is drawn.
+bool homeIsComplete(QQuickWindow &window)
+{
+    QList<QQuickItem *> items;
+    collectItems(window.contentItem(), items);
+    bool heroReady = false;
+    for (QQuickItem *item : std::as_const(items)) {
+        if (auto *poster = qobject_cast<VideoPosterFrame *>(item);
+            poster && isOnScreen(poster) && !poster->hasImage()) {
+            return false;
+        }
+        if (auto *surface = qobject_cast<VideoSurface *>(item);
+            surface && item->objectName() == u"heroBackdrop")
+            heroReady = surface->state() == VideoSurface::State::Ready;
+    }
+    return heroReady;
+}
+
+// Milliseconds until the window shows a complete home: the first frame
+// swapped after it is.
+double openMs(GalleryWindow &window)
+{
+    QElapsedTimer clock;
+    clock.start();
+    window.show();
+    window.raise();
+    waitUntil([&] { return window.contentView() && homeIsComplete(window); }, 60000);
+    bool swapped = false;
+    const auto connection =
+        QObject::connect(&window, &QQuickWindow::frameSwapped, &window, [&] { swapped = true; });
+    window.contentItem()->update();
+    waitUntil([&] { return swapped; }, 5000);
+    QObject::disconnect(connection);
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+QList<QQuickItem *> onScreenCarousels(QQuickWindow &window)
+{
+    QList<QQuickItem *> items, carousels;
+    collectItems(window.contentItem(), items);
+    for (QQuickItem *item : std::as_const(items)) {
+        // Whole in view, clear of the title area and the bottom bar.
+        const QRectF inScene = item->mapRectToScene(item->boundingRect());
+        if (item->objectName() == u"carousel" && item->isVisible() && inScene.top() >= 80 &&
+            inScene.bottom() <= window.height() - 100)
+            carousels.append(item);
+    }
+    return carousels;
+}
+
+void sendWheel(QQuickWindow &window, QPointF at, QPoint pixels)
+{
+    QWheelEvent event(at, window.mapToGlobal(at), pixels, pixels * 120 / 60, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&window, &event);
+}
+
+void sendMouse(QQuickWindow &window, QEvent::Type type, QPointF at)
+{
+    QMouseEvent event(type, at, window.mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &event);
+}
+
+// Drags from `from` by `dx` in `steps` moves, `stepMs` apart.
+void dragBy(QQuickWindow &window, QPointF from, qreal dx, int steps, int stepMs)
+{
+    sendMouse(window, QEvent::MouseButtonPress, from);
+    for (int step = 1; step <= steps; ++step) {
+        spin(stepMs);
+        sendMouse(window, QEvent::MouseMove, from + QPointF(dx * step / steps, 0));
+    }
+    sendMouse(window, QEvent::MouseButtonRelease, from + QPointF(dx, 0));
+}
+
+double percentile(QList<double> values, double p)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values.at(std::min(values.size() - 1, qsizetype(p * double(values.size()))));
+}
+
+double residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return -1;
+}
+
+int runHome(const QString &clip)
+{
+    QTemporaryDir folder;
+    ManifestServer server(homeManifest(clip, folder.path()));
+    qputenv("LUMIVALE_MANIFEST_URL",
+            QStringLiteral("http://127.0.0.1:%1/manifest").arg(server.serverPort()).toUtf8());
+    GalleryWindow window;
+    window.setPosition(0, 0);
+
+    const double cold = openMs(window);
+    const int extractions = VideoPosterFrameCache::shared().extractionCount();
+    window.hide();
+    spin(1000);
+    const double warm = openMs(window);
+    std::printf("open_ms_cold: %.0f\nopen_ms_warm: %.0f\nposter_extractions_at_open: %d\n", cold,
+                warm, extractions);
+    std::fflush(stdout);
+    ContentView &content = *window.contentView();
+    auto *page = window.contentItem()->findChild<QQuickItem *>(QStringLiteral("homePage"));
+
+    // The search: from the end of the wait to the frame that shows it.
+    QElapsedTimer searchClock;
+    double searchMs = -1;
+    const auto frameAfterSearch =
+        QObject::connect(&window, &QQuickWindow::frameSwapped, &window, [&] {
+            if (searchMs < 0 && content.appliedQuery() == u"scene 1")
+                searchMs = double(searchClock.nsecsElapsed()) / 1e6 - ContentView::kQueryDebounceMs;
+        });
+    searchClock.start();
+    content.setQuery(QStringLiteral("scene 1"));
+    waitUntil([&] { return searchMs >= 0; }, 10000);
+    QObject::disconnect(frameAfterSearch);
+    content.setQuery({});
+    spin(1500);
+    std::printf("search_apply_ms: %.1f\n", searchMs);
+
+    // The page 3,000 pixels down at 60 wheel events a second, then a
+    // carousel 1,000 pixels left in a second, frames timed as they are swapped.
+    QList<qint64> swaps;
+    QElapsedTimer frameClock;
+    frameClock.start();
+    const auto frames = QObject::connect(&window, &QQuickWindow::frameSwapped, &window,
+                                         [&] { swaps.append(frameClock.nsecsElapsed()); });
+    const QPointF middle(window.width() / 2.0, 300);
+    for (int event = 0; event < 60; ++event) {
+        sendWheel(window, middle, QPoint(0, -50));
+        spin(1000 / 60);
+    }
+    const QList<QQuickItem *> carousels = onScreenCarousels(window);
+    if (!carousels.isEmpty()) {
+        QQuickItem *strip = carousels.first();
+        const QPointF from = strip->mapToScene(QPointF(strip->width() - 100, 100));
+        dragBy(window, from, -1000, 60, 1000 / 60);
+    }
+    const double scriptSeconds = double(frameClock.nsecsElapsed()) / 1e9;
+    spin(200);
+    QObject::disconnect(frames);
+    QList<double> intervals;
+    for (qsizetype i = 1; i < swaps.size(); ++i)
+        intervals.append(double(swaps.at(i) - swaps.at(i - 1)) / 1e6);
+    std::printf("frame_ms_p95_scroll: %.1f\nframe_ms_p99_scroll: %.1f\n",
+                percentile(intervals, 0.95), percentile(intervals, 0.99));
+    std::printf("frames_rendered: %lld (of %.0f at 60 Hz)\n", qint64(swaps.size()),
+                scriptSeconds * 60);
+    std::fflush(stdout);
+
+    // The hero alone: back at the top, the pointer away, nothing else moving.
+    if (page)
+        page->setProperty("contentY", 0);
+    content.previewCoordinator()->setActiveWallpaperID({});
+    spin(kWarmUpMs);
+    const double heroCpu = ownCpuOver(kMeasureMs);
+    window.hide(); // mpv alone on the screen
+    spin(500);
+    const double mpv = mpvCpu(clip);
+    window.show();
+    std::printf("hero_cpu_percent: %.1f\nhero_cpu_ratio_vs_mpv: %.2f\n", heroCpu * 100,
+                heroCpu / mpv);
+    std::fflush(stdout);
+
+    // Every row dragged to its end, then the memory that stays.
+    if (page) {
+        for (qreal y = 0; y <= page->property("contentHeight").toReal(); y += 200) {
+            page->setProperty("contentY", y);
+            spin(50);
+            for (QQuickItem *strip : onScreenCarousels(window)) {
+                QObject *carousel = strip->parentItem()->property("carousel").value<QObject *>();
+                const QPointF from = strip->mapToScene(QPointF(strip->width() - 50, 100));
+                for (int guard = 0; guard < 200; ++guard) {
+                    const qreal before = carousel->property("offset").toReal();
+                    dragBy(window, from, -1000, 2, kFrameIntervalMs);
+                    spin(kFrameIntervalMs);
+                    if (carousel->property("offset").toReal() == before)
+                        break;
+                }
+            }
+        }
+    }
+    spin(3000);
+    std::printf("rss_mb_after_full_browse: %.0f\n", residentMb());
+    std::fflush(stdout);
+
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -129,6 +409,8 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     prepareApplication();
     const QStringList args = QCoreApplication::arguments();
+    if (args.size() == 3 && args[1] == u"--home")
+        return runHome(args[2]);
     if (args.size() == 3 && args[1] == u"--surface")
         return runSurface(args[2]);
     if (args.size() == 3 && args[1] == u"--idle") {

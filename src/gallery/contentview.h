@@ -95,6 +95,7 @@ public:
     VideoCacheState &cacheState() const { return m_dependencies.cacheState; }
     VideoCache &cache() const { return m_dependencies.cache; }
     PreviewPlaybackCoordinator *previewCoordinator() const { return m_previewCoordinator.get(); }
+    GalleryClock &clock() const { return m_dependencies.clock; }
 
     // Choosing the tab that is already shown does nothing.
     Q_INVOKABLE void selectTab(lumivale::ContentView::AppTab tab);

@@ -59,6 +59,12 @@ void WallpaperListModel::setLikedOnly(bool likedOnly)
     rebuild();
 }
 
+void WallpaperListModel::setSource(std::optional<QList<Wallpaper>> wallpapers)
+{
+    m_source = std::move(wallpapers);
+    rebuild();
+}
+
 int WallpaperListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -142,13 +148,18 @@ QList<WallpaperListModel::Row> WallpaperListModel::computeRows() const
 {
     if (!m_content)
         return {};
-    QList<Wallpaper> records = m_content->library().wallpapers();
-    if (m_likedOnly) {
-        const QSet<QString> &liked = m_content->likes().ids();
-        records.removeIf([&](const Wallpaper &w) { return !liked.contains(w.id()); });
+    QList<Wallpaper> matching;
+    if (m_source) {
+        matching = *m_source;
+    } else {
+        QList<Wallpaper> records = m_content->library().wallpapers();
+        if (m_likedOnly) {
+            const QSet<QString> &liked = m_content->likes().ids();
+            records.removeIf([&](const Wallpaper &w) { return !liked.contains(w.id()); });
+        }
+        matching = m_query.trimmed().isEmpty() ? records
+                                               : WallpaperListSnapshot(records, m_query).wallpapers;
     }
-    const QList<Wallpaper> matching =
-        m_query.trimmed().isEmpty() ? records : WallpaperListSnapshot(records, m_query).wallpapers;
     const QString current = m_content->manager().currentWallpaperID();
     const QSet<QString> &cached = m_content->cacheState().cachedIDs();
     const QHash<QString, DownloadProgress> &progress = m_content->cache().downloadProgress();
@@ -176,12 +187,18 @@ void WallpaperListModel::applyRows(QList<Row> rows)
     QSet<QString> kept;
     for (const Row &row : std::as_const(rows))
         kept.insert(row.wallpaper.id());
-    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
-        if (!kept.contains(m_rows.at(i).wallpaper.id())) {
-            beginRemoveRows({}, i, i);
-            m_rows.removeAt(i);
-            endRemoveRows();
-        }
+    // Each run of neighbours goes in one step, so that a search that drops
+    // most of a long list tells the view a few times, not once per card.
+    for (int last = int(m_rows.size()) - 1; last >= 0; --last) {
+        if (kept.contains(m_rows.at(last).wallpaper.id()))
+            continue;
+        int first = last;
+        while (first > 0 && !kept.contains(m_rows.at(first - 1).wallpaper.id()))
+            --first;
+        beginRemoveRows({}, first, last);
+        m_rows.remove(first, last - first + 1);
+        endRemoveRows();
+        last = first;
     }
     // Then, position by position: the row is already there, comes from
     // further down, or is new.
@@ -210,9 +227,18 @@ void WallpaperListModel::applyRows(QList<Row> rows)
                 Q_EMIT dataChanged(index(i), index(i));
             }
         } else {
-            beginInsertRows({}, i, i);
-            m_rows.insert(i, rows.at(i));
+            // New rows up to the next one already present, in one step.
+            QSet<QString> present;
+            for (qsizetype j = i; j < m_rows.size(); ++j)
+                present.insert(m_rows.at(j).wallpaper.id());
+            int last = i;
+            while (last + 1 < int(rows.size()) &&
+                   !present.contains(rows.at(last + 1).wallpaper.id()))
+                ++last;
+            beginInsertRows({}, i, last);
+            m_rows = m_rows.first(i) + rows.sliced(i, last - i + 1) + m_rows.sliced(i);
             endInsertRows();
+            i = last;
         }
     }
     if (count() != countBefore)

@@ -5,6 +5,7 @@
 #include <QAbstractListModel>
 #include <QPointer>
 #include <QtQml/qqmlregistration.h>
+#include <optional>
 
 namespace lumivale {
 
@@ -59,6 +60,10 @@ public:
     bool likedOnly() const { return m_likedOnly; }
     void setLikedOnly(bool likedOnly);
     int count() const { return int(m_rows.size()); }
+    // Rows for these records, in this order, instead of the catalogue's
+    // (`likedOnly` and `query` then do not apply); nullopt goes back to the
+    // catalogue.
+    void setSource(std::optional<QList<Wallpaper>> wallpapers);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -92,6 +97,7 @@ private:
     QPointer<ContentView> m_content;
     QString m_query;
     bool m_likedOnly = false;
+    std::optional<QList<Wallpaper>> m_source;
     QList<Row> m_rows;
     QList<QMetaObject::Connection> m_connections;
 };

@@ -1,0 +1,72 @@
+#include "galleryfixture.h"
+
+#include "catalogue/wallpaperlibrary.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+namespace lumivale::test {
+
+using namespace Qt::Literals::StringLiterals;
+
+QByteArray manifestOf(const QStringList &records)
+{
+    QJsonArray array;
+    for (const QString &spec : records) {
+        const QStringList parts = spec.split(QLatin1Char('/'));
+        const QString id = parts.value(0);
+        const QString flags = parts.value(2);
+        QJsonObject record{{u"id"_s, id},
+                           {u"name"_s, parts.value(3, QStringLiteral("Name ") + id)},
+                           {u"category"_s, parts.value(1)},
+                           {u"resolution"_s, u"4K"_s},
+                           {u"isNew"_s, flags.contains(QLatin1Char('n'))}};
+        record.insert(u"video"_s, QStringLiteral("https://cdn.test/%1.mp4").arg(id));
+        array.append(record);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+QStringList idsOf(const WallpaperListModel &model)
+{
+    QStringList ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids.append(model.index(row).data(WallpaperListModel::IdRole).toString());
+    return ids;
+}
+
+GalleryFixture::GalleryFixture(bool demo)
+{
+    server.setHandler([this](const LoopbackHttpServer::Request &) {
+        return LoopbackHttpServer::json(manifestOf(served));
+    });
+    qputenv("LUMIVALE_MANIFEST_URL",
+            demo ? QByteArray() : server.url(QStringLiteral("/manifest.json")).toString().toUtf8());
+    content = std::make_unique<ContentView>(
+        ContentView::Dependencies{defaults, manager, cacheState, cache, clock});
+}
+
+GalleryFixture::~GalleryFixture()
+{
+    content.reset();
+    qunsetenv("LUMIVALE_MANIFEST_URL");
+}
+
+void GalleryFixture::load(const QStringList &records)
+{
+    served = records;
+    QCoro::waitFor(content->library().load());
+}
+
+void GalleryFixture::cacheFile(const QString &id)
+{
+    QFile file(cache.cacheDirectory() + QLatin1Char('/') + id + QStringLiteral(".mp4"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("video");
+}
+
+} // namespace lumivale::test
