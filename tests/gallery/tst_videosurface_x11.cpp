@@ -127,6 +127,8 @@ private Q_SLOTS:
             << m_server.url(QStringLiteral("/blue.mp4")) << Hue::Blue << Hue::Blue;
         // Red over blue: the picture is the right way up.
         QTest::newRow("upright") << video(QStringLiteral("red_over_blue")) << Hue::Red << Hue::Blue;
+        QTest::newRow("turned by its container")
+            << video(QStringLiteral("rotated")) << Hue::Blue << Hue::Red;
     }
 
     void newUrls()
