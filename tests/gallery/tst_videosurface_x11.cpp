@@ -63,7 +63,10 @@ private:
     }
 
     // No player is left running once the surface lets go of it.
-    static bool coresWoundDown() { return MpvCore::pendingTerminations() == 0; }
+    static bool coresWoundDown()
+    {
+        return MpvCore::liveCount() == 0 && MpvVideoItem::renderContextCount() == 0;
+    }
 
 private Q_SLOTS:
     void initTestCase()

@@ -13,6 +13,7 @@
 #include <QSGSimpleTextureNode>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdlib>
 #include <mpv/client.h>
 #include <mpv/render.h>
@@ -20,6 +21,8 @@
 #include <mutex>
 
 namespace lumivale {
+
+static std::atomic_int renderContexts = 0;
 
 // What the item shares with the threads that render for it. The item goes
 // first or last; whichever side remains finds here what it must still do.
@@ -69,10 +72,12 @@ struct VideoItemLink
     {
         std::lock_guard lock(mutex);
         ++contextsAlive;
+        ++renderContexts;
     }
     void contextFreed()
     {
         std::lock_guard lock(mutex);
+        --renderContexts;
         if (--contextsAlive == 0 && coreToTerminate)
             QMetaObject::invokeMethod(std::exchange(coreToTerminate, nullptr),
                                       &MpvCore::terminateLater, Qt::QueuedConnection);
@@ -398,6 +403,11 @@ private:
     std::atomic_bool m_renderQueued = false;
 };
 
+int MpvVideoItem::renderContextCount()
+{
+    return renderContexts;
+}
+
 QString openGLRendererName()
 {
     static const QString name = [] {
@@ -465,9 +475,10 @@ MpvVideoItem::~MpvVideoItem()
     if (m_software)
         QMetaObject::invokeMethod(m_software, &SoftwareVideoRenderer::shutdown,
                                   Qt::QueuedConnection);
-    // Gone before retiring (its window went first): the core goes once the
-    // scene graph has freed the render context with this item's node.
-    if (m_core && !m_retiring)
+    // Gone before retiring or while it waits (its window went first): the
+    // core goes once the scene graph has freed the render context with this
+    // item's node.
+    if (m_core)
         m_link->terminateCoreWhenFree(m_core);
 }
 
@@ -477,8 +488,10 @@ void MpvVideoItem::retire()
         return;
     m_retiring = true;
     setOpacity(0);
-    if (window())
-        setParentItem(window()->contentItem());
+    // The QObject parent too: the old parent deletes its children with it.
+    QQuickItem *root = window() ? window()->contentItem() : nullptr;
+    setParentItem(root);
+    setParent(root);
     if (!m_core) {
         finishRetiring();
         return;
