@@ -2,7 +2,8 @@
 // same file and X server. Run it through bench/gallery, which sets up the X
 // server and the clip.
 //
-// Usage: lumivale_bench_gallery CLIP.mp4
+// Usage: lumivale_bench_gallery CLIP.mp4, or --previews for the card
+// preview figures alone (they need no clip of the caller's)
 // (It runs itself as `--surface CLIP.mp4` and `--idle CLIP.mp4` for the
 // figures that need a process of their own.)
 
@@ -12,9 +13,12 @@
 #include "cache/videoposterframecache.h"
 #include "desktop/wallpapermanager.h"
 #include "gallery/contentview.h"
+#include "gallery/galleryimageprovider.h"
 #include "gallery/gallerywindow.h"
 #include "gallery/homeviewmodel.h"
+#include "gallery/previewplaybackcoordinator.h"
 #include "gallery/videosurface.h"
+#include "platform/linux/mpvcore.h"
 #include "platform/linux/mpvvideoitem.h"
 #include "platform/platform.h"
 #include "platform/userdefaults.h"
@@ -27,6 +31,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -34,7 +41,10 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 using namespace lumivale;
 using namespace lumivale::bench;
@@ -277,6 +287,98 @@ void dragBy(QQuickWindow &window, QPointF from, qreal dx, int steps, int stepMs)
 }
 
 double percentile(QList<double> values, double p)
+    // Card previews: how soon a preview shows once the pointer has rested on a
+    // card, and whether stopping one stalls the scene. One card at 760 wide in
+    // the window's top left corner, over a bar that moves every frame, so the
+    // scene draws continuously and a stall shows as a long frame interval.
+    constexpr int kPreviewRuns = 20;
+constexpr QRect kCardProbe(380, 60, 40, 40); // inside the card, above its text
+
+const char kPreviewScene[] = R"(
+import QtQuick
+import Lumivale.Gallery
+Rectangle {
+    required property PreviewPlaybackCoordinator coordinator
+    required property url video
+    width: 1280; height: 640
+    color: Theme.background
+    WallpaperCard {
+        width: 760; wallpaperID: "bench"; name: "Bench"; category: "Nature"
+        resolution: "HD"; isNew: false; likeCountText: ""; video: parent.video
+        hasVideo: true; isActive: false; isDownloaded: false; isDownloading: false
+        coordinator: parent.coordinator
+    }
+    Rectangle {
+        y: 600; width: 40; height: 40; color: "white"
+        NumberAnimation on x { from: 0; to: 1240; duration: 2000; loops: Animation.Infinite }
+    }
+})";
+
+// A clip red before 1 s and blue after: the poster (taken at 1 s) is blue, a
+// preview starts red.
+QString makeRedThenBlueClip(const QTemporaryDir &dir)
+{
+    const QString clip = dir.filePath(QStringLiteral("red_then_blue.mp4"));
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"),
+                                            QStringLiteral("-loglevel"),
+                                            QStringLiteral("error"),
+                                            QStringLiteral("-y"),
+                                            QStringLiteral("-f"),
+                                            QStringLiteral("lavfi"),
+                                            QStringLiteral("-i"),
+                                            QStringLiteral("color=c=red:s=1280x720:r=30:d=1"),
+                                            QStringLiteral("-f"),
+                                            QStringLiteral("lavfi"),
+                                            QStringLiteral("-i"),
+                                            QStringLiteral("color=c=blue:s=1280x720:r=30:d=2"),
+                                            QStringLiteral("-filter_complex"),
+                                            QStringLiteral("[0:v][1:v]concat=n=2:v=1[v]"),
+                                            QStringLiteral("-map"),
+                                            QStringLiteral("[v]"),
+                                            QStringLiteral("-c:v"),
+                                            QStringLiteral("libx264"),
+                                            QStringLiteral("-g"),
+                                            QStringLiteral("30"),
+                                            QStringLiteral("-pix_fmt"),
+                                            QStringLiteral("yuv420p"),
+                                            QStringLiteral("-an"),
+                                            clip});
+    ffmpeg.waitForFinished(60000);
+    return ffmpeg.exitCode() == 0 ? clip : QString();
+}
+
+// When the scene's frames reached the screen, recorded on the render thread.
+class FrameLog
+{
+public:
+    void add()
+    {
+        std::lock_guard lock(m_mutex);
+        m_times.append(m_clock.nsecsElapsed());
+    }
+    qint64 now() const { return m_clock.nsecsElapsed(); }
+    void start() { m_clock.start(); }
+    // The longest interval between frames that touches [from, to] (ns), in ms.
+    double longestIntervalMs(qint64 from, qint64 to)
+    {
+        std::lock_guard lock(m_mutex);
+        qint64 longest = 0;
+        for (qsizetype i = 1; i < m_times.size(); ++i) {
+            if (m_times[i] >= from && m_times[i - 1] <= to)
+                longest = std::max(longest, m_times[i] - m_times[i - 1]);
+        }
+        return double(longest) / 1e6;
+    }
+
+private:
+    std::mutex m_mutex;
+    QElapsedTimer m_clock;
+    QList<qint64> m_times;
+};
+
+double median(QList<double> values)
 {
     if (values.isEmpty())
         return -1;
@@ -399,6 +501,117 @@ int runHome(const QString &clip)
     std::fflush(stdout);
 
     return 0;
+    return values[values.size() / 2];
+}
+
+struct PreviewFigures
+{
+    double startMs = -1;     // median, rest's end to the first red frame on screen
+    double stopHitchMs = -1; // median over the stops of the longest frame interval
+    double stopHitchWorstMs = -1;
+    double playingFrameMaxMs = -1; // the same while a preview plays on, for reference
+};
+
+PreviewFigures measurePreviews()
+{
+    PreviewFigures figures;
+    QTemporaryDir dir;
+    const QString clip = makeRedThenBlueClip(dir);
+    if (clip.isEmpty())
+        return figures;
+
+    QQuickWindow window;
+    window.setFlag(Qt::FramelessWindowHint);
+    window.setGeometry(QRect(QPoint(0, 0), kSurfaceSize));
+    QQmlEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.addImageProvider(QString::fromLatin1(GalleryImageProvider::kName),
+                            new GalleryImageProvider);
+    PreviewPlaybackCoordinator coordinator;
+    FrameLog frames;
+    frames.start();
+    // Before the scene's own bindings, which start the player.
+    qint64 restEnded = 0;
+    QObject::connect(&coordinator, &PreviewPlaybackCoordinator::activeWallpaperIDChanged,
+                     &coordinator, [&] {
+                         if (!coordinator.activeWallpaperID().isEmpty())
+                             restEnded = frames.now();
+                     });
+    QQmlComponent component(&engine);
+    component.setData(kPreviewScene, QUrl());
+    std::unique_ptr<QObject> scene(component.createWithInitialProperties(
+        {{QStringLiteral("coordinator"), QVariant::fromValue(&coordinator)},
+         {QStringLiteral("video"), QUrl::fromLocalFile(clip)}}));
+    auto *root = qobject_cast<QQuickItem *>(scene.get());
+    if (!root) {
+        std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+        return figures;
+    }
+    root->setParentItem(window.contentItem());
+    QObject::connect(
+        &window, &QQuickWindow::frameSwapped, &window, [&] { frames.add(); }, Qt::DirectConnection);
+    window.show();
+
+    // The screen's colour at the card, watched on a thread of its own.
+    std::atomic_bool done = false;
+    std::atomic<qint64> firstRedAt = -1;
+    std::atomic_bool blue = false;
+    std::thread watcher([&] {
+        ScreenProbe probe;
+        while (!done) {
+            const QColor color = probe.meanColor(kCardProbe);
+            blue = isBlue(color);
+            // The first frame shows as it starts to fade in over the poster.
+            if (color.red() > 64) {
+                qint64 none = -1;
+                firstRedAt.compare_exchange_strong(none, frames.now());
+            }
+            QThread::usleep(500);
+        }
+    });
+
+    QList<double> starts;
+    QList<double> hitches;
+    QList<double> playing;
+    for (int run = 0; run < kPreviewRuns; ++run) {
+        if (!waitUntil([&] { return bool(blue); }, 10000)) // the poster
+            break;
+        spin(300);
+        firstRedAt = -1;
+        coordinator.hoverChanged(QStringLiteral("bench"), true, true);
+        if (!waitUntil([&] { return firstRedAt >= 0 && restEnded > 0; }, 10000))
+            break;
+        starts.append(double(firstRedAt - restEnded) / 1e6);
+        spin(600); // the preview plays on
+        const qint64 stopAt = frames.now();
+        playing.append(frames.longestIntervalMs(stopAt - 500'000'000, stopAt));
+        coordinator.hoverChanged(QStringLiteral("bench"), false, true);
+        // Long enough for the player to be stopped and its render context freed.
+        spin(1500);
+        hitches.append(frames.longestIntervalMs(stopAt, stopAt + 1'500'000'000));
+        restEnded = 0;
+    }
+    done = true;
+    watcher.join();
+    window.hide();
+    scene.reset();
+    waitUntil([] { return MpvCore::pendingTerminations() == 0; }, 10000);
+    if (starts.size() == kPreviewRuns) {
+        figures.startMs = median(starts);
+        figures.stopHitchMs = median(hitches);
+        figures.stopHitchWorstMs = *std::max_element(hitches.begin(), hitches.end());
+        figures.playingFrameMaxMs = median(playing);
+    }
+    return figures;
+}
+
+void printPreviewFigures(const PreviewFigures &figures)
+{
+    std::printf("preview_start_ms: %.0f\n", figures.startMs);
+    std::printf("preview_stop_hitch_ms: %.0f\n", figures.stopHitchMs);
+    std::printf("preview_stop_hitch_worst_ms: %.0f\n", figures.stopHitchWorstMs);
+    std::printf("preview_playing_frame_max_ms: %.0f\n", figures.playingFrameMaxMs);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -413,6 +626,10 @@ int main(int argc, char *argv[])
         return runHome(args[2]);
     if (args.size() == 3 && args[1] == u"--surface")
         return runSurface(args[2]);
+    if (args.size() == 2 && args[1] == u"--previews") {
+        printPreviewFigures(measurePreviews());
+        return 0;
+    }
     if (args.size() == 3 && args[1] == u"--idle") {
         std::printf("%.3f\n", idleCpu(args[2]) * 100);
         return 0;
@@ -435,6 +652,7 @@ int main(int argc, char *argv[])
     std::printf("surface_cpu_ratio_gl_path: %.2f\n", gl / mpv);
     std::printf("surface_cpu_ratio_sw_path: %.2f\n", sw / mpv);
     std::fflush(stdout);
+    printPreviewFigures(measurePreviews());
 
     QProcess idle;
     idle.setProcessChannelMode(QProcess::ForwardedErrorChannel);

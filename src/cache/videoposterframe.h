@@ -11,11 +11,15 @@ namespace lumivale {
 
 // A video's still picture over a black backdrop, for cards, the home view and
 // the detail page. Fills its whole item (the picture is stretched; the caller
-// chooses the aspect by the size it gives). When `video` is set, and again each
-// time it changes, the item asks VideoPosterFrameCache::shared() for the still
-// at `maximumSize` (the size at which the caller shows it) and fades the answer
-// in over 0.18 s; until then, and when there is no still, only the black shows.
-// Changing `maximumSize` alone does not ask again.
+// chooses the aspect by the size it gives). Once `video` is set and the item
+// is visible within its window (or half a window from it), and again each
+// time `video` changes, the item asks VideoPosterFrameCache::shared() for the
+// still at `maximumSize` (the size at which the caller shows it), nearest to
+// the window's centre first, and fades the answer in over 0.18 s; until then,
+// and when there is no still, only the black shows. An item that leaves that
+// area before its extraction starts withdraws its request. Changing
+// `maximumSize` alone does not ask again. Items showing the same still share
+// one texture.
 //
 // In QML: `import Lumivale; VideoPosterFrame { video: ...; maximumSize: ... }`
 // after registerVideoPosterFrameType(). GUI thread only.
@@ -47,8 +51,18 @@ protected:
     void componentComplete() override;
     QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *data) override;
 
+    void itemChange(ItemChange change, const ItemChangeData &value) override;
+
 private:
-    QCoro::Task<> loadPosterFrame();
+    friend class PosterRequestScheduler;
+    enum class Request { Wanted, Waiting, Answered };
+    // Asks for the still, or withdraws the request, as the item comes within
+    // `area` (scene coordinates) or leaves it; `centre` is what nearness is
+    // measured from. Returns whether the item still waits to be answered.
+    bool followVisibility(const QRectF &area, QPointF centre);
+    void restartRequest();
+    void withdrawRequest();
+    QCoro::Task<> loadPosterFrame(qreal distance);
     void setImage(std::optional<QImage> image);
 
     QUrl m_video;
@@ -59,6 +73,10 @@ private:
     QVariantAnimation m_fade;
     // Bumped per request, so that only the latest one's answer is shown.
     quint64 m_requestGeneration = 0;
+    Request m_request = Request::Wanted;
+    // What the waiting request asked for.
+    QUrl m_requestedVideo;
+    QSizeF m_requestedSize;
 };
 
 // Makes VideoPosterFrame available to QML as "VideoPosterFrame" in the module

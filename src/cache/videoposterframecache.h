@@ -6,9 +6,11 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QPromise>
 #include <QSizeF>
 #include <QThreadPool>
 #include <QUrl>
+#include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
@@ -34,6 +36,12 @@ size_t qHash(const PosterFrameKey &key, size_t seed = 0) noexcept;
 // requests for one key share one extraction. A failed extraction is not
 // remembered: the next request tries again.
 //
+// Extractions wait in a queue for a free worker, the nearest first: each
+// request carries its view's distance from the centre of what the user sees
+// (0 for callers that do not say), which the view may update while it waits.
+// A view that scrolls away withdraws its request; once every requester of a
+// key has withdrawn before its extraction started, the extraction is dropped.
+//
 // Main thread only: the maps are read and written there, and posterFrame()
 // runs there between its waits. Destroying the cache waits for extractions
 // still running; requests still waiting then get no image.
@@ -50,8 +58,14 @@ public:
     ~VideoPosterFrameCache() override;
 
     // The still of `video` fitted into `maximumSize`; never fails, no image
-    // when the video gives none.
-    QCoro::Task<std::optional<QImage>> posterFrame(QUrl video, QSizeF maximumSize);
+    // when the video gives none or every requester withdrew first.
+    QCoro::Task<std::optional<QImage>> posterFrame(QUrl video, QSizeF maximumSize,
+                                                   qreal distance = 0);
+    // A waiting request's new distance; nothing once its extraction started.
+    void setDistance(const QUrl &video, const QSizeF &maximumSize, qreal distance);
+    // One requester of the still no longer wants it (call once per request
+    // still waiting).
+    void withdraw(const QUrl &video, const QSizeF &maximumSize);
 
     // The byte budget of the kept stills; lowering it drops the least
     // recently used at once.
@@ -62,14 +76,28 @@ public:
 
     // Extractions started so far, for tests and diagnostics.
     int extractionCount() const { return m_extractionCount.loadRelaxed(); }
+    // Extractions waiting for a worker.
+    int queuedCount() const { return int(m_queue.size()); }
 
 private:
-    QFuture<std::optional<QImage>> startExtraction(const PosterFrameKey &key, const QUrl &video,
-                                                   const QSizeF &maximumSize);
+    using Promise = QPromise<std::optional<QImage>>;
+    struct Queued
+    {
+        QUrl video;
+        QSizeF maximumSize;
+        qreal distance = 0;
+        int requesters = 0;
+        std::shared_ptr<Promise> promise;
+    };
+    void startQueued();
+    void startExtraction(const PosterFrameKey &key, Queued queued);
 
     // Costs are the stills' sizes in bytes.
     QCache<PosterFrameKey, QImage> m_images;
+    // Extractions waiting or running, for the requests that join them.
     QHash<PosterFrameKey, QFuture<std::optional<QImage>>> m_tasks;
+    QHash<PosterFrameKey, Queued> m_queue;
+    int m_running = 0;
     QThreadPool m_pool;
     QAtomicInt m_extractionCount;
 };

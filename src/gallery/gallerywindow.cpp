@@ -11,6 +11,7 @@
 #include <QQmlEngine>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <qpa/qwindowsysteminterface.h>
 
 void qml_register_types_Lumivale_Gallery();
@@ -163,17 +164,37 @@ void GalleryWindow::beginMove()
             Qt::QueuedConnection);
         return;
     }
-    // No _NET_WM_MOVERESIZE: follow the pointer until the button goes up.
+    // Qt asks _NET_SUPPORTED: without _NET_WM_MOVERESIZE the window follows
+    // the pointer itself.
     m_movingByHand = true;
-    m_moveStartCursor = QCursor::pos(screen());
-    m_moveStartPosition = position();
+    m_dragStartCursor = QCursor::pos(screen());
+    m_dragStartGeometry = geometry();
 }
 
 void GalleryWindow::beginResize(int edges)
 {
     if (isMaximized() || edges == 0)
         return;
-    startSystemResize(Qt::Edges(edges));
+    if (startSystemResize(Qt::Edges(edges)))
+        return;
+    m_resizingByHand = Qt::Edges(edges);
+    m_dragStartCursor = QCursor::pos(screen());
+    m_dragStartGeometry = geometry();
+}
+
+QRect GalleryWindow::resizedGeometry(const QRect &start, Qt::Edges edges, QPoint delta,
+                                     QSize minimum)
+{
+    QRect frame = start;
+    if (edges & Qt::LeftEdge)
+        frame.setLeft(std::min(start.left() + delta.x(), start.right() + 1 - minimum.width()));
+    if (edges & Qt::RightEdge)
+        frame.setRight(std::max(start.right() + delta.x(), start.left() + minimum.width() - 1));
+    if (edges & Qt::TopEdge)
+        frame.setTop(std::min(start.top() + delta.y(), start.bottom() + 1 - minimum.height()));
+    if (edges & Qt::BottomEdge)
+        frame.setBottom(std::max(start.bottom() + delta.y(), start.top() + minimum.height() - 1));
+    return frame;
 }
 
 void GalleryWindow::toggleMaximized()
@@ -197,8 +218,14 @@ void GalleryWindow::hideWindow()
 
 void GalleryWindow::mouseMoveEvent(QMouseEvent *event)
 {
+    const QPoint delta = event->globalPosition().toPoint() - m_dragStartCursor;
     if (m_movingByHand) {
-        setPosition(m_moveStartPosition + (event->globalPosition().toPoint() - m_moveStartCursor));
+        setPosition(m_dragStartGeometry.topLeft() + delta);
+        event->accept();
+        return;
+    }
+    if (m_resizingByHand) {
+        setGeometry(resizedGeometry(m_dragStartGeometry, m_resizingByHand, delta, minimumSize()));
         event->accept();
         return;
     }
@@ -208,6 +235,7 @@ void GalleryWindow::mouseMoveEvent(QMouseEvent *event)
 void GalleryWindow::mouseReleaseEvent(QMouseEvent *event)
 {
     m_movingByHand = false;
+    m_resizingByHand = {};
     QQuickView::mouseReleaseEvent(event);
 }
 

@@ -51,6 +51,9 @@ public:
 
     // The window's smallest size on `available` (a screen's available area).
     static QSize minimumSizeFor(const QSize &available);
+    // The frame after its `edges` were dragged by `delta` from `start`: the
+    // edges opposite stay put, and the size stays at least `minimum`.
+    static QRect resizedGeometry(const QRect &start, Qt::Edges edges, QPoint delta, QSize minimum);
 
     Q_INVOKABLE void beginMove();
     // `edges` is a combination of Qt::Edge values.
@@ -78,10 +81,13 @@ private:
     WindowActivity::State m_activity;
     std::unique_ptr<X11WindowVisibility> m_visibility;
     bool m_evaluationScheduled = false;
-    // The move by hand, where the window manager cannot move windows.
+    // The move or resize by hand, where the window manager cannot do it
+    // (no _NET_WM_MOVERESIZE in its _NET_SUPPORTED): the window follows the
+    // pointer until the button goes up.
     bool m_movingByHand = false;
-    QPoint m_moveStartCursor;
-    QPoint m_moveStartPosition;
+    Qt::Edges m_resizingByHand;
+    QPoint m_dragStartCursor;
+    QRect m_dragStartGeometry;
 };
 
 // Registers the C++ types of the QML module "Lumivale.Gallery". Safe to call

@@ -9,6 +9,7 @@
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QTest>
+#include <QThread>
 #include <qcoro/qcorotask.h>
 
 using namespace lumivale;
@@ -92,6 +93,39 @@ private Q_SLOTS:
         // Another size is another entry.
         QVERIFY(await(cache.posterFrame(media(u"blue"_qs), QSizeF(100, 100))));
         QCOMPARE(cache.extractionCount(), 2);
+    }
+
+    void boundedLeastRecentlyUsedFirst()
+    {
+        VideoPosterFrameCache cache;
+        const auto red = await(cache.posterFrame(media(u"red"_qs), QSizeF(64, 64)));
+        QVERIFY(red);
+        cache.setMaxBytes(2 * red->sizeInBytes());
+        QVERIFY(await(cache.posterFrame(media(u"blue"_qs), QSizeF(64, 64))));
+        QVERIFY(await(cache.posterFrame(media(u"red"_qs), QSizeF(64, 64))));   // used again
+        QVERIFY(await(cache.posterFrame(media(u"green"_qs), QSizeF(64, 64)))); // blue goes
+        QCOMPARE(cache.keptCount(), 2);
+        QVERIFY(await(cache.posterFrame(media(u"red"_qs), QSizeF(64, 64))));
+        QCOMPARE(cache.extractionCount(), 3);
+        QVERIFY(await(cache.posterFrame(media(u"blue"_qs), QSizeF(64, 64))));
+        QCOMPARE(cache.extractionCount(), 4);
+    }
+
+    void withdrawnBeforeItStartsIsDropped()
+    {
+        VideoPosterFrameCache cache;
+        // Every worker busy, so the next request waits in the queue.
+        std::vector<QCoro::Task<std::optional<QImage>>> busy;
+        for (int i = 0; i < QThread::idealThreadCount(); ++i)
+            busy.push_back(cache.posterFrame(media(u"red"_qs), QSizeF(100 + i, 100)));
+        auto queued = cache.posterFrame(media(u"blue"_qs), QSizeF(64, 64), 500);
+        QCOMPARE(cache.queuedCount(), 1);
+        cache.withdraw(media(u"blue"_qs), QSizeF(64, 64));
+        QCOMPARE(cache.queuedCount(), 0);
+        QVERIFY(!await(std::move(queued)));
+        for (auto &task : busy)
+            QVERIFY(await(std::move(task)));
+        QCOMPARE(cache.extractionCount(), QThread::idealThreadCount());
     }
 
     void scalesDownToFitAndNeverUp_data()

@@ -6,6 +6,7 @@
 #include "gallery/gallerywindow.h"
 #include "gallery/previewplaybackcoordinator.h"
 #include "platform/linux/mpvcore.h"
+#include "platform/linux/mpvvideoitem.h"
 #include "support/loopbackhttpserver.h"
 #include "support/xsession.h"
 
@@ -133,6 +134,10 @@ private Q_SLOTS:
         // output); their cores are gone before the leak check at exit.
         QTest::qWait(2500);
         QTRY_VERIFY_WITH_TIMEOUT(MpvCore::pendingTerminations() == 0, 5000);
+        // Every player and render context is gone: what a leak check still
+        // reports at exit is libmpv's own.
+        QCOMPARE(MpvCore::liveCount(), 0);
+        QCOMPARE(MpvVideoItem::renderContextCount(), 0);
     }
 
     // Each case starts from the normal, unmaximised window.
@@ -227,6 +232,32 @@ private Q_SLOTS:
         QVERIFY(drag(newEdge, newEdge - QPoint(300, 0)));
         QTest::qWait(300);
         QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width());
+    }
+
+    // Where the window manager cannot resize, the window does it by hand.
+    void handResizeGeometry_data()
+    {
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QRect>("expected");
+        const int left = Qt::LeftEdge, top = Qt::TopEdge;
+        QTest::newRow("right wider")
+            << int(Qt::RightEdge) << QPoint(50, 9) << QRect(100, 50, 1330, 820);
+        QTest::newRow("left wider") << left << QPoint(-50, 0) << QRect(50, 50, 1330, 820);
+        QTest::newRow("left, not below the minimum")
+            << left << QPoint(80, 0) << QRect(100, 50, 1280, 820);
+        QTest::newRow("top left corner")
+            << (left | top) << QPoint(-10, -20) << QRect(90, 30, 1290, 840);
+        QTest::newRow("bottom, not below the minimum")
+            << int(Qt::BottomEdge) << QPoint(0, -100) << QRect(100, 50, 1280, 820);
+    }
+    void handResizeGeometry()
+    {
+        QFETCH(int, edges);
+        QFETCH(QPoint, delta);
+        QTEST(GalleryWindow::resizedGeometry(QRect(100, 50, 1280, 820), Qt::Edges(edges), delta,
+                                             GalleryWindow::kDefaultSize),
+              "expected");
     }
 
     void videoOnlyWhileSeen_data()

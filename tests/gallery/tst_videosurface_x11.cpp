@@ -63,7 +63,10 @@ private:
     }
 
     // No player is left running once the surface lets go of it.
-    static bool coresWoundDown() { return MpvCore::pendingTerminations() == 0; }
+    static bool coresWoundDown()
+    {
+        return MpvCore::liveCount() == 0 && MpvVideoItem::renderContextCount() == 0;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -127,6 +130,8 @@ private Q_SLOTS:
             << m_server.url(QStringLiteral("/blue.mp4")) << Hue::Blue << Hue::Blue;
         // Red over blue: the picture is the right way up.
         QTest::newRow("upright") << video(QStringLiteral("red_over_blue")) << Hue::Red << Hue::Blue;
+        QTest::newRow("turned by its container")
+            << video(QStringLiteral("rotated")) << Hue::Blue << Hue::Red;
     }
 
     void newUrls()

@@ -11,6 +11,7 @@ namespace {
 enum PropertyReply : uint64_t { EofReached = 1, VoConfigured = 2 };
 
 std::atomic_int terminations = 0;
+std::atomic_int liveCores = 0;
 
 const char *const kOptions[][2] = {
     {"vo", "libmpv"},
@@ -65,6 +66,7 @@ MpvCore::MpvCore(mpv_handle *mpv, QObject *parent)
     : QObject(parent)
     , m_mpv(mpv)
 {
+    ++liveCores;
     mpv_observe_property(m_mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv, VoConfigured, "vo-configured", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(
@@ -82,6 +84,7 @@ MpvCore::~MpvCore()
     if (m_mpv) {
         detach();
         mpv_terminate_destroy(std::exchange(m_mpv, nullptr));
+        --liveCores;
     }
 }
 
@@ -98,6 +101,7 @@ void MpvCore::terminateLater()
         ++terminations;
         QThreadPool::globalInstance()->start([mpv = std::exchange(m_mpv, nullptr)] {
             mpv_terminate_destroy(mpv);
+            --liveCores;
             --terminations;
         });
     }
@@ -107,6 +111,11 @@ void MpvCore::terminateLater()
 int MpvCore::pendingTerminations()
 {
     return terminations;
+}
+
+int MpvCore::liveCount()
+{
+    return liveCores;
 }
 
 void MpvCore::setPaused(bool paused)

@@ -47,6 +47,10 @@ public:
 
     // Cores still being destroyed off the main thread.
     static int pendingTerminations();
+    // Cores made and not yet destroyed, those being destroyed included: 0
+    // once every player has gone (tests check it, as leak checkers cannot see
+    // into libmpv).
+    static int liveCount();
 
 Q_SIGNALS:
     // The file opened; `playable` is false when it has no moving video track.

@@ -9,9 +9,11 @@
 #include <QOpenGLFunctions>
 #include <QQuickWindow>
 #include <QSGImageNode>
+#include <QSGOpaqueTextureMaterial>
 #include <QSGSimpleTextureNode>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdlib>
 #include <mpv/client.h>
 #include <mpv/render.h>
@@ -19,6 +21,8 @@
 #include <mutex>
 
 namespace lumivale {
+
+static std::atomic_int renderContexts = 0;
 
 // What the item shares with the threads that render for it. The item goes
 // first or last; whichever side remains finds here what it must still do.
@@ -28,7 +32,8 @@ struct VideoItemLink
     MpvVideoItem *item = nullptr; // cleared when the item goes
     int contextsAlive = 0;        // render contexts made and not yet freed
     MpvCore *coreToTerminate = nullptr;
-    QImage frame; // the software path's newest picture
+    QImage frame;       // the software path's newest picture
+    int frameTurns = 0; // quarter turns clockwise that show it upright
     bool hasNewFrame = false;
 
     // From any thread.
@@ -53,11 +58,12 @@ struct VideoItemLink
                 Qt::QueuedConnection);
         }
     }
-    void publishFrame(const QImage &image)
+    void publishFrame(const QImage &image, int turns)
     {
         {
             std::lock_guard lock(mutex);
             frame = image;
+            frameTurns = turns;
             hasNewFrame = true;
         }
         requestUpdate();
@@ -66,10 +72,12 @@ struct VideoItemLink
     {
         std::lock_guard lock(mutex);
         ++contextsAlive;
+        ++renderContexts;
     }
     void contextFreed()
     {
         std::lock_guard lock(mutex);
+        --renderContexts;
         if (--contextsAlive == 0 && coreToTerminate)
             QMetaObject::invokeMethod(std::exchange(coreToTerminate, nullptr),
                                       &MpvCore::terminateLater, Qt::QueuedConnection);
@@ -189,12 +197,67 @@ private:
     bool m_hasPicture = false;
 };
 
-// Pictures rendered on the worker, uploaded as textures on the render thread.
-class SoftwareVideoNode : public QSGSimpleTextureNode
+// Pictures rendered on the worker, uploaded as textures on the render thread,
+// and turned upright by their texture coordinates: mpv's software renderer
+// leaves a rotated video's picture as it was coded.
+class SoftwareVideoNode : public QSGGeometryNode
 {
 public:
-    SoftwareVideoNode() { setOwnsTexture(true); }
-    bool hasPicture() const { return texture(); }
+    SoftwareVideoNode()
+        : m_geometry(QSGGeometry::defaultAttributes_TexturedPoint2D(), 4)
+    {
+        m_geometry.setDrawingMode(QSGGeometry::DrawTriangleStrip);
+        setGeometry(&m_geometry);
+        setMaterial(&m_material);
+        m_material.setFiltering(QSGTexture::Linear);
+    }
+
+    void setPicture(std::unique_ptr<QSGTexture> texture, int quarterTurns)
+    {
+        m_texture = std::move(texture);
+        m_material.setTexture(m_texture.get());
+        m_turns = quarterTurns & 3;
+        updateGeometry();
+        markDirty(DirtyMaterial);
+    }
+
+    void setRect(const QRectF &rect)
+    {
+        if (rect == m_rect)
+            return;
+        m_rect = rect;
+        updateGeometry();
+    }
+
+private:
+    void updateGeometry()
+    {
+        if (!m_texture)
+            return;
+        // Corners clockwise from the top left, on screen and in the texture;
+        // a picture turned clockwise by n quarters shows at corner i what
+        // lies at corner i - n of the texture.
+        const QRectF t = m_texture->normalizedTextureSubRect();
+        const QPointF texture[4] = {t.topLeft(), t.topRight(), t.bottomRight(), t.bottomLeft()};
+        const QPointF screen[4] = {m_rect.topLeft(), m_rect.topRight(), m_rect.bottomRight(),
+                                   m_rect.bottomLeft()};
+        auto *vertices = m_geometry.vertexDataAsTexturedPoint2D();
+        // The strip runs top left, bottom left, top right, bottom right.
+        const int order[4] = {0, 3, 1, 2};
+        for (int v = 0; v < 4; ++v) {
+            const int corner = order[v];
+            const QPointF at = screen[corner];
+            const QPointF from = texture[(corner - m_turns + 4) % 4];
+            vertices[v].set(float(at.x()), float(at.y()), float(from.x()), float(from.y()));
+        }
+        markDirty(DirtyGeometry);
+    }
+
+    QSGGeometry m_geometry;
+    QSGOpaqueTextureMaterial m_material;
+    std::unique_ptr<QSGTexture> m_texture;
+    QRectF m_rect;
+    int m_turns = 0;
 };
 
 // 64-byte rows and pixels let mpv's converters take their fast paths.
@@ -234,6 +297,12 @@ public:
         mpv_render_context_set_update_callback(
             m_context,
             [](void *self) { static_cast<SoftwareVideoRenderer *>(self)->scheduleRender(); }, this);
+        // The render API tells mpv that its output turns pictures itself, so
+        // mpv neither turns a rotated video nor sizes it for the software
+        // renderer, which then crops the coded picture with the turned
+        // picture's size and aborts. mpv leaves the rotation alone here and the
+        // scene turns the picture (see SoftwareVideoNode).
+        mpv_set_property_string(m_mpv, "video-rotate", "no");
         const char *load[] = {"loadfile", m_file.constData(), nullptr};
         mpv_command_async(m_mpv, 0, load);
     }
@@ -275,11 +344,15 @@ private:
         if (!(newFrame || (m_redraw && m_hasFrame)) || m_size.isEmpty())
             return;
         m_redraw = false;
+        if (!m_hasFrame)
+            m_turns = codedRotation() / 90;
+        // A picture shown a quarter turned is drawn at the transposed size.
+        const QSize pictureSize = m_turns % 2 ? m_size.transposed() : m_size;
 
         // Reuse a buffer the scene is done with; the other may still be uploading.
         QImage *target = nullptr;
         for (QImage &buffer : m_buffers) {
-            if (buffer.size() == m_size && buffer.isDetached()) {
+            if (buffer.size() == pictureSize && buffer.isDetached()) {
                 target = &buffer;
                 break;
             }
@@ -287,11 +360,11 @@ private:
         if (!target) {
             target = &m_buffers[m_next];
             m_next = (m_next + 1) % 2;
-            *target = alignedImage(m_size);
+            *target = alignedImage(pictureSize);
             if (target->isNull())
                 return;
         }
-        int size[2] = {m_size.width(), m_size.height()};
+        int size[2] = {pictureSize.width(), pictureSize.height()};
         size_t stride = size_t(target->bytesPerLine());
         mpv_render_param params[] = {
             {MPV_RENDER_PARAM_SW_SIZE, size},
@@ -303,7 +376,18 @@ private:
         if (mpv_render_context_render(m_context, params) < 0)
             return;
         m_hasFrame = true;
-        m_link->publishFrame(*target);
+        m_link->publishFrame(*target, m_turns);
+    }
+
+    // The clockwise turn, in degrees, that the container asks for (0 when it
+    // asks for none, or for a turn that is not a quarter).
+    int codedRotation() const
+    {
+        int64_t degrees = 0;
+        if (mpv_get_property(m_mpv, "current-tracks/video/demux-rotation", MPV_FORMAT_INT64,
+                             &degrees) < 0)
+            return 0;
+        return degrees % 90 ? 0 : int(degrees % 360);
     }
 
     mpv_handle *m_mpv;
@@ -313,10 +397,16 @@ private:
     QSize m_size;
     QImage m_buffers[2];
     int m_next = 0;
+    int m_turns = 0;
     bool m_hasFrame = false;
     bool m_redraw = false;
     std::atomic_bool m_renderQueued = false;
 };
+
+int MpvVideoItem::renderContextCount()
+{
+    return renderContexts;
+}
 
 QString openGLRendererName()
 {
@@ -385,9 +475,10 @@ MpvVideoItem::~MpvVideoItem()
     if (m_software)
         QMetaObject::invokeMethod(m_software, &SoftwareVideoRenderer::shutdown,
                                   Qt::QueuedConnection);
-    // Gone before retiring (its window went first): the core goes once the
-    // scene graph has freed the render context with this item's node.
-    if (m_core && !m_retiring)
+    // Gone before retiring or while it waits (its window went first): the
+    // core goes once the scene graph has freed the render context with this
+    // item's node.
+    if (m_core)
         m_link->terminateCoreWhenFree(m_core);
 }
 
@@ -397,8 +488,10 @@ void MpvVideoItem::retire()
         return;
     m_retiring = true;
     setOpacity(0);
-    if (window())
-        setParentItem(window()->contentItem());
+    // The QObject parent too: the old parent deletes its children with it.
+    QQuickItem *root = window() ? window()->contentItem() : nullptr;
+    setParentItem(root);
+    setParent(root);
     if (!m_core) {
         finishRetiring();
         return;
@@ -495,17 +588,20 @@ QSGNode *MpvVideoItem::updateSoftwareNode(QSGNode *oldNode)
 {
     auto *node = static_cast<SoftwareVideoNode *>(oldNode);
     QImage frame;
+    int turns = 0;
     {
         std::lock_guard lock(m_link->mutex);
         if (m_link->hasNewFrame) {
             frame = std::exchange(m_link->frame, QImage());
+            turns = m_link->frameTurns;
             m_link->hasNewFrame = false;
         }
     }
     if (!frame.isNull()) {
         if (!node)
             node = new SoftwareVideoNode;
-        node->setTexture(window()->createTextureFromImage(frame));
+        node->setPicture(std::unique_ptr<QSGTexture>(window()->createTextureFromImage(frame)),
+                         turns);
         if (!m_frameReported)
             m_link->reportFrameDrawn();
     }

@@ -47,6 +47,8 @@ public:
 
     GalleryRenderPath renderPath() const { return m_path; }
     void retire();
+    // Render contexts of all items made and not yet freed; any thread.
+    static int renderContextCount();
 
 Q_SIGNALS:
     void frameDrawn();
