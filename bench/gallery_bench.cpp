@@ -287,98 +287,6 @@ void dragBy(QQuickWindow &window, QPointF from, qreal dx, int steps, int stepMs)
 }
 
 double percentile(QList<double> values, double p)
-    // Card previews: how soon a preview shows once the pointer has rested on a
-    // card, and whether stopping one stalls the scene. One card at 760 wide in
-    // the window's top left corner, over a bar that moves every frame, so the
-    // scene draws continuously and a stall shows as a long frame interval.
-    constexpr int kPreviewRuns = 20;
-constexpr QRect kCardProbe(380, 60, 40, 40); // inside the card, above its text
-
-const char kPreviewScene[] = R"(
-import QtQuick
-import Lumivale.Gallery
-Rectangle {
-    required property PreviewPlaybackCoordinator coordinator
-    required property url video
-    width: 1280; height: 640
-    color: Theme.background
-    WallpaperCard {
-        width: 760; wallpaperID: "bench"; name: "Bench"; category: "Nature"
-        resolution: "HD"; isNew: false; likeCountText: ""; video: parent.video
-        hasVideo: true; isActive: false; isDownloaded: false; isDownloading: false
-        coordinator: parent.coordinator
-    }
-    Rectangle {
-        y: 600; width: 40; height: 40; color: "white"
-        NumberAnimation on x { from: 0; to: 1240; duration: 2000; loops: Animation.Infinite }
-    }
-})";
-
-// A clip red before 1 s and blue after: the poster (taken at 1 s) is blue, a
-// preview starts red.
-QString makeRedThenBlueClip(const QTemporaryDir &dir)
-{
-    const QString clip = dir.filePath(QStringLiteral("red_then_blue.mp4"));
-    QProcess ffmpeg;
-    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"),
-                                            QStringLiteral("-loglevel"),
-                                            QStringLiteral("error"),
-                                            QStringLiteral("-y"),
-                                            QStringLiteral("-f"),
-                                            QStringLiteral("lavfi"),
-                                            QStringLiteral("-i"),
-                                            QStringLiteral("color=c=red:s=1280x720:r=30:d=1"),
-                                            QStringLiteral("-f"),
-                                            QStringLiteral("lavfi"),
-                                            QStringLiteral("-i"),
-                                            QStringLiteral("color=c=blue:s=1280x720:r=30:d=2"),
-                                            QStringLiteral("-filter_complex"),
-                                            QStringLiteral("[0:v][1:v]concat=n=2:v=1[v]"),
-                                            QStringLiteral("-map"),
-                                            QStringLiteral("[v]"),
-                                            QStringLiteral("-c:v"),
-                                            QStringLiteral("libx264"),
-                                            QStringLiteral("-g"),
-                                            QStringLiteral("30"),
-                                            QStringLiteral("-pix_fmt"),
-                                            QStringLiteral("yuv420p"),
-                                            QStringLiteral("-an"),
-                                            clip});
-    ffmpeg.waitForFinished(60000);
-    return ffmpeg.exitCode() == 0 ? clip : QString();
-}
-
-// When the scene's frames reached the screen, recorded on the render thread.
-class FrameLog
-{
-public:
-    void add()
-    {
-        std::lock_guard lock(m_mutex);
-        m_times.append(m_clock.nsecsElapsed());
-    }
-    qint64 now() const { return m_clock.nsecsElapsed(); }
-    void start() { m_clock.start(); }
-    // The longest interval between frames that touches [from, to] (ns), in ms.
-    double longestIntervalMs(qint64 from, qint64 to)
-    {
-        std::lock_guard lock(m_mutex);
-        qint64 longest = 0;
-        for (qsizetype i = 1; i < m_times.size(); ++i) {
-            if (m_times[i] >= from && m_times[i - 1] <= to)
-                longest = std::max(longest, m_times[i] - m_times[i - 1]);
-        }
-        return double(longest) / 1e6;
-    }
-
-private:
-    std::mutex m_mutex;
-    QElapsedTimer m_clock;
-    QList<qint64> m_times;
-};
-
-double median(QList<double> values)
 {
     if (values.isEmpty())
         return -1;
@@ -501,6 +409,104 @@ int runHome(const QString &clip)
     std::fflush(stdout);
 
     return 0;
+}
+
+// Card previews: how soon a preview shows once the pointer has rested on a
+// card, and whether stopping one stalls the scene. One card at 760 wide in
+// the window's top left corner, over a bar that moves every frame, so the
+// scene draws continuously and a stall shows as a long frame interval.
+constexpr int kPreviewRuns = 20;
+constexpr QRect kCardProbe(380, 60, 40, 40); // inside the card, above its text
+
+const char kPreviewScene[] = R"(
+import QtQuick
+import Lumivale.Gallery
+Rectangle {
+    required property PreviewPlaybackCoordinator coordinator
+    required property url video
+    width: 1280; height: 640
+    color: Theme.background
+    WallpaperCard {
+        width: 760; wallpaperID: "bench"; name: "Bench"; category: "Nature"
+        resolution: "HD"; isNew: false; likeCountText: ""; video: parent.video
+        hasVideo: true; isActive: false; isDownloaded: false; isDownloading: false
+        coordinator: parent.coordinator
+    }
+    Rectangle {
+        y: 600; width: 40; height: 40; color: "white"
+        NumberAnimation on x { from: 0; to: 1240; duration: 2000; loops: Animation.Infinite }
+    }
+})";
+
+// A clip red before 1 s and blue after: the poster (taken at 1 s) is blue, a
+// preview starts red.
+QString makeRedThenBlueClip(const QTemporaryDir &dir)
+{
+    const QString clip = dir.filePath(QStringLiteral("red_then_blue.mp4"));
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"),
+                                            QStringLiteral("-loglevel"),
+                                            QStringLiteral("error"),
+                                            QStringLiteral("-y"),
+                                            QStringLiteral("-f"),
+                                            QStringLiteral("lavfi"),
+                                            QStringLiteral("-i"),
+                                            QStringLiteral("color=c=red:s=1280x720:r=30:d=1"),
+                                            QStringLiteral("-f"),
+                                            QStringLiteral("lavfi"),
+                                            QStringLiteral("-i"),
+                                            QStringLiteral("color=c=blue:s=1280x720:r=30:d=2"),
+                                            QStringLiteral("-filter_complex"),
+                                            QStringLiteral("[0:v][1:v]concat=n=2:v=1[v]"),
+                                            QStringLiteral("-map"),
+                                            QStringLiteral("[v]"),
+                                            QStringLiteral("-c:v"),
+                                            QStringLiteral("libx264"),
+                                            QStringLiteral("-g"),
+                                            QStringLiteral("30"),
+                                            QStringLiteral("-pix_fmt"),
+                                            QStringLiteral("yuv420p"),
+                                            QStringLiteral("-an"),
+                                            clip});
+    ffmpeg.waitForFinished(60000);
+    return ffmpeg.exitCode() == 0 ? clip : QString();
+}
+
+// When the scene's frames reached the screen, recorded on the render thread.
+class FrameLog
+{
+public:
+    void add()
+    {
+        std::lock_guard lock(m_mutex);
+        m_times.append(m_clock.nsecsElapsed());
+    }
+    qint64 now() const { return m_clock.nsecsElapsed(); }
+    void start() { m_clock.start(); }
+    // The longest interval between frames that touches [from, to] (ns), in ms.
+    double longestIntervalMs(qint64 from, qint64 to)
+    {
+        std::lock_guard lock(m_mutex);
+        qint64 longest = 0;
+        for (qsizetype i = 1; i < m_times.size(); ++i) {
+            if (m_times[i] >= from && m_times[i - 1] <= to)
+                longest = std::max(longest, m_times[i] - m_times[i - 1]);
+        }
+        return double(longest) / 1e6;
+    }
+
+private:
+    std::mutex m_mutex;
+    QElapsedTimer m_clock;
+    QList<qint64> m_times;
+};
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
