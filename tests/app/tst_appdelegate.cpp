@@ -1,5 +1,7 @@
 #include "app/appdelegate.h"
+#include "app/screencoverage.h"
 #include "app/shellcommands.h"
+#include "app/updater.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
 #include "desktop/wallpapermanager.h"
@@ -55,6 +57,7 @@ class TestAppDelegate : public QObject
     std::unique_ptr<QWindow> m_gallery;
     std::unique_ptr<LoopbackHttpServer> m_server;
     int m_exits = 0;
+    int m_socketCloses = 0;
 
     std::unique_ptr<AppDelegate> makeDelegate(bool loginItem = false)
     {
@@ -68,6 +71,7 @@ class TestAppDelegate : public QObject
             return m_gallery ? QList<QWindow *>{m_gallery.get()} : QList<QWindow *>{};
         };
         env.exitApplication = [this] { ++m_exits; };
+        env.closeCommandSocket = [this] { ++m_socketCloses; };
         env.makesStatusItem = false;
         return std::make_unique<AppDelegate>(std::move(env), loginItem);
     }
@@ -132,6 +136,7 @@ private Q_SLOTS:
         m_gallery->setTitle(QStringLiteral("Gallery"));
         m_server = std::make_unique<LoopbackHttpServer>();
         m_exits = 0;
+        m_socketCloses = 0;
         qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "");
         qputenv("LUMIVALE_SU_FEED_URL", "");
     }
@@ -200,7 +205,7 @@ private Q_SLOTS:
     void galleryIsHiddenNotClosedAndFoundAgain()
     {
         auto delegate = makeDelegate();
-        delegate->showGalleryWindow();
+        delegate->galleryWindow().show();
         QVERIFY(m_gallery->isVisible());
         QWindow *const same = m_gallery.get();
         QVERIFY(!m_gallery->close());
@@ -216,7 +221,7 @@ private Q_SLOTS:
         QSignalSpy refreshes(&NotificationCenter::shared(),
                              &NotificationCenter::refreshWallpaperLibrary);
         auto delegate = makeDelegate();
-        delegate->showGalleryWindow();
+        delegate->galleryWindow().show();
         QCOMPARE(refreshes.count(), 0);
     }
 
@@ -620,18 +625,18 @@ private Q_SLOTS:
     {
         QFETCH(std::optional<QList<WindowDescription>>, windows);
         QFETCH(bool, covered);
-        QCOMPARE(AppDelegate::isMainScreenCovered(QSize(1920, 1080), windows, 100), covered);
-        QVERIFY(!AppDelegate::isMainScreenCovered(std::nullopt, windows, 100));
+        QCOMPARE(screencoverage::isMainScreenCovered(QSize(1920, 1080), windows, 100), covered);
+        QVERIFY(!screencoverage::isMainScreenCovered(std::nullopt, windows, 100));
     }
 
     void mainScreenFollowsTheActiveWindow()
     {
         const QList<Screen> screens{mainDisplay, sideDisplay};
-        QCOMPARE(AppDelegate::mainScreen(screens, QRect(2000, 100, 400, 300), mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, QRect(2000, 100, 400, 300), mainDisplay),
                  std::optional(sideDisplay));
-        QCOMPARE(AppDelegate::mainScreen(screens, std::nullopt, mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, std::nullopt, mainDisplay),
                  std::optional(mainDisplay));
-        QCOMPARE(AppDelegate::mainScreen(screens, QRect(-5000, 0, 10, 10), mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, QRect(-5000, 0, 10, 10), mainDisplay),
                  std::optional(mainDisplay));
 
         // A full-size window for the side screen covers only when the side
@@ -656,7 +661,10 @@ private Q_SLOTS:
         QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
         delegate->requestTermination();
         QCOMPARE(m_exits, 0);
+        // Commands are still answered ("quitting") while the frame freezes.
+        QCOMPARE(m_socketCloses, 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QCOMPARE(m_socketCloses, 1);
         QCOMPARE(ready.count(), 1);
         QVERIFY(delegate->isReadyToTerminate());
         // One freeze: one picture per screen.
@@ -667,6 +675,7 @@ private Q_SLOTS:
         QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
         delegate->requestTermination();
         QCOMPARE(m_exits, 1);
+        QCOMPARE(m_socketCloses, 1);
     }
 
     // Every quit ends exactly once, with at most one line: also a freeze that
@@ -712,9 +721,10 @@ private Q_SLOTS:
     void firstLaunchRegisters()
     {
         auto delegate = makeDelegate();
-        delegate->syncLaunchAtLogin();
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
+        delegate->loginItemSync().sync();
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
+                 std::optional(true));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
                  std::optional(true));
         QCOMPARE(m_platform->loginItem().registerCalls(), 1);
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
@@ -738,28 +748,29 @@ private Q_SLOTS:
         QFETCH(LoginStatus, status);
         QFETCH(int, registers);
         QFETCH(int, unregisters);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, wish);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, wish);
         m_platform->loginItem().setStatus(status);
         auto delegate = makeDelegate();
-        delegate->syncLaunchAtLogin();
+        delegate->loginItemSync().sync();
         QCOMPARE(m_platform->loginItem().registerCalls(), registers);
         QCOMPARE(m_platform->loginItem().unregisterCalls(), unregisters);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(wish));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
+                 std::optional(wish));
     }
 
     void aFailedSyncIsLoggedAndStoresNothing()
     {
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, false);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, false);
         m_platform->loginItem().setStatus(LoginStatus::Enabled);
         m_platform->loginItem().setFailure(
             Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->syncLaunchAtLogin();
+        delegate->loginItemSync().sync();
         QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
                  std::optional(false));
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
@@ -771,21 +782,22 @@ private Q_SLOTS:
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
         delegate->toggleLaunchAtLogin();
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::NotRegistered);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
                  std::optional(false));
         QVERIFY(!delegate->launchAtLoginItem()->isChecked());
         // Requires approval counts as off: the toggle registers again.
         m_platform->loginItem().setStatus(LoginStatus::RequiresApproval);
         delegate->toggleLaunchAtLogin();
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
+                 std::optional(true));
         QVERIFY(delegate->launchAtLoginItem()->isChecked());
     }
 
     void aFailedToggleAlertsAndStoresNothing()
     {
         auto delegate = makeDelegate();
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, false);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, false);
         m_platform->loginItem().setFailure(
             Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
         delegate->toggleLaunchAtLogin();
@@ -793,8 +805,8 @@ private Q_SLOTS:
         QCOMPARE(m_platform->prompts().alerts()[0].message,
                  QStringLiteral("Could not update login setting"));
         QCOMPARE(m_platform->prompts().alerts()[0].informativeText, QStringLiteral("read-only"));
-        QVERIFY(!m_defaults->contains(AppDelegate::launchAtLoginPreferenceKey));
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
+        QVERIFY(!m_defaults->contains(LoginItemSync::launchAtLoginPreferenceKey));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
                  std::optional(false));
     }
 
@@ -820,14 +832,14 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, key);
         QFETCH(QString, feed);
         QFETCH(bool, configured);
-        QCOMPARE(AppDelegate::isUpdaterConfigured(key, feed), configured);
+        QCOMPARE(UpdaterConfiguration::isConfigured(key, feed), configured);
     }
 
     void notConfiguredAlertsEveryTimeAndMakesNoController()
     {
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->startUpdaterIfConfigured();
+        delegate->updater().startIfConfigured();
         QCOMPARE(capture.lines(),
                  QList<QByteArray>{
                      "Sparkle updater is disabled because SUPublicEDKey is not configured."});
@@ -840,7 +852,7 @@ private Q_SLOTS:
                  QStringLiteral("This build does not include a Sparkle public key. Generate a key "
                                 "and build with SPARKLE_PUBLIC_ED_KEY to enable updates."));
         QCOMPARE(m_platform->prompts().activationsBeforePrompts(), 2);
-        QVERIFY(!delegate->updaterController());
+        QVERIFY(!delegate->updater().controller());
     }
 
     void configuredStartsTheController()
@@ -849,9 +861,9 @@ private Q_SLOTS:
         qputenv("LUMIVALE_SU_FEED_URL", "http://127.0.0.1:9/appcast.xml");
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->startUpdaterIfConfigured();
+        delegate->updater().startIfConfigured();
         QVERIFY(capture.text().isEmpty());
-        QVERIFY(delegate->updaterController());
+        QVERIFY(delegate->updater().controller());
     }
 };
 
