@@ -1,12 +1,12 @@
 #include "appdelegate.h"
 
+#include "app/catalogueapply.h"
 #include "app/menuicons.h"
 #include "app/screencoverage.h"
 #include "app/statusitem.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
 #include "catalogue/httpclient.h"
-#include "catalogue/wallpaperlibrary.h"
 #include "desktop/wallpapermanager.h"
 #include "platform/notificationcenter.h"
 #include "platform/platform.h"
@@ -106,48 +106,26 @@ QCoro::Task<> AppDelegate::restoreLastWallpaper()
         m_env.defaults->string(WallpaperManager::kCurrentWallpaperIDKey);
     if (!storedID)
         co_return;
-    const QPointer<AppDelegate> self(this);
-    const QString wallpaperID = *storedID;
-    // Any apply or turn-off made while this waits is the user's later choice,
-    // and wins: the restore then applies nothing.
-    const quint64 changesAtStart = m_env.manager->wallpaperChangeCount();
-    const auto overtaken = [&] {
-        return !self || m_env.manager->wallpaperChangeCount() != changesAtStart;
-    };
-
-    QUrl video;
-    WallpaperLibrary library(*m_env.defaults);
-    co_await library.load();
-    if (overtaken())
-        co_return;
-    if (library.loadError()) {
-        logFailure(u"restore failed:",
-                   Error(QStringLiteral("WallpaperLibrary"), 0, *library.loadError()));
-        // Offline at login: the cached video still restores the wallpaper.
-        if (!m_env.cache->isCached(wallpaperID))
-            co_return;
-        video = m_env.cache->fileURL(wallpaperID);
-    } else {
-        const auto found = std::find_if(library.wallpapers().cbegin(), library.wallpapers().cend(),
-                                        [&](const Wallpaper &w) { return w.id() == wallpaperID; });
-        if (found == library.wallpapers().cend())
-            co_return;
-        const VideoDownloadResult download = co_await m_env.cache->download(*found);
-        if (overtaken())
-            co_return;
-        if (download.error) {
-            logFailure(u"restore failed:", *download.error);
-            co_return;
-        }
-        video = download.fileURL;
-    }
     const QStringList stored =
         m_env.defaults->stringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey)
             .value_or(QStringList());
-    std::optional<QSet<QString>> screenIDs;
+    CatalogueApplyRequest request;
+    request.wallpaperID = *storedID;
     if (!stored.isEmpty())
-        screenIDs = QSet<QString>(stored.cbegin(), stored.cend());
-    m_env.manager->apply(video, wallpaperID, screenIDs);
+        request.screenIDs = QSet<QString>(stored.cbegin(), stored.cend());
+    // Offline at login: the cached video still restores the wallpaper.
+    request.fallsBackToCache = true;
+    // Any apply or turn-off made while this waits is the user's later choice,
+    // and wins.
+    request.givesWayToLaterChanges = true;
+    request.guard = this;
+    request.catalogueUnavailable = [](const Error &error) {
+        logFailure(u"restore failed:", error);
+    };
+    const CatalogueApplyResult result = co_await applyFromCatalogue(
+        *m_env.defaults, *m_env.cache, *m_env.manager, std::move(request));
+    if (result.outcome == CatalogueApplyResult::Outcome::DownloadFailed)
+        logFailure(u"restore failed:", *result.error);
 }
 
 // ---- Status item and menu ----------------------------------------------------
