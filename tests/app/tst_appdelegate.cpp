@@ -37,11 +37,6 @@ WindowDescription window(qint64 pid, QRect frame)
 {
     return WindowDescription{pid, frame, false, true};
 }
-
-QSet<QString> allScreenIDs()
-{
-    return {QStringLiteral("101"), QStringLiteral("202")};
-}
 } // namespace
 
 class TestAppDelegate : public QObject
@@ -227,63 +222,88 @@ private Q_SLOTS:
 
     // ---- Restore at launch -----------------------------------------------------
 
-    void noStoredWallpaperLoadsNothing()
+    // The launch-time restore: what it applies and what it logs, whatever the
+    // catalogue and the cache hold. A line ending in ": " is the start of the
+    // one line expected; any other is the whole line.
+    void restore_data()
     {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        auto delegate = makeDelegate();
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QTest::qWait(50);
-        QCOMPARE(m_server->requests().size(), 0);
-        QVERIFY(!m_manager->currentVideoURL());
+        QTest::addColumn<QString>("stored"); // null: nothing stored
+        QTest::addColumn<QStringList>("storedScreens");
+        QTest::addColumn<QString>("listed"); // the catalogue's one ID; null: the catalogue is down
+        QTest::addColumn<QString>("videoPath");
+        QTest::addColumn<bool>("cached");
+        QTest::addColumn<QStringList>("screens"); // where it is applied; empty: not applied
+        QTest::addColumn<int>("requests");        // to the server; -1: not counted
+        QTest::addColumn<QByteArray>("line");
+        const QString red = QStringLiteral("red");
+        const QStringList all{QStringLiteral("101"), QStringLiteral("202")};
+        QTest::newRow("nothing stored loads nothing")
+            << QString() << QStringList() << red << "/red.mp4" << false << QStringList() << 0
+            << QByteArray();
+        QTest::newRow("no stored screens: every screen")
+            << red << QStringList() << red << "/red.mp4" << false << all << -1 << QByteArray();
+        QTest::newRow("the stored screens")
+            << red << QStringList{QStringLiteral("202")} << red << "/red.mp4" << false
+            << QStringList{QStringLiteral("202")} << -1 << QByteArray();
+        QTest::newRow("no longer listed: nothing, quietly")
+            << red << QStringList() << QStringLiteral("other") << "/red.mp4" << false
+            << QStringList() << 1 << QByteArray();
+        QTest::newRow("a failed download is logged")
+            << red << QStringList() << red << "/gone.mp4" << false << QStringList() << -1
+            << QByteArray("restore failed: Video download failed with HTTP 404");
+        QTest::newRow("catalogue down: from the cache")
+            << red << QStringList() << QString() << "/red.mp4" << true << all << -1
+            << QByteArray("restore failed: ");
+        QTest::newRow("catalogue down, not cached: nothing")
+            << red << QStringList() << QString() << "/red.mp4" << false << QStringList() << -1
+            << QByteArray("restore failed: ");
     }
-
-    void restoreDownloadsAndAppliesOnEveryScreenWhenNoneStored()
+    void restore()
     {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey, {});
+        QFETCH(QString, stored);
+        QFETCH(QStringList, storedScreens);
+        QFETCH(QString, listed);
+        QFETCH(QString, videoPath);
+        QFETCH(bool, cached);
+        QFETCH(QStringList, screens);
+        QFETCH(int, requests);
+        QFETCH(QByteArray, line);
+        if (listed.isNull()) {
+            m_server->setHandler([](const LoopbackHttpServer::Request &) {
+                return LoopbackHttpServer::Response{503, {}, "down", 0, false};
+            });
+            qputenv("LUMIVALE_MANIFEST_URL",
+                    m_server->url(QStringLiteral("/manifest")).toEncoded());
+        } else {
+            serveCatalogue(manifestWith(listed, videoPath));
+        }
+        if (cached) {
+            QDir().mkpath(m_cache->cacheDirectory());
+            QVERIFY(QFile::copy(mediaPath(QStringLiteral("red")),
+                                m_cache->fileURL(QStringLiteral("red")).toLocalFile()));
+        }
+        if (!stored.isNull()) {
+            m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, stored);
+            m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
+                                       storedScreens);
+        }
         auto delegate = makeDelegate();
         StdoutCapture capture;
         QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->currentWallpaperID(), QStringLiteral("red"));
-        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
-        QCOMPARE(m_manager->targetScreenIDs(), allScreenIDs());
-        QVERIFY(capture.text().isEmpty());
-    }
-
-    void restoreKeepsTheStoredScreens()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
-                                   {QStringLiteral("202")});
-        auto delegate = makeDelegate();
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>{QStringLiteral("202")});
-    }
-
-    void aWallpaperNoLongerListedRestoresNothingQuietly()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("other"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_server->requests().size(), 1);
-        QVERIFY(!m_manager->currentVideoURL());
-        QVERIFY(capture.text().isEmpty());
-    }
-
-    void aFailedDownloadIsLogged()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/gone.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(capture.lines(),
-                 QList<QByteArray>{"restore failed: Video download failed with HTTP 404"});
-        QVERIFY(!m_manager->currentVideoURL());
+        if (screens.isEmpty()) {
+            QVERIFY(!m_manager->currentVideoURL());
+        } else {
+            QCOMPARE(m_manager->currentWallpaperID(), QStringLiteral("red"));
+            QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
+            QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>(screens.cbegin(), screens.cend()));
+        }
+        if (requests >= 0)
+            QCOMPARE(m_server->requests().size(), requests);
+        QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
+        if (line.endsWith(": "))
+            QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
+        else if (!line.isEmpty())
+            QCOMPARE(capture.lines()[0], line);
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
@@ -319,24 +339,6 @@ private Q_SLOTS:
         QCOMPARE(m_manager->isPlaying(), playing);
         QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey),
                  wallpaper.isNull() ? std::nullopt : std::optional(wallpaper));
-    }
-
-    void restoreFromTheCacheWhenTheCatalogueIsUnreachable()
-    {
-        m_server->setHandler([](const LoopbackHttpServer::Request &) {
-            return LoopbackHttpServer::Response{503, {}, "down", 0, false};
-        });
-        qputenv("LUMIVALE_MANIFEST_URL", m_server->url(QStringLiteral("/manifest")).toEncoded());
-        QDir().mkpath(m_cache->cacheDirectory());
-        QVERIFY(QFile::copy(mediaPath(QStringLiteral("red")),
-                            m_cache->fileURL(QStringLiteral("red")).toLocalFile()));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
-        QCOMPARE(capture.lines().size(), 1);
-        QVERIFY(capture.lines()[0].startsWith("restore failed: "));
     }
 
     // ---- Status menu ----------------------------------------------------------
