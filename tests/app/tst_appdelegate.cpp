@@ -652,128 +652,124 @@ private Q_SLOTS:
 
     // ---- Quit -------------------------------------------------------------------
 
-    void quitFreezesOnceAndExitsOnce()
-    {
-        auto delegate = makeDelegate();
-        applyRed();
-        QSignalSpy ready(delegate.get(), &AppDelegate::readyToTerminate);
-        delegate->quitApp();
-        QCOMPARE(delegate->shellStatus(), AppDelegate::ShellStatus::Freezing);
-        // A second request joins the freeze.
-        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
-        delegate->requestTermination();
-        QCOMPARE(m_exits, 0);
-        // Commands are still answered ("quitting") while the frame freezes.
-        QCOMPARE(m_socketCloses, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
-        QCOMPARE(m_socketCloses, 1);
-        QCOMPARE(ready.count(), 1);
-        QVERIFY(delegate->isReadyToTerminate());
-        // One freeze: one picture per screen.
-        QCOMPARE(m_platform->desktopPictures().writes().size(), 2);
-        QVERIFY(m_platform->desktopPictures().writes()[0].second.url.path().endsWith(
-            QStringLiteral("FrozenWallpaper.jpg")));
-        // Ready: answered at once, and still no second exit.
-        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
-        delegate->requestTermination();
-        QCOMPARE(m_exits, 1);
-        QCOMPARE(m_socketCloses, 1);
-    }
-
-    // Every quit ends exactly once, with at most one line: also a freeze that
-    // fails, and one that takes longer than the limit.
+    // Every quit freezes at most once, exits exactly once and closes the
+    // command socket then, with at most one line: also a freeze that fails,
+    // and one that takes longer than the limit.
     void quitEndsOnce_data()
     {
-        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("video"); // "shown": red, on screen
         QTest::addColumn<int>("limitMs");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray();
+        QTest::addColumn<int>("pictures"); // -1: not counted
+        QTest::newRow("frozen into the desktop")
+            << QStringLiteral("shown") << 5000 << QByteArray() << 2;
+        QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray() << 0;
         QTest::newRow("freeze fails")
             << QStringLiteral("not-a-video.mp4") << 5000
-            << QByteArray("freeze wallpaper before quit failed: Cannot read the video");
+            << QByteArray("freeze wallpaper before quit failed: Cannot read the video") << 0;
         QTest::newRow("freeze past the limit")
             << QStringLiteral("red") << 0
             << QByteArray(
-                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s");
+                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s")
+            << -1;
     }
     void quitEndsOnce()
     {
         QFETCH(QString, video);
         QFETCH(int, limitMs);
         QFETCH(QByteArray, line);
+        QFETCH(int, pictures);
         AppDelegate::Environment env = makeDelegate()->environment();
         env.freezeLimit = std::chrono::milliseconds(limitMs);
         AppDelegate delegate(env, false);
-        if (!video.isEmpty())
+        QSignalSpy ready(&delegate, &AppDelegate::readyToTerminate);
+        if (video == u"shown")
+            applyRed();
+        else if (!video.isEmpty())
             m_manager->apply(QUrl::fromLocalFile(mediaPath(video)), QStringLiteral("one"));
         StdoutCapture capture;
-        delegate.requestTermination();
+        delegate.quitApp();
+        if (!video.isEmpty()) {
+            // A second request joins the freeze.
+            QCOMPARE(delegate.shellStatus(), AppDelegate::ShellStatus::Freezing);
+            QCOMPARE(delegate.applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+            delegate.requestTermination();
+            QCOMPARE(m_exits, 0);
+            // Commands are still answered ("quitting") while the frame freezes.
+            QCOMPARE(m_socketCloses, 0);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QCOMPARE(m_socketCloses, 1);
+        QCOMPARE(ready.count(), 1);
+        QVERIFY(delegate.isReadyToTerminate());
         QTest::qWait(300); // a late freeze changes nothing
+        // Ready: answered at once, and still no second exit.
+        QCOMPARE(delegate.applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
+        delegate.requestTermination();
         QCOMPARE(m_exits, 1);
+        QCOMPARE(m_socketCloses, 1);
         QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
         if (!line.isEmpty())
             QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
-        if (limitMs > 0)
-            QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+        const auto writes = m_platform->desktopPictures().writes();
+        if (pictures >= 0)
+            QCOMPARE(writes.size(), pictures);
+        for (const auto &write : writes)
+            QVERIFY(write.second.url.path().endsWith(QStringLiteral("FrozenWallpaper.jpg")));
     }
 
     // ---- Start at login ---------------------------------------------------------
 
-    void firstLaunchRegisters()
+    // At launch the stored wish wins over the login item, the first launch
+    // wishes it on, and a failure is one line that stores nothing.
+    void syncAtLaunch_data()
     {
-        auto delegate = makeDelegate();
-        delegate->loginItemSync().sync();
-        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
-                 std::optional(true));
-        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
-                 std::optional(true));
-        QCOMPARE(m_platform->loginItem().registerCalls(), 1);
-        QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
-    }
-
-    void theStoredWishWinsAtLaunch_data()
-    {
-        QTest::addColumn<bool>("wish");
+        QTest::addColumn<int>("wish"); // -1: nothing stored (first launch)
         QTest::addColumn<LoginStatus>("status");
+        QTest::addColumn<bool>("fails");
         QTest::addColumn<int>("registers");
         QTest::addColumn<int>("unregisters");
-        QTest::newRow("on, not registered") << true << LoginStatus::NotRegistered << 1 << 0;
-        QTest::newRow("on, needs approval") << true << LoginStatus::RequiresApproval << 1 << 0;
-        QTest::newRow("on, enabled") << true << LoginStatus::Enabled << 0 << 0;
-        QTest::newRow("off, enabled") << false << LoginStatus::Enabled << 0 << 1;
-        QTest::newRow("off, not found") << false << LoginStatus::NotFound << 0 << 0;
+        QTest::newRow("first launch registers")
+            << -1 << LoginStatus::NotRegistered << false << 1 << 0;
+        QTest::newRow("on, not registered") << 1 << LoginStatus::NotRegistered << false << 1 << 0;
+        QTest::newRow("on, needs approval")
+            << 1 << LoginStatus::RequiresApproval << false << 1 << 0;
+        QTest::newRow("on, enabled") << 1 << LoginStatus::Enabled << false << 0 << 0;
+        QTest::newRow("off, enabled") << 0 << LoginStatus::Enabled << false << 0 << 1;
+        QTest::newRow("off, not found") << 0 << LoginStatus::NotFound << false << 0 << 0;
+        QTest::newRow("a failure is logged") << 0 << LoginStatus::Enabled << true << 0 << 1;
     }
-    void theStoredWishWinsAtLaunch()
+    void syncAtLaunch()
     {
-        QFETCH(bool, wish);
+        QFETCH(int, wish);
         QFETCH(LoginStatus, status);
+        QFETCH(bool, fails);
         QFETCH(int, registers);
         QFETCH(int, unregisters);
-        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, wish);
+        if (wish >= 0) {
+            m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
+            m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, wish == 1);
+        }
         m_platform->loginItem().setStatus(status);
+        if (fails)
+            m_platform->loginItem().setFailure(
+                Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
         auto delegate = makeDelegate();
+        StdoutCapture capture;
         delegate->loginItemSync().sync();
         QCOMPARE(m_platform->loginItem().registerCalls(), registers);
         QCOMPARE(m_platform->loginItem().unregisterCalls(), unregisters);
         QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
-                 std::optional(wish));
-    }
-
-    void aFailedSyncIsLoggedAndStoresNothing()
-    {
-        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, false);
-        m_platform->loginItem().setStatus(LoginStatus::Enabled);
-        m_platform->loginItem().setFailure(
-            Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        delegate->loginItemSync().sync();
-        QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
-        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
-                 std::optional(false));
+                 std::optional(wish != 0));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
+                 std::optional(true));
+        if (fails) {
+            QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
+            QCOMPARE(m_platform->loginItem().status(), status);
+        } else {
+            QVERIFY(capture.lines().isEmpty());
+            QCOMPARE(m_platform->loginItem().status() == LoginStatus::Enabled, wish != 0);
+        }
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
