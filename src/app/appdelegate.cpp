@@ -1,14 +1,13 @@
 #include "appdelegate.h"
 
+#include "app/catalogueapply.h"
 #include "app/menuicons.h"
+#include "app/screencoverage.h"
 #include "app/statusitem.h"
-#include "app/updater.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
 #include "catalogue/httpclient.h"
-#include "catalogue/wallpaperlibrary.h"
 #include "desktop/wallpapermanager.h"
-#include "platform/appconfig.h"
 #include "platform/notificationcenter.h"
 #include "platform/platform.h"
 #include "platform/userdefaults.h"
@@ -20,32 +19,12 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QNetworkAccessManager>
-#include <QQuickWindow>
+#include <QPointer>
 #include <QTimer>
-#include <QWindow>
 #include <malloc.h>
 #include <qcoro/qcorotimer.h>
 
 namespace lumivale {
-namespace {
-
-QList<QWindow *> defaultApplicationWindows()
-{
-    QList<QWindow *> windows;
-    for (QWindow *window : QGuiApplication::topLevelWindows()) {
-        if (window->property(DesktopSurface::kWindowProperty).toBool())
-            continue;
-        const Qt::WindowType type = window->type();
-        if (type == Qt::Window || type == Qt::Dialog)
-            windows.append(window);
-    }
-    return windows;
-}
-
-const QString kGalleryIdentifier = QStringLiteral("gallery");
-const QString kGalleryTitle = QStringLiteral("Gallery");
-
-} // namespace
 
 AppDelegate::Environment AppDelegate::Environment::standard()
 {
@@ -58,7 +37,7 @@ AppDelegate::Environment AppDelegate::Environment::standard()
     // The trim and "Clear Cache" leave the videos on the desktop alone.
     environment.cache->setFilesInUseProvider(
         [manager = environment.manager] { return manager->videosInUse(); });
-    environment.applicationWindows = defaultApplicationWindows;
+    environment.applicationWindows = GalleryWindowController::applicationWindows;
     environment.exitApplication = [] { QCoreApplication::exit(0); };
     return environment;
 }
@@ -67,17 +46,17 @@ AppDelegate::AppDelegate(Environment environment, bool launchedAsLoginItem, QObj
     : QObject(parent)
     , m_env(std::move(environment))
     , m_launchedAsLoginItem(launchedAsLoginItem)
+    , m_galleryWindow(m_env.platform->prompts(), m_env.applicationWindows)
+    , m_quit(*m_env.manager, *m_env.platform, m_env.freezeLimit, m_env.exitApplication)
+    , m_loginItemSync(m_env.platform->loginItem(), *m_env.defaults)
+    , m_updater(m_env.platform->prompts())
 {
     Q_ASSERT(m_env.platform && m_env.defaults && m_env.manager && m_env.cache && m_env.cacheState);
-    if (!m_env.applicationWindows)
-        m_env.applicationWindows = defaultApplicationWindows;
+    m_quit.setCommandSocketCloser(m_env.closeCommandSocket);
+    connect(&m_quit, &QuitCoordinator::readyToTerminate, this, &AppDelegate::readyToTerminate);
 }
 
-AppDelegate::~AppDelegate()
-{
-    for (QWindow *window : std::as_const(m_watchedWindows))
-        window->removeEventFilter(this);
-}
+AppDelegate::~AppDelegate() = default;
 
 // ---- Launch ----------------------------------------------------------------
 
@@ -101,89 +80,24 @@ void AppDelegate::applicationDidFinishLaunching(bool showsGallery)
     // screen is covered or the power saver is on.
     updateAutomaticPause();
     // 4. and 5.
-    syncLaunchAtLogin();
-    startUpdaterIfConfigured();
+    m_loginItemSync.sync();
+    m_updater.startIfConfigured();
     // 6. Runs on by itself.
     restoreLastWallpaper();
     // 7. and 8.
     const bool loginLaunch = wasLaunchedAsLoginItem();
     QTimer::singleShot(0, this, [this, loginLaunch, showsGallery] {
         if (loginLaunch || !showsGallery)
-            hideGalleryWindows();
+            m_galleryWindow.hideAll();
         else
-            showGalleryWindow();
+            m_galleryWindow.show();
     });
 }
 
 bool AppDelegate::applicationShouldHandleReopen()
 {
-    showGalleryWindow();
+    m_galleryWindow.show();
     return false;
-}
-
-void AppDelegate::configureGalleryWindow(QWindow *window)
-{
-    // The window manager draws the title bar on Linux; what the gallery
-    // controls is its black, opaque-free background under the content.
-    if (auto *quickWindow = qobject_cast<QQuickWindow *>(window))
-        quickWindow->setColor(Qt::black);
-    if (window->title().isEmpty())
-        window->setTitle(kGalleryTitle);
-}
-
-void AppDelegate::watchGalleryWindow(QWindow *window)
-{
-    if (m_watchedWindows.contains(window))
-        return;
-    m_watchedWindows.insert(window);
-    window->installEventFilter(this);
-    connect(window, &QObject::destroyed, this, [this, window] { m_watchedWindows.remove(window); });
-}
-
-bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
-{
-    // Closing the gallery hides it; the window is never destroyed.
-    if (event->type() == QEvent::Close) {
-        if (auto *window = qobject_cast<QWindow *>(watched);
-            window && m_watchedWindows.contains(window)) {
-            event->ignore();
-            window->hide();
-            return true;
-        }
-    }
-    return QObject::eventFilter(watched, event);
-}
-
-void AppDelegate::showGalleryWindow()
-{
-    m_env.platform->prompts().activateApplication();
-    const QList<QWindow *> windows = m_env.applicationWindows();
-    if (windows.isEmpty())
-        return;
-    QWindow *gallery = windows.first();
-    for (QWindow *window : windows) {
-        if (window->objectName() == kGalleryIdentifier) {
-            gallery = window;
-            break;
-        }
-    }
-    watchGalleryWindow(gallery);
-    configureGalleryWindow(gallery);
-    gallery->show();
-    gallery->raise();
-    gallery->requestActivate();
-    Q_EMIT NotificationCenter::shared().refreshWallpaperLibrary();
-}
-
-void AppDelegate::hideGalleryWindows()
-{
-    for (QWindow *window : m_env.applicationWindows()) {
-        if (window->objectName() == kGalleryIdentifier || window->title() == kGalleryTitle) {
-            watchGalleryWindow(window);
-            configureGalleryWindow(window);
-            window->hide();
-        }
-    }
 }
 
 QCoro::Task<> AppDelegate::restoreLastWallpaper()
@@ -192,48 +106,26 @@ QCoro::Task<> AppDelegate::restoreLastWallpaper()
         m_env.defaults->string(WallpaperManager::kCurrentWallpaperIDKey);
     if (!storedID)
         co_return;
-    const QPointer<AppDelegate> self(this);
-    const QString wallpaperID = *storedID;
-    // Any apply or turn-off made while this waits is the user's later choice,
-    // and wins: the restore then applies nothing.
-    const quint64 changesAtStart = m_env.manager->wallpaperChangeCount();
-    const auto overtaken = [&] {
-        return !self || m_env.manager->wallpaperChangeCount() != changesAtStart;
-    };
-
-    QUrl video;
-    WallpaperLibrary library(*m_env.defaults);
-    co_await library.load();
-    if (overtaken())
-        co_return;
-    if (library.loadError()) {
-        logFailure(u"restore failed:",
-                   Error(QStringLiteral("WallpaperLibrary"), 0, *library.loadError()));
-        // Offline at login: the cached video still restores the wallpaper.
-        if (!m_env.cache->isCached(wallpaperID))
-            co_return;
-        video = m_env.cache->fileURL(wallpaperID);
-    } else {
-        const auto found = std::find_if(library.wallpapers().cbegin(), library.wallpapers().cend(),
-                                        [&](const Wallpaper &w) { return w.id() == wallpaperID; });
-        if (found == library.wallpapers().cend())
-            co_return;
-        const VideoDownloadResult download = co_await m_env.cache->download(*found);
-        if (overtaken())
-            co_return;
-        if (download.error) {
-            logFailure(u"restore failed:", *download.error);
-            co_return;
-        }
-        video = download.fileURL;
-    }
     const QStringList stored =
         m_env.defaults->stringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey)
             .value_or(QStringList());
-    std::optional<QSet<QString>> screenIDs;
+    CatalogueApplyRequest request;
+    request.wallpaperID = *storedID;
     if (!stored.isEmpty())
-        screenIDs = QSet<QString>(stored.cbegin(), stored.cend());
-    m_env.manager->apply(video, wallpaperID, screenIDs);
+        request.screenIDs = QSet<QString>(stored.cbegin(), stored.cend());
+    // Offline at login: the cached video still restores the wallpaper.
+    request.fallsBackToCache = true;
+    // Any apply or turn-off made while this waits is the user's later choice,
+    // and wins.
+    request.givesWayToLaterChanges = true;
+    request.guard = this;
+    request.catalogueUnavailable = [](const Error &error) {
+        logFailure(u"restore failed:", error);
+    };
+    const CatalogueApplyResult result = co_await applyFromCatalogue(
+        *m_env.defaults, *m_env.cache, *m_env.manager, std::move(request));
+    if (result.outcome == CatalogueApplyResult::Outcome::DownloadFailed)
+        logFailure(u"restore failed:", *result.error);
 }
 
 // ---- Status item and menu ----------------------------------------------------
@@ -309,15 +201,14 @@ void AppDelegate::refreshMenuMetrics()
         m_cacheItem->setText(QStringLiteral("Cache: ") +
                              ProcessMeters::formatBytes(m_env.cacheState->totalBytes()));
     if (m_launchAtLoginItem)
-        m_launchAtLoginItem->setChecked(m_env.platform->loginItem().status() ==
-                                        LoginItemService::Status::Enabled);
+        m_launchAtLoginItem->setChecked(m_loginItemSync.isEnabled());
 }
 
 // ---- Actions -----------------------------------------------------------------
 
 void AppDelegate::openGallery()
 {
-    showGalleryWindow();
+    m_galleryWindow.show();
 }
 
 void AppDelegate::refreshLibrary()
@@ -392,50 +283,9 @@ void AppDelegate::presentAlert(const QString &message, const QString &informativ
 
 // ---- Activity and power ------------------------------------------------------
 
-std::optional<Screen> AppDelegate::mainScreen(const QList<Screen> &screens,
-                                              const std::optional<QRect> &activeWindowFrame,
-                                              const std::optional<Screen> &fallback)
-{
-    if (activeWindowFrame) {
-        const QPoint centre = activeWindowFrame->center();
-        for (const Screen &screen : screens) {
-            if (screen.frame.contains(centre))
-                return screen;
-        }
-    }
-    return fallback;
-}
-
-bool AppDelegate::isMainScreenCovered(const std::optional<QSize> &mainScreenSize,
-                                      const std::optional<QList<WindowDescription>> &windows,
-                                      qint64 ownProcessID)
-{
-    if (!mainScreenSize || !windows)
-        return false;
-    for (const WindowDescription &window : *windows) {
-        if (!window.ownerProcessID || !window.frame)
-            continue;
-        if (*window.ownerProcessID == ownProcessID || window.isHidden ||
-            !window.isOnCurrentWorkspace)
-            continue;
-        // Only the size counts: a window of the main screen's size on another
-        // screen covers too.
-        if (window.frame->size() == *mainScreenSize)
-            return true;
-    }
-    return false;
-}
-
 bool AppDelegate::isMainScreenCovered() const
 {
-    const ScreenSystem &screens = m_env.platform->screens();
-    const Workspace &workspace = m_env.platform->workspace();
-    const auto screen =
-        mainScreen(screens.screens(), workspace.activeWindowFrame(), screens.mainScreen());
-    if (!screen)
-        return false;
-    return isMainScreenCovered(screen->frame.size(), workspace.windowsFrontToBack(),
-                               QCoreApplication::applicationPid());
+    return screencoverage::isMainScreenCovered(*m_env.platform);
 }
 
 void AppDelegate::updateAutomaticPause()
@@ -458,165 +308,25 @@ QCoro::Task<> AppDelegate::powerModeChanged()
     co_return;
 }
 
-// ---- Quit --------------------------------------------------------------------
+// ---- Quit, start at login, updates ----------------------------------------------
 
 void AppDelegate::quitApp()
 {
-    requestTermination();
-}
-
-void AppDelegate::requestTermination()
-{
-    if (applicationShouldTerminate() == TerminateReply::Now)
-        replyToApplicationShouldTerminate(true);
-}
-
-AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
-{
-    if (m_isReadyToTerminate)
-        return TerminateReply::Now;
-    // A request while the freeze runs joins it: the reply comes once, when
-    // the freeze ends.
-    if (!m_isTerminating) {
-        m_isTerminating = true;
-        runQuitSequence();
-    }
-    return TerminateReply::Later;
-}
-
-QCoro::Task<> AppDelegate::runQuitSequence()
-{
-    // A freeze that hangs (a wedged desktop-picture service, a huge video)
-    // must not keep the process alive: past the limit it quits without it.
-    QTimer::singleShot(m_env.freezeLimit, this, [this] {
-        if (m_isReadyToTerminate)
-            return;
-        logFailure(u"freeze wallpaper before quit failed:",
-                   Error(QStringLiteral("WallpaperManager"), 4,
-                         QStringLiteral("The frame was not frozen within %1 s")
-                             .arg(double(m_env.freezeLimit.count()) / 1000.0)));
-        finishQuit();
-    });
-    const QPointer<AppDelegate> self(this);
-    const std::optional<Error> error = co_await m_env.manager->freezeCurrentFrame();
-    if (!self || m_isReadyToTerminate)
-        co_return;
-    if (error)
-        logFailure(u"freeze wallpaper before quit failed:", *error);
-    finishQuit();
-}
-
-void AppDelegate::finishQuit()
-{
-    // The desktop's own window comes back over the frozen frame.
-    m_env.platform->restoreDesktop();
-    m_isReadyToTerminate = true;
-    Q_EMIT readyToTerminate();
-    replyToApplicationShouldTerminate(true);
-}
-
-void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate)
-{
-    if (!shouldTerminate || m_hasExited)
-        return;
-    m_hasExited = true;
-    if (m_env.exitApplication)
-        m_env.exitApplication();
-}
-
-AppDelegate::ShellStatus AppDelegate::shellStatus() const
-{
-    if (m_isReadyToTerminate)
-        return ShellStatus::Ready;
-    return m_isTerminating ? ShellStatus::Freezing : ShellStatus::Idle;
-}
-
-// ---- Start at login ----------------------------------------------------------
-
-void AppDelegate::syncLaunchAtLogin()
-{
-    UserDefaults &defaults = *m_env.defaults;
-    if (!defaults.boolean(launchAtLoginPreferenceSetKey).value_or(false)) {
-        defaults.setBool(launchAtLoginPreferenceKey, true);
-        defaults.setBool(launchAtLoginPreferenceSetKey, true);
-    }
-    const bool wish = defaults.boolean(launchAtLoginPreferenceKey).value_or(false);
-    LoginItemService &service = m_env.platform->loginItem();
-    const bool enabled = service.status() == LoginItemService::Status::Enabled;
-    std::optional<Error> error;
-    if (wish && !enabled)
-        error = service.registerLoginItem();
-    else if (!wish && enabled)
-        error = service.unregisterLoginItem();
-    if (error)
-        logFailure(u"launch at login sync failed:", *error);
+    m_quit.requestTermination();
 }
 
 void AppDelegate::toggleLaunchAtLogin()
 {
-    LoginItemService &service = m_env.platform->loginItem();
-    const bool registering = service.status() != LoginItemService::Status::Enabled;
-    const std::optional<Error> error =
-        registering ? service.registerLoginItem() : service.unregisterLoginItem();
-    if (error) {
+    if (const std::optional<Error> error = m_loginItemSync.toggle()) {
         presentAlert(QStringLiteral("Could not update login setting"), error->description());
         return;
     }
-    m_env.defaults->setBool(launchAtLoginPreferenceKey, registering);
-    m_env.defaults->setBool(launchAtLoginPreferenceSetKey, true);
     refreshMenuMetrics();
-}
-
-// ---- Updates -----------------------------------------------------------------
-
-bool AppDelegate::isUpdaterConfigured(const std::optional<QString> &publicKey,
-                                      const QString &feedURL)
-{
-    if (!publicKey)
-        return false;
-    const QString key = publicKey->trimmed();
-    if (key.isEmpty() || key.contains(QStringLiteral("$(")))
-        return false;
-    // Without an appcast there is nothing to check against.
-    return !feedURL.trimmed().isEmpty();
-}
-
-bool AppDelegate::isUpdaterConfigured() const
-{
-    return isUpdaterConfigured(infoDictionaryValue(InfoKey::SUPublicEDKey),
-                               infoDictionaryValue(InfoKey::SUFeedURL));
-}
-
-UpdaterController &AppDelegate::ensureUpdaterController()
-{
-    if (!m_updaterController) {
-        m_updaterController = std::make_unique<UpdaterController>(
-            QUrl(infoDictionaryValue(InfoKey::SUFeedURL).trimmed()),
-            infoDictionaryValue(InfoKey::SUPublicEDKey).trimmed(),
-            QCoreApplication::applicationVersion(), m_env.platform->prompts());
-    }
-    return *m_updaterController;
-}
-
-void AppDelegate::startUpdaterIfConfigured()
-{
-    if (!isUpdaterConfigured()) {
-        logLine(kUpdaterDisabledLogLine);
-        return;
-    }
-    ensureUpdaterController().startUpdater();
 }
 
 QCoro::Task<> AppDelegate::checkForUpdates()
 {
-    if (!isUpdaterConfigured()) {
-        presentAlert(
-            QStringLiteral("Updates are not configured"),
-            QStringLiteral("This build does not include a Sparkle public key. Generate "
-                           "a key and build with SPARKLE_PUBLIC_ED_KEY to enable updates."));
-        co_return;
-    }
-    co_await ensureUpdaterController().checkForUpdates();
+    co_await m_updater.checkForUpdates();
 }
 
 } // namespace lumivale

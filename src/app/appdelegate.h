@@ -1,13 +1,13 @@
 #pragma once
 
+#include "gallerywindowcontroller.h"
+#include "loginitemsync.h"
 #include "platform/error.h"
-#include "platform/workspace.h"
 #include "processmeters.h"
+#include "quitcoordinator.h"
+#include "updaterconfiguration.h"
 
 #include <QObject>
-#include <QPointer>
-#include <QSet>
-#include <QSize>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -22,26 +22,24 @@ namespace lumivale {
 
 class Platform;
 class StatusItem;
-class UpdaterController;
 class UserDefaults;
 class VideoCache;
 class VideoCacheState;
 class WallpaperManager;
-struct Screen;
 
 // The application itself: the launch sequence, the tray's status menu with
-// its meters and actions, the gallery window's showing and hiding, the
-// reactions to the front application and the power mode, the one quit
-// sequence, start at login and the update check.
+// its meters and actions, and the wiring of the pieces it starts: the gallery
+// window's controller, the reactions to the front application and the power
+// mode (the pause itself is the manager's PlaybackPolicy), the quit
+// coordinator, the login-item sync and the updater configuration.
 //
-// The delegate owns the status item and its menu and no model objects: it
-// acts on the objects it is given, which must outlive it. It keeps no
-// reference to the gallery window and finds it among the application's
-// windows each time.
+// The delegate owns the status item, its menu and those pieces, and no model
+// objects: it acts on the objects it is given, which must outlive it.
 //
 // Main thread only. Work that waits (the restore, the quit, the menu actions
 // on the manager) runs as coroutines on the main thread; a coroutine still
-// waiting when the delegate is destroyed ends without touching it.
+// waiting when the delegate is destroyed ends without touching it. Menu
+// failures show an alert; background failures leave one log line.
 class AppDelegate : public QObject
 {
     Q_OBJECT
@@ -62,6 +60,9 @@ public:
         // Ends the process's event loop; called exactly once, by the quit
         // sequence.
         std::function<void()> exitApplication;
+        // Stops accepting commands from other processes; called once, when the
+        // quit is ready.
+        std::function<void()> closeCommandSocket;
         // Whether a tray icon is made at launch (tests on the offscreen
         // platform do without).
         bool makesStatusItem = true;
@@ -71,20 +72,18 @@ public:
         static Environment standard();
     };
 
-    enum class TerminateReply { Now, Later };
-    enum class ShellStatus { Idle, Freezing, Ready };
-
-    static inline const QString launchAtLoginPreferenceKey = QStringLiteral("launchAtLoginEnabled");
-    static inline const QString launchAtLoginPreferenceSetKey =
-        QStringLiteral("launchAtLoginPreferenceSet");
-    static inline const QString kUpdaterDisabledLogLine =
-        QStringLiteral("Sparkle updater is disabled because SUPublicEDKey is not configured.");
+    using TerminateReply = QuitCoordinator::Reply;
+    using ShellStatus = QuitCoordinator::State;
 
     // `launchedAsLoginItem`: the process was started by the autostart entry.
     AppDelegate(Environment environment, bool launchedAsLoginItem, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     const Environment &environment() const { return m_env; }
+    GalleryWindowController &galleryWindow() { return m_galleryWindow; }
+    QuitCoordinator &quitCoordinator() { return m_quit; }
+    LoginItemSync &loginItemSync() { return m_loginItemSync; }
+    UpdaterConfiguration &updater() { return m_updater; }
 
     // ---- Launch and the gallery window ----
 
@@ -95,8 +94,6 @@ public:
     // Another launch of the application while it runs: shows the gallery.
     bool applicationShouldHandleReopen();
     bool wasLaunchedAsLoginItem() const { return m_launchedAsLoginItem; }
-    void showGalleryWindow();
-    void hideGalleryWindows();
     // Puts back the wallpaper that was applied when the application last ran:
     // from the catalogue, or from the cache when the catalogue cannot be
     // loaded. Gives way (applies nothing) when a wallpaper is applied or turned
@@ -125,6 +122,7 @@ public:
     QCoro::Task<> clearRAM();
     QCoro::Task<> togglePause();
     QCoro::Task<> stopWallpaper();
+    // Shows an alert when the login item cannot be changed.
     void toggleLaunchAtLogin();
     QCoro::Task<> checkForUpdates();
     void quitApp();
@@ -138,35 +136,13 @@ public:
     QCoro::Task<> powerModeChanged();
     void updateAutomaticPause();
     bool isMainScreenCovered() const;
-    // The rule itself: the first window, front to back, that is not this
-    // process's, is shown on the current workspace and whose frame has exactly
-    // the main screen's size. No screen or no window list: not covered.
-    static bool isMainScreenCovered(const std::optional<QSize> &mainScreenSize,
-                                    const std::optional<QList<WindowDescription>> &windows,
-                                    qint64 ownProcessID);
-    // The screen that holds the focused window's centre, else `fallback`.
-    static std::optional<Screen> mainScreen(const QList<Screen> &screens,
-                                            const std::optional<QRect> &activeWindowFrame,
-                                            const std::optional<Screen> &fallback);
 
-    // ---- Quit ----
+    // ---- Quit (see QuitCoordinator) ----
 
-    // Every way of quitting ends here: asks the delegate, then exits at once
-    // or once the freeze has finished.
-    void requestTermination();
-    TerminateReply applicationShouldTerminate();
-    bool isReadyToTerminate() const { return m_isReadyToTerminate; }
-    ShellStatus shellStatus() const;
-
-    // ---- Start at login and updates ----
-
-    void syncLaunchAtLogin();
-    bool isUpdaterConfigured() const;
-    // The rule for the key's value: a non-blank text without "$(".
-    static bool isUpdaterConfigured(const std::optional<QString> &publicKey,
-                                    const QString &feedURL);
-    void startUpdaterIfConfigured();
-    UpdaterController *updaterController() const { return m_updaterController.get(); }
+    void requestTermination() { m_quit.requestTermination(); }
+    TerminateReply applicationShouldTerminate() { return m_quit.applicationShouldTerminate(); }
+    bool isReadyToTerminate() const { return m_quit.isReadyToTerminate(); }
+    ShellStatus shellStatus() const { return m_quit.state(); }
 
 Q_SIGNALS:
     // The freeze before quitting has ended; the process exits next.
@@ -175,28 +151,20 @@ Q_SIGNALS:
 private:
     void makeStatusMenu();
     void setUpStatusItem();
-    void configureGalleryWindow(QWindow *window);
-    void watchGalleryWindow(QWindow *window);
-    QCoro::Task<> runQuitSequence();
-    void finishQuit();
-    void replyToApplicationShouldTerminate(bool shouldTerminate);
-    UpdaterController &ensureUpdaterController();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     Environment m_env;
     const bool m_launchedAsLoginItem;
+    GalleryWindowController m_galleryWindow;
+    QuitCoordinator m_quit;
+    LoginItemSync m_loginItemSync;
+    UpdaterConfiguration m_updater;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<StatusItem> m_statusItem;
-    std::unique_ptr<UpdaterController> m_updaterController;
-    bool m_isReadyToTerminate = false;
-    bool m_isTerminating = false;
-    bool m_hasExited = false;
     QAction *m_cpuItem = nullptr;
     QAction *m_ramItem = nullptr;
     QAction *m_cacheItem = nullptr;
     QAction *m_launchAtLoginItem = nullptr;
     ProcessMeters m_meters;
-    QSet<QWindow *> m_watchedWindows;
 };
 
 } // namespace lumivale

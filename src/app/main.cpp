@@ -31,7 +31,9 @@ int runApplication(QApplication &application, SingleInstance &instance, const Co
         qputenv("LUMIVALE_TAKE_OVER_DESKTOP", "1");
     // The gallery window exists, hidden, from the start; the delegate finds it.
     GalleryWindow gallery;
-    AppDelegate delegate(AppDelegate::Environment::standard(), command.launchedAsLoginItem);
+    AppDelegate::Environment environment = AppDelegate::Environment::standard();
+    environment.closeCommandSocket = [&instance] { instance.stopListening(); };
+    AppDelegate delegate(std::move(environment), command.launchedAsLoginItem);
     ShellCommands commands(delegate);
     instance.setHandler([&commands](CommandLine received) { return commands.run(received); });
 
@@ -70,10 +72,10 @@ int runApplication(QApplication &application, SingleInstance &instance, const Co
     // wallpaper stays in the user defaults for the next launch.
     WallpaperManager::shared().releaseWindows();
     waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 3000);
-    // The answers still on their way went out meanwhile (a `--quit` waits for
-    // its own); a later `lumivale` now finds no instance and waits for the lock.
+    // The answers still on their way go out now (a `--quit` waits for its
+    // own). The quit closed the command socket: a later `lumivale` finds no
+    // instance and waits for the lock.
     QCoreApplication::processEvents();
-    instance.stopListening();
     return status;
 }
 

@@ -5,9 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QQuickWindow>
 #include <QSocketNotifier>
-#include <QThread>
+#include <QTimer>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -20,6 +21,9 @@
 
 namespace lumivale {
 namespace {
+// How often a wait looks again when nothing wakes it.
+constexpr int kWaitPollMs = 5;
+
 int signalSockets[2] = {-1, -1};
 volatile sig_atomic_t signalsReceived = 0;
 
@@ -88,12 +92,19 @@ int execHandlingSignals(const std::function<void()> &onSignal)
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
+    // The loop sleeps until something happens: every event (a reply, a queued
+    // signal from another thread, a timer) wakes it and `done` is asked again
+    // at once. The poll wakes it for what other threads change without
+    // posting anything.
+    QEventLoop loop;
+    QTimer poll;
+    poll.start(kWaitPollMs);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+        // Objects deleted later from an outer loop go now, as they would there.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(1);
     }
     return true;
 }

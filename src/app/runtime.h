@@ -26,7 +26,11 @@ int execHandlingSignals(const std::function<void()> &onSignal);
 // as leaks of an unknown module. Without the sanitizer it does nothing.
 void checkLeaksNow();
 
-// Spins the event loop until `done` holds or `timeoutMs` passes; true if done.
+// Runs the event loop until `done` holds or `timeoutMs` passes; true if done.
+// `done` is asked after every batch of events and at least every few
+// milliseconds, so it may also watch state that other threads change. Objects
+// deleted later are deleted meanwhile. On a thread with an event loop; an
+// exit of the application's loop meanwhile does not end the wait.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
 } // namespace lumivale

@@ -3,7 +3,7 @@
 #include "appdelegate.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
-#include "catalogue/wallpaperlibrary.h"
+#include "catalogueapply.h"
 #include "desktop/wallpapermanager.h"
 #include "platform/platform.h"
 #include "platform/userdefaults.h"
@@ -172,28 +172,32 @@ QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList scree
                                    commandError(11, QStringLiteral("Cannot read %1.").arg(target))};
         video = QUrl::fromLocalFile(file.absoluteFilePath());
         wallpaperID = file.completeBaseName();
+        env.manager->apply(video, wallpaperID, screens);
     } else {
         // Not a file: a wallpaper of the catalogue, downloaded first when needed.
+        const QString unknown = QStringLiteral("No such file or wallpaper: %1").arg(target);
         if (!VideoCache::isValidWallpaperID(target))
-            co_return CommandReply{
-                {}, commandError(12, QStringLiteral("No such file or wallpaper: %1").arg(target))};
-        WallpaperLibrary library(*env.defaults);
-        co_await library.load();
-        if (library.loadError())
-            co_return CommandReply{{}, commandError(13, *library.loadError())};
-        const auto &all = library.wallpapers();
-        const auto found = std::find_if(all.cbegin(), all.cend(),
-                                        [&](const Wallpaper &w) { return w.id() == target; });
-        if (found == all.cend())
-            co_return CommandReply{
-                {}, commandError(12, QStringLiteral("No such file or wallpaper: %1").arg(target))};
-        const VideoDownloadResult download = co_await env.cache->download(*found);
-        if (download.error)
-            co_return CommandReply{{}, download.error};
-        video = download.fileURL;
-        wallpaperID = found->id();
+            co_return CommandReply{{}, commandError(12, unknown)};
+        CatalogueApplyRequest request;
+        request.wallpaperID = target;
+        request.screenIDs = screens;
+        const CatalogueApplyResult applied = co_await applyFromCatalogue(
+            *env.defaults, *env.cache, *env.manager, std::move(request));
+        using Outcome = CatalogueApplyResult::Outcome;
+        switch (applied.outcome) {
+        case Outcome::Applied:
+            break;
+        case Outcome::CatalogueUnavailable:
+            co_return CommandReply{{}, commandError(13, applied.error->description())};
+        case Outcome::DownloadFailed:
+            co_return CommandReply{{}, applied.error};
+        case Outcome::NotInCatalogue:
+        case Outcome::GaveWay:
+            co_return CommandReply{{}, commandError(12, unknown)};
+        }
+        video = applied.video;
+        wallpaperID = target;
     }
-    env.manager->apply(video, wallpaperID, screens);
     const std::optional<Error> still =
         co_await env.manager->updateLockScreenFallback(video, wallpaperID, screens);
     co_return CommandReply{{}, still};

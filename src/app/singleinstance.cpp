@@ -74,8 +74,12 @@ std::optional<Error> SingleInstance::listen()
 
 void SingleInstance::acceptConnections()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection())
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        // An accepted command keeps its connection when the socket stops
+        // listening (as the quit does): its answer still goes out.
+        socket->setParent(this);
         serve(socket);
+    }
 }
 
 QCoro::Task<> SingleInstance::serve(QLocalSocket *socket)

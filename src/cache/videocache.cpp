@@ -1,6 +1,7 @@
 #include "videocache.h"
 
 #include "catalogue/httpclient.h"
+#include "filedownload.h"
 #include "platform/notificationcenter.h"
 
 #include <QDir>
@@ -37,7 +38,7 @@ const QString kVideoExtension = QStringLiteral(".mp4");
 // The longest file name the usual Linux file systems accept, in bytes.
 constexpr qsizetype kMaxFileNameBytes = 255;
 // What a download holds in memory between the network and the disk, twice
-// (the reply's buffer and ours). Smaller buffers cost far more hand-overs
+// (the reply's buffer and the copy). Smaller buffers cost far more hand-overs
 // between the threads: 1 MiB took twice as long over loopback.
 constexpr qint64 kReadBufferBytes = 4 * 1024 * 1024;
 constexpr qint64 kProgressIntervalMs = 100;
@@ -68,10 +69,6 @@ std::optional<Error> checkListable(const QString &directory)
         return systemError(EACCES, QStringLiteral("Cannot list \"%1\"").arg(directory));
     return std::nullopt;
 }
-
-// Asks the kernel to start writing what is already in the page cache, so the
-// fsync at the end has little left to wait for.
-constexpr qint64 kWritebackChunkBytes = 8 * 1024 * 1024;
 
 Error tooLargeError(qint64 limit)
 {
@@ -151,10 +148,7 @@ public:
     // Fails every download in flight; on the download thread.
     void abortAll()
     {
-        m_isAborting = true;
-        const QSet<QNetworkReply *> replies = m_replies;
-        for (QNetworkReply *reply : replies)
-            reply->abort();
+        m_requests.abortAll();
         delete m_network;
         m_network = nullptr;
     }
@@ -200,46 +194,6 @@ private:
         const qint64 limit = m_cache.m_maxDownloadBytes;
         const NetworkReplyPtr reply(network().get(request));
         QNetworkReply *rawReply = reply.get();
-        m_replies.insert(rawReply);
-        // Bounded, so a disk slower than the network holds back the transfer
-        // instead of the whole video piling up in memory.
-        rawReply->setReadBufferSize(kReadBufferBytes);
-        bool writeFailed = false;
-        bool tooLarge = false;
-        qint64 written = 0;
-        qint64 writebackStarted = 0;
-        const int descriptor = partial.handle();
-        QByteArray buffer(kReadBufferBytes, Qt::Uninitialized);
-        // Written as it arrives, through one reused buffer; cut off as soon
-        // as it passes the limit, so an endless body cannot fill the disk.
-        const auto drain = [&] {
-            qint64 count = 0;
-            while (!writeFailed && !tooLarge &&
-                   (count = rawReply->read(buffer.data(), buffer.size())) > 0) {
-                if (written + count > limit) {
-                    tooLarge = true;
-                    break;
-                }
-                writeFailed = partial.write(buffer.constData(), count) != count;
-                written += count;
-            }
-            if (!writeFailed && written - writebackStarted >= kWritebackChunkBytes &&
-                partial.flush()) {
-                sync_file_range(descriptor, writebackStarted, written - writebackStarted,
-                                SYNC_FILE_RANGE_WRITE);
-                writebackStarted = written;
-            }
-            if (writeFailed || tooLarge)
-                rawReply->abort();
-        };
-        connect(rawReply, &QNetworkReply::readyRead, rawReply, drain);
-        connect(rawReply, &QNetworkReply::metaDataChanged, rawReply, [&] {
-            const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > limit) {
-                tooLarge = true;
-                rawReply->abort();
-            }
-        });
         // A few updates a second are all a progress bar can show.
         QElapsedTimer sincePublished;
         connect(rawReply, &QNetworkReply::downloadProgress, rawReply,
@@ -251,43 +205,39 @@ private:
                     sincePublished.start();
                     publishProgress(wallpaperID, received, expected);
                 });
-        co_await rawReply;
-        m_replies.remove(rawReply);
-        if (!tooLarge && rawReply->isOpen())
-            drain(); // whatever arrived with the end
+        const FileDownloadResult download = co_await downloadToFile(
+            rawReply, partial,
+            {.maxBytes = limit, .readBufferBytes = kReadBufferBytes, .startsWriteback = true},
+            &m_requests);
 
-        const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        using Failure = FileDownloadResult::Failure;
+        switch (download.failure) {
+        case Failure::None:
+            break;
+        case Failure::HttpStatus:
             co_return failure(cacheError(
-                status.toInt(),
-                QStringLiteral("Video download failed with HTTP %1").arg(status.toInt())));
-        }
-        if (tooLarge)
+                download.httpStatus,
+                QStringLiteral("Video download failed with HTTP %1").arg(download.httpStatus)));
+        case Failure::TooLarge:
             co_return failure(tooLargeError(limit));
-        if (writeFailed) {
+        case Failure::WriteFailed:
             co_return failure(Error(
                 kFileSystemDomain, partial.error(),
                 QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
-        }
-        if (m_isAborting) {
+        case Failure::Cancelled:
             co_return failure(Error(kNetworkDomain, QNetworkReply::OperationCanceledError,
                                     QStringLiteral("Download cancelled")));
-        }
-        if (rawReply->error() != QNetworkReply::NoError)
+        case Failure::Network:
             co_return failure(networkError(*rawReply, timeoutMs, kNetworkDomain));
-        // A connection closed before the announced length is a broken download,
-        // whatever the transport made of it.
-        const QVariant length = rawReply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && rawReply->rawHeader("Content-Encoding").isEmpty() &&
-            length.toLongLong() != written) {
+        case Failure::Truncated:
             co_return failure(Error(kNetworkDomain, QNetworkReply::RemoteHostClosedError,
                                     QStringLiteral("Connection closed after %1 of %2 bytes")
-                                        .arg(written)
-                                        .arg(length.toLongLong())));
+                                        .arg(download.bytesWritten)
+                                        .arg(download.announcedBytes)));
         }
         // On the disk before it gets its name: after a power cut the cache
         // holds either the whole video or none.
-        if (!partial.flush() || fsync(descriptor) != 0) {
+        if (!partial.flush() || fsync(partial.handle()) != 0) {
             co_return failure(Error(
                 kFileSystemDomain, partial.error(),
                 QStringLiteral("Cannot write the download file: %1").arg(partial.errorString())));
@@ -316,8 +266,7 @@ private:
 
     VideoCache &m_cache;
     QNetworkAccessManager *m_network = nullptr;
-    QSet<QNetworkReply *> m_replies;
-    bool m_isAborting = false;
+    DownloadGroup m_requests;
 };
 
 VideoCache &VideoCache::shared()

@@ -1,5 +1,7 @@
 #include "app/appdelegate.h"
+#include "app/screencoverage.h"
 #include "app/shellcommands.h"
+#include "app/updater.h"
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
 #include "desktop/wallpapermanager.h"
@@ -35,11 +37,6 @@ WindowDescription window(qint64 pid, QRect frame)
 {
     return WindowDescription{pid, frame, false, true};
 }
-
-QSet<QString> allScreenIDs()
-{
-    return {QStringLiteral("101"), QStringLiteral("202")};
-}
 } // namespace
 
 class TestAppDelegate : public QObject
@@ -55,6 +52,7 @@ class TestAppDelegate : public QObject
     std::unique_ptr<QWindow> m_gallery;
     std::unique_ptr<LoopbackHttpServer> m_server;
     int m_exits = 0;
+    int m_socketCloses = 0;
 
     std::unique_ptr<AppDelegate> makeDelegate(bool loginItem = false)
     {
@@ -68,6 +66,7 @@ class TestAppDelegate : public QObject
             return m_gallery ? QList<QWindow *>{m_gallery.get()} : QList<QWindow *>{};
         };
         env.exitApplication = [this] { ++m_exits; };
+        env.closeCommandSocket = [this] { ++m_socketCloses; };
         env.makesStatusItem = false;
         return std::make_unique<AppDelegate>(std::move(env), loginItem);
     }
@@ -132,6 +131,7 @@ private Q_SLOTS:
         m_gallery->setTitle(QStringLiteral("Gallery"));
         m_server = std::make_unique<LoopbackHttpServer>();
         m_exits = 0;
+        m_socketCloses = 0;
         qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "");
         qputenv("LUMIVALE_SU_FEED_URL", "");
     }
@@ -200,7 +200,7 @@ private Q_SLOTS:
     void galleryIsHiddenNotClosedAndFoundAgain()
     {
         auto delegate = makeDelegate();
-        delegate->showGalleryWindow();
+        delegate->galleryWindow().show();
         QVERIFY(m_gallery->isVisible());
         QWindow *const same = m_gallery.get();
         QVERIFY(!m_gallery->close());
@@ -216,69 +216,94 @@ private Q_SLOTS:
         QSignalSpy refreshes(&NotificationCenter::shared(),
                              &NotificationCenter::refreshWallpaperLibrary);
         auto delegate = makeDelegate();
-        delegate->showGalleryWindow();
+        delegate->galleryWindow().show();
         QCOMPARE(refreshes.count(), 0);
     }
 
     // ---- Restore at launch -----------------------------------------------------
 
-    void noStoredWallpaperLoadsNothing()
+    // The launch-time restore: what it applies and what it logs, whatever the
+    // catalogue and the cache hold. A line ending in ": " is the start of the
+    // one line expected; any other is the whole line.
+    void restore_data()
     {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        auto delegate = makeDelegate();
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QTest::qWait(50);
-        QCOMPARE(m_server->requests().size(), 0);
-        QVERIFY(!m_manager->currentVideoURL());
+        QTest::addColumn<QString>("stored"); // null: nothing stored
+        QTest::addColumn<QStringList>("storedScreens");
+        QTest::addColumn<QString>("listed"); // the catalogue's one ID; null: the catalogue is down
+        QTest::addColumn<QString>("videoPath");
+        QTest::addColumn<bool>("cached");
+        QTest::addColumn<QStringList>("screens"); // where it is applied; empty: not applied
+        QTest::addColumn<int>("requests");        // to the server; -1: not counted
+        QTest::addColumn<QByteArray>("line");
+        const QString red = QStringLiteral("red");
+        const QStringList all{QStringLiteral("101"), QStringLiteral("202")};
+        QTest::newRow("nothing stored loads nothing")
+            << QString() << QStringList() << red << "/red.mp4" << false << QStringList() << 0
+            << QByteArray();
+        QTest::newRow("no stored screens: every screen")
+            << red << QStringList() << red << "/red.mp4" << false << all << -1 << QByteArray();
+        QTest::newRow("the stored screens")
+            << red << QStringList{QStringLiteral("202")} << red << "/red.mp4" << false
+            << QStringList{QStringLiteral("202")} << -1 << QByteArray();
+        QTest::newRow("no longer listed: nothing, quietly")
+            << red << QStringList() << QStringLiteral("other") << "/red.mp4" << false
+            << QStringList() << 1 << QByteArray();
+        QTest::newRow("a failed download is logged")
+            << red << QStringList() << red << "/gone.mp4" << false << QStringList() << -1
+            << QByteArray("restore failed: Video download failed with HTTP 404");
+        QTest::newRow("catalogue down: from the cache")
+            << red << QStringList() << QString() << "/red.mp4" << true << all << -1
+            << QByteArray("restore failed: ");
+        QTest::newRow("catalogue down, not cached: nothing")
+            << red << QStringList() << QString() << "/red.mp4" << false << QStringList() << -1
+            << QByteArray("restore failed: ");
     }
-
-    void restoreDownloadsAndAppliesOnEveryScreenWhenNoneStored()
+    void restore()
     {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey, {});
+        QFETCH(QString, stored);
+        QFETCH(QStringList, storedScreens);
+        QFETCH(QString, listed);
+        QFETCH(QString, videoPath);
+        QFETCH(bool, cached);
+        QFETCH(QStringList, screens);
+        QFETCH(int, requests);
+        QFETCH(QByteArray, line);
+        if (listed.isNull()) {
+            m_server->setHandler([](const LoopbackHttpServer::Request &) {
+                return LoopbackHttpServer::Response{503, {}, "down", 0, false};
+            });
+            qputenv("LUMIVALE_MANIFEST_URL",
+                    m_server->url(QStringLiteral("/manifest")).toEncoded());
+        } else {
+            serveCatalogue(manifestWith(listed, videoPath));
+        }
+        if (cached) {
+            QDir().mkpath(m_cache->cacheDirectory());
+            QVERIFY(QFile::copy(mediaPath(QStringLiteral("red")),
+                                m_cache->fileURL(QStringLiteral("red")).toLocalFile()));
+        }
+        if (!stored.isNull()) {
+            m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, stored);
+            m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
+                                       storedScreens);
+        }
         auto delegate = makeDelegate();
         StdoutCapture capture;
         QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->currentWallpaperID(), QStringLiteral("red"));
-        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
-        QCOMPARE(m_manager->targetScreenIDs(), allScreenIDs());
-        QVERIFY(capture.text().isEmpty());
-    }
-
-    void restoreKeepsTheStoredScreens()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
-                                   {QStringLiteral("202")});
-        auto delegate = makeDelegate();
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>{QStringLiteral("202")});
-    }
-
-    void aWallpaperNoLongerListedRestoresNothingQuietly()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("other"), QStringLiteral("/red.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_server->requests().size(), 1);
-        QVERIFY(!m_manager->currentVideoURL());
-        QVERIFY(capture.text().isEmpty());
-    }
-
-    void aFailedDownloadIsLogged()
-    {
-        serveCatalogue(manifestWith(QStringLiteral("red"), QStringLiteral("/gone.mp4")));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(capture.lines(),
-                 QList<QByteArray>{"restore failed: Video download failed with HTTP 404"});
-        QVERIFY(!m_manager->currentVideoURL());
+        if (screens.isEmpty()) {
+            QVERIFY(!m_manager->currentVideoURL());
+        } else {
+            QCOMPARE(m_manager->currentWallpaperID(), QStringLiteral("red"));
+            QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
+            QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>(screens.cbegin(), screens.cend()));
+        }
+        if (requests >= 0)
+            QCOMPARE(m_server->requests().size(), requests);
+        QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
+        if (line.endsWith(": "))
+            QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
+        else if (!line.isEmpty())
+            QCOMPARE(capture.lines()[0], line);
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
@@ -314,24 +339,6 @@ private Q_SLOTS:
         QCOMPARE(m_manager->isPlaying(), playing);
         QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey),
                  wallpaper.isNull() ? std::nullopt : std::optional(wallpaper));
-    }
-
-    void restoreFromTheCacheWhenTheCatalogueIsUnreachable()
-    {
-        m_server->setHandler([](const LoopbackHttpServer::Request &) {
-            return LoopbackHttpServer::Response{503, {}, "down", 0, false};
-        });
-        qputenv("LUMIVALE_MANIFEST_URL", m_server->url(QStringLiteral("/manifest")).toEncoded());
-        QDir().mkpath(m_cache->cacheDirectory());
-        QVERIFY(QFile::copy(mediaPath(QStringLiteral("red")),
-                            m_cache->fileURL(QStringLiteral("red")).toLocalFile()));
-        m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("red"));
-        auto delegate = makeDelegate();
-        StdoutCapture capture;
-        QCoro::waitFor(delegate->restoreLastWallpaper());
-        QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(QStringLiteral("red")));
-        QCOMPARE(capture.lines().size(), 1);
-        QVERIFY(capture.lines()[0].startsWith("restore failed: "));
     }
 
     // ---- Status menu ----------------------------------------------------------
@@ -620,18 +627,18 @@ private Q_SLOTS:
     {
         QFETCH(std::optional<QList<WindowDescription>>, windows);
         QFETCH(bool, covered);
-        QCOMPARE(AppDelegate::isMainScreenCovered(QSize(1920, 1080), windows, 100), covered);
-        QVERIFY(!AppDelegate::isMainScreenCovered(std::nullopt, windows, 100));
+        QCOMPARE(screencoverage::isMainScreenCovered(QSize(1920, 1080), windows, 100), covered);
+        QVERIFY(!screencoverage::isMainScreenCovered(std::nullopt, windows, 100));
     }
 
     void mainScreenFollowsTheActiveWindow()
     {
         const QList<Screen> screens{mainDisplay, sideDisplay};
-        QCOMPARE(AppDelegate::mainScreen(screens, QRect(2000, 100, 400, 300), mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, QRect(2000, 100, 400, 300), mainDisplay),
                  std::optional(sideDisplay));
-        QCOMPARE(AppDelegate::mainScreen(screens, std::nullopt, mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, std::nullopt, mainDisplay),
                  std::optional(mainDisplay));
-        QCOMPARE(AppDelegate::mainScreen(screens, QRect(-5000, 0, 10, 10), mainDisplay),
+        QCOMPARE(screencoverage::mainScreen(screens, QRect(-5000, 0, 10, 10), mainDisplay),
                  std::optional(mainDisplay));
 
         // A full-size window for the side screen covers only when the side
@@ -645,122 +652,124 @@ private Q_SLOTS:
 
     // ---- Quit -------------------------------------------------------------------
 
-    void quitFreezesOnceAndExitsOnce()
-    {
-        auto delegate = makeDelegate();
-        applyRed();
-        QSignalSpy ready(delegate.get(), &AppDelegate::readyToTerminate);
-        delegate->quitApp();
-        QCOMPARE(delegate->shellStatus(), AppDelegate::ShellStatus::Freezing);
-        // A second request joins the freeze.
-        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
-        delegate->requestTermination();
-        QCOMPARE(m_exits, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
-        QCOMPARE(ready.count(), 1);
-        QVERIFY(delegate->isReadyToTerminate());
-        // One freeze: one picture per screen.
-        QCOMPARE(m_platform->desktopPictures().writes().size(), 2);
-        QVERIFY(m_platform->desktopPictures().writes()[0].second.url.path().endsWith(
-            QStringLiteral("FrozenWallpaper.jpg")));
-        // Ready: answered at once, and still no second exit.
-        QCOMPARE(delegate->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
-        delegate->requestTermination();
-        QCOMPARE(m_exits, 1);
-    }
-
-    // Every quit ends exactly once, with at most one line: also a freeze that
-    // fails, and one that takes longer than the limit.
+    // Every quit freezes at most once, exits exactly once and closes the
+    // command socket then, with at most one line: also a freeze that fails,
+    // and one that takes longer than the limit.
     void quitEndsOnce_data()
     {
-        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("video"); // "shown": red, on screen
         QTest::addColumn<int>("limitMs");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray();
+        QTest::addColumn<int>("pictures"); // -1: not counted
+        QTest::newRow("frozen into the desktop")
+            << QStringLiteral("shown") << 5000 << QByteArray() << 2;
+        QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray() << 0;
         QTest::newRow("freeze fails")
             << QStringLiteral("not-a-video.mp4") << 5000
-            << QByteArray("freeze wallpaper before quit failed: Cannot read the video");
+            << QByteArray("freeze wallpaper before quit failed: Cannot read the video") << 0;
         QTest::newRow("freeze past the limit")
             << QStringLiteral("red") << 0
             << QByteArray(
-                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s");
+                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s")
+            << -1;
     }
     void quitEndsOnce()
     {
         QFETCH(QString, video);
         QFETCH(int, limitMs);
         QFETCH(QByteArray, line);
+        QFETCH(int, pictures);
         AppDelegate::Environment env = makeDelegate()->environment();
         env.freezeLimit = std::chrono::milliseconds(limitMs);
         AppDelegate delegate(env, false);
-        if (!video.isEmpty())
+        QSignalSpy ready(&delegate, &AppDelegate::readyToTerminate);
+        if (video == u"shown")
+            applyRed();
+        else if (!video.isEmpty())
             m_manager->apply(QUrl::fromLocalFile(mediaPath(video)), QStringLiteral("one"));
         StdoutCapture capture;
-        delegate.requestTermination();
+        delegate.quitApp();
+        if (!video.isEmpty()) {
+            // A second request joins the freeze.
+            QCOMPARE(delegate.shellStatus(), AppDelegate::ShellStatus::Freezing);
+            QCOMPARE(delegate.applicationShouldTerminate(), AppDelegate::TerminateReply::Later);
+            delegate.requestTermination();
+            QCOMPARE(m_exits, 0);
+            // Commands are still answered ("quitting") while the frame freezes.
+            QCOMPARE(m_socketCloses, 0);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_exits, 1, 20000);
+        QCOMPARE(m_socketCloses, 1);
+        QCOMPARE(ready.count(), 1);
+        QVERIFY(delegate.isReadyToTerminate());
         QTest::qWait(300); // a late freeze changes nothing
+        // Ready: answered at once, and still no second exit.
+        QCOMPARE(delegate.applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
+        delegate.requestTermination();
         QCOMPARE(m_exits, 1);
+        QCOMPARE(m_socketCloses, 1);
         QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
         if (!line.isEmpty())
             QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
-        if (limitMs > 0)
-            QVERIFY(m_platform->desktopPictures().writes().isEmpty());
+        const auto writes = m_platform->desktopPictures().writes();
+        if (pictures >= 0)
+            QCOMPARE(writes.size(), pictures);
+        for (const auto &write : writes)
+            QVERIFY(write.second.url.path().endsWith(QStringLiteral("FrozenWallpaper.jpg")));
     }
 
     // ---- Start at login ---------------------------------------------------------
 
-    void firstLaunchRegisters()
+    // At launch the stored wish wins over the login item, the first launch
+    // wishes it on, and a failure is one line that stores nothing.
+    void syncAtLaunch_data()
     {
-        auto delegate = makeDelegate();
-        delegate->syncLaunchAtLogin();
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
-                 std::optional(true));
-        QCOMPARE(m_platform->loginItem().registerCalls(), 1);
-        QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
-    }
-
-    void theStoredWishWinsAtLaunch_data()
-    {
-        QTest::addColumn<bool>("wish");
+        QTest::addColumn<int>("wish"); // -1: nothing stored (first launch)
         QTest::addColumn<LoginStatus>("status");
+        QTest::addColumn<bool>("fails");
         QTest::addColumn<int>("registers");
         QTest::addColumn<int>("unregisters");
-        QTest::newRow("on, not registered") << true << LoginStatus::NotRegistered << 1 << 0;
-        QTest::newRow("on, needs approval") << true << LoginStatus::RequiresApproval << 1 << 0;
-        QTest::newRow("on, enabled") << true << LoginStatus::Enabled << 0 << 0;
-        QTest::newRow("off, enabled") << false << LoginStatus::Enabled << 0 << 1;
-        QTest::newRow("off, not found") << false << LoginStatus::NotFound << 0 << 0;
+        QTest::newRow("first launch registers")
+            << -1 << LoginStatus::NotRegistered << false << 1 << 0;
+        QTest::newRow("on, not registered") << 1 << LoginStatus::NotRegistered << false << 1 << 0;
+        QTest::newRow("on, needs approval")
+            << 1 << LoginStatus::RequiresApproval << false << 1 << 0;
+        QTest::newRow("on, enabled") << 1 << LoginStatus::Enabled << false << 0 << 0;
+        QTest::newRow("off, enabled") << 0 << LoginStatus::Enabled << false << 0 << 1;
+        QTest::newRow("off, not found") << 0 << LoginStatus::NotFound << false << 0 << 0;
+        QTest::newRow("a failure is logged") << 0 << LoginStatus::Enabled << true << 0 << 1;
     }
-    void theStoredWishWinsAtLaunch()
+    void syncAtLaunch()
     {
-        QFETCH(bool, wish);
+        QFETCH(int, wish);
         QFETCH(LoginStatus, status);
+        QFETCH(bool, fails);
         QFETCH(int, registers);
         QFETCH(int, unregisters);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, wish);
+        if (wish >= 0) {
+            m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, true);
+            m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceKey, wish == 1);
+        }
         m_platform->loginItem().setStatus(status);
-        auto delegate = makeDelegate();
-        delegate->syncLaunchAtLogin();
-        QCOMPARE(m_platform->loginItem().registerCalls(), registers);
-        QCOMPARE(m_platform->loginItem().unregisterCalls(), unregisters);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(wish));
-    }
-
-    void aFailedSyncIsLoggedAndStoresNothing()
-    {
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, true);
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceKey, false);
-        m_platform->loginItem().setStatus(LoginStatus::Enabled);
-        m_platform->loginItem().setFailure(
-            Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
+        if (fails)
+            m_platform->loginItem().setFailure(
+                Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->syncLaunchAtLogin();
-        QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
-                 std::optional(false));
+        delegate->loginItemSync().sync();
+        QCOMPARE(m_platform->loginItem().registerCalls(), registers);
+        QCOMPARE(m_platform->loginItem().unregisterCalls(), unregisters);
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
+                 std::optional(wish != 0));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
+                 std::optional(true));
+        if (fails) {
+            QCOMPARE(capture.lines(), QList<QByteArray>{"launch at login sync failed: read-only"});
+            QCOMPARE(m_platform->loginItem().status(), status);
+        } else {
+            QVERIFY(capture.lines().isEmpty());
+            QCOMPARE(m_platform->loginItem().status() == LoginStatus::Enabled, wish != 0);
+        }
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
@@ -771,21 +780,22 @@ private Q_SLOTS:
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
         delegate->toggleLaunchAtLogin();
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::NotRegistered);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey),
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
                  std::optional(false));
         QVERIFY(!delegate->launchAtLoginItem()->isChecked());
         // Requires approval counts as off: the toggle registers again.
         m_platform->loginItem().setStatus(LoginStatus::RequiresApproval);
         delegate->toggleLaunchAtLogin();
         QCOMPARE(m_platform->loginItem().status(), LoginStatus::Enabled);
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceKey), std::optional(true));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
+                 std::optional(true));
         QVERIFY(delegate->launchAtLoginItem()->isChecked());
     }
 
     void aFailedToggleAlertsAndStoresNothing()
     {
         auto delegate = makeDelegate();
-        m_defaults->setBool(AppDelegate::launchAtLoginPreferenceSetKey, false);
+        m_defaults->setBool(LoginItemSync::launchAtLoginPreferenceSetKey, false);
         m_platform->loginItem().setFailure(
             Error(QStringLiteral("LoginItem"), 2, QStringLiteral("read-only")));
         delegate->toggleLaunchAtLogin();
@@ -793,8 +803,8 @@ private Q_SLOTS:
         QCOMPARE(m_platform->prompts().alerts()[0].message,
                  QStringLiteral("Could not update login setting"));
         QCOMPARE(m_platform->prompts().alerts()[0].informativeText, QStringLiteral("read-only"));
-        QVERIFY(!m_defaults->contains(AppDelegate::launchAtLoginPreferenceKey));
-        QCOMPARE(m_defaults->boolean(AppDelegate::launchAtLoginPreferenceSetKey),
+        QVERIFY(!m_defaults->contains(LoginItemSync::launchAtLoginPreferenceKey));
+        QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceSetKey),
                  std::optional(false));
     }
 
@@ -820,14 +830,14 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, key);
         QFETCH(QString, feed);
         QFETCH(bool, configured);
-        QCOMPARE(AppDelegate::isUpdaterConfigured(key, feed), configured);
+        QCOMPARE(UpdaterConfiguration::isConfigured(key, feed), configured);
     }
 
     void notConfiguredAlertsEveryTimeAndMakesNoController()
     {
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->startUpdaterIfConfigured();
+        delegate->updater().startIfConfigured();
         QCOMPARE(capture.lines(),
                  QList<QByteArray>{
                      "Sparkle updater is disabled because SUPublicEDKey is not configured."});
@@ -840,7 +850,7 @@ private Q_SLOTS:
                  QStringLiteral("This build does not include a Sparkle public key. Generate a key "
                                 "and build with SPARKLE_PUBLIC_ED_KEY to enable updates."));
         QCOMPARE(m_platform->prompts().activationsBeforePrompts(), 2);
-        QVERIFY(!delegate->updaterController());
+        QVERIFY(!delegate->updater().controller());
     }
 
     void configuredStartsTheController()
@@ -849,9 +859,9 @@ private Q_SLOTS:
         qputenv("LUMIVALE_SU_FEED_URL", "http://127.0.0.1:9/appcast.xml");
         auto delegate = makeDelegate();
         StdoutCapture capture;
-        delegate->startUpdaterIfConfigured();
+        delegate->updater().startIfConfigured();
         QVERIFY(capture.text().isEmpty());
-        QVERIFY(delegate->updaterController());
+        QVERIFY(delegate->updater().controller());
     }
 };
 

@@ -2,6 +2,7 @@
 // signed by a key pair made for each test.
 
 #include "app/updater.h"
+#include "app/updatesignature.h"
 #include "platform/fake/fakeplatform.h"
 #include "support/loopbackhttpserver.h"
 #include "support/testenvironment.h"
@@ -78,7 +79,8 @@ struct FeedItem
     bool versionOnEnclosure = false;
 };
 
-QByteArray appcast(const QList<FeedItem> &items, const QString &prefix = QStringLiteral("sparkle"))
+QByteArray appcastFeed(const QList<FeedItem> &items,
+                       const QString &prefix = QStringLiteral("sparkle"))
 {
     QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="utf-8"?>
 <rss version="2.0" xmlns:%1="http://www.andymatuschak.org/xml-namespaces/sparkle">
@@ -186,7 +188,7 @@ private:
 
     void serveFeed(const QList<FeedItem> &items)
     {
-        m_routes.insert("/appcast.xml", ok(appcast(items), "application/rss+xml"));
+        m_routes.insert("/appcast.xml", ok(appcastFeed(items), "application/rss+xml"));
     }
     // One newer version whose archive is `m_payload` with its signature.
     FeedItem signedRelease(const QString &version = QStringLiteral("1.2.0"))
@@ -262,8 +264,8 @@ private Q_SLOTS:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(int, order);
-        QCOMPARE(UpdaterController::compareVersions(a, b), order);
-        QCOMPARE(UpdaterController::compareVersions(b, a), -order);
+        QCOMPARE(appcast::compareVersions(a, b), order);
+        QCOMPARE(appcast::compareVersions(b, a), -order);
     }
 
     // --- the feed -----------------------------------------------------------------
@@ -272,7 +274,7 @@ private Q_SLOTS:
     {
         const QByteArray signature = m_key->signatureBase64("x");
         const QUrl feedURL(QStringLiteral("https://updates.example/lumivale/appcast.xml"));
-        const QByteArray feed = appcast({
+        const QByteArray feed = appcastFeed({
             {u"1.1"_s, u"1.1 (beta)"_s, u"https://cdn.example/a.tar.gz"_s, signature, 1234},
             {u"1.2"_s, QString(), u"b.tar.gz"_s, signature, -1, true}, // relative; attribute
             {QString(), u"1.3"_s, u"https://cdn.example/c.tar.gz"_s, signature},    // no version
@@ -283,7 +285,7 @@ private Q_SLOTS:
             {u"1.7"_s, QString(), u"https://cdn.example/g.tar.gz"_s, "c2hvcnQ="},   // not 64 bytes
             {u"1.8"_s, QString(), u"https://cdn.example/h.tar.gz"_s, "%%%%"},       // not base64
         });
-        const auto parsed = UpdaterController::parseAppcast(feed, feedURL);
+        const auto parsed = appcast::parse(feed, feedURL);
         QVERIFY(std::holds_alternative<QList<AppcastItem>>(parsed));
         const auto &items = std::get<QList<AppcastItem>>(parsed);
         QCOMPARE(items.size(), 2);
@@ -305,20 +307,20 @@ private Q_SLOTS:
         const QByteArray signature = m_key->signatureBase64("x");
         const QUrl feedURL(QStringLiteral("https://updates.example/appcast.xml"));
         // Any prefix bound to the namespace will do.
-        const auto renamed = UpdaterController::parseAppcast(
-            appcast({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}}, u"sp"_s),
+        const auto renamed = appcast::parse(
+            appcastFeed({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}}, u"sp"_s),
             feedURL);
         QVERIFY(std::holds_alternative<QList<AppcastItem>>(renamed));
         QCOMPARE(std::get<QList<AppcastItem>>(renamed).first().version, QStringLiteral("3.0"));
 
         // Elements of the same local name in another namespace are not ours.
         QByteArray foreign =
-            appcast({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}});
+            appcastFeed({{u"3.0"_s, QString(), u"https://cdn.example/a"_s, signature}});
         foreign.replace("http://www.andymatuschak.org/xml-namespaces/sparkle",
                         "http://example.com/other");
-        const auto parsed = UpdaterController::parseAppcast(foreign, feedURL);
+        const auto parsed = appcast::parse(foreign, feedURL);
         QVERIFY(std::holds_alternative<Error>(parsed));
-        QCOMPARE(std::get<Error>(parsed).code(), int(UpdaterController::NoUsableItems));
+        QCOMPARE(std::get<Error>(parsed).code(), int(updateerror::NoUsableItems));
     }
 
     void badFeedsAreClearErrors_data()
@@ -327,19 +329,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("mentions");
         QTest::newRow("not XML") << QByteArray("{\"version\": \"2.0\"}")
-                                 << int(UpdaterController::InvalidFeed) << "not valid XML";
+                                 << int(updateerror::InvalidFeed) << "not valid XML";
         QTest::newRow("cut off")
-            << appcast({{u"2.0"_s, QString(), u"https://a.example/x"_s, "AAAA"}}).left(150)
-            << int(UpdaterController::InvalidFeed) << "not valid XML";
-        QTest::newRow("empty") << QByteArray() << int(UpdaterController::InvalidFeed) << "XML";
-        QTest::newRow("another document")
-            << QByteArray("<html><body>Hello</body></html>") << int(UpdaterController::InvalidFeed)
-            << "not an RSS feed";
-        QTest::newRow("no items") << appcast({}) << int(UpdaterController::NoUsableItems)
+            << appcastFeed({{u"2.0"_s, QString(), u"https://a.example/x"_s, "AAAA"}}).left(150)
+            << int(updateerror::InvalidFeed) << "not valid XML";
+        QTest::newRow("empty") << QByteArray() << int(updateerror::InvalidFeed) << "XML";
+        QTest::newRow("another document") << QByteArray("<html><body>Hello</body></html>")
+                                          << int(updateerror::InvalidFeed) << "not an RSS feed";
+        QTest::newRow("no items") << appcastFeed({}) << int(updateerror::NoUsableItems)
                                   << "lists no updates";
         QTest::newRow("no usable items")
-            << appcast({{u"2.0"_s, QString(), u"https://a.example/x"_s, QByteArray()}})
-            << int(UpdaterController::NoUsableItems) << "signature";
+            << appcastFeed({{u"2.0"_s, QString(), u"https://a.example/x"_s, QByteArray()}})
+            << int(updateerror::NoUsableItems) << "signature";
     }
 
     void badFeedsAreClearErrors()
@@ -347,8 +348,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, feed);
         QFETCH(int, code);
         QFETCH(QString, mentions);
-        const auto parsed =
-            UpdaterController::parseAppcast(feed, QUrl(QStringLiteral("https://a.example/f")));
+        const auto parsed = appcast::parse(feed, QUrl(QStringLiteral("https://a.example/f")));
         QVERIFY(std::holds_alternative<Error>(parsed));
         const Error &error = std::get<Error>(parsed);
         QCOMPARE(error.domain(), QStringLiteral("Updater"));
@@ -423,44 +423,6 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), m_payload);
     }
 
-    void aBadSignatureDeletesTheDownload_data()
-    {
-        QTest::addColumn<QString>("tampering");
-        QTest::newRow("another key signed it") << "key";
-        QTest::newRow("the file was changed") << "file";
-        QTest::newRow("the signature was changed") << "signature";
-    }
-
-    void aBadSignatureDeletesTheDownload()
-    {
-        QFETCH(QString, tampering);
-        FeedItem release = signedRelease();
-        if (tampering == u"key") {
-            release.signature = SigningKey().signatureBase64(m_payload);
-        } else if (tampering == u"file") {
-            QByteArray changed = m_payload;
-            changed[1000] = char(changed[1000] ^ 1);
-            m_routes.insert("/dl/Lumivale-1.2.0.tar.gz", ok(changed, "application/gzip"));
-        } else {
-            QByteArray raw = QByteArray::fromBase64(release.signature);
-            raw[10] = char(raw[10] ^ 0x40);
-            release.signature = raw.toBase64();
-        }
-        serveFeed({release});
-
-        QCoro::waitFor(controller()->checkForUpdates());
-        QCOMPARE(m_prompts->questions().size(), 1);
-        QCOMPARE(m_prompts->alerts().size(), 1);
-        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
-        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"improperly signed") &&
-                     m_prompts->alerts()[0].informativeText.contains(u"deleted"),
-                 qPrintable(m_prompts->alerts()[0].informativeText));
-        QCOMPARE(m_prompts->activationsBeforePrompts(), 2);
-        QVERIFY(m_prompts->revealedFiles().isEmpty());
-        QCOMPARE(downloadedFiles(), QStringList());
-        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 1);
-    }
-
     void theSameVersionIsUpToDate()
     {
         serveFeed({signedRelease(QStringLiteral("1.0.0"))});
@@ -483,9 +445,9 @@ private Q_SLOTS:
         QTest::newRow("404") << 404 << QByteArray() << 404 << "HTTP 404";
         QTest::newRow("500") << 500 << QByteArray() << 500 << "HTTP 500";
         QTest::newRow("malformed") << 200 << QByteArray("<rss><channel><item>")
-                                   << int(UpdaterController::InvalidFeed) << "not valid XML";
-        QTest::newRow("no answer") << 0 << QByteArray() << int(UpdaterController::NetworkFailure)
-                                   << "sent nothing for 1 second";
+                                   << int(updateerror::InvalidFeed) << "not valid XML";
+        QTest::newRow("no answer")
+            << 0 << QByteArray() << int(updateerror::NetworkFailure) << "sent nothing for 1 second";
     }
 
     void feedFailuresAreShownOnce()
@@ -523,51 +485,87 @@ private Q_SLOTS:
                                   QStringLiteral("1.0"), *m_prompts);
         const auto found = QCoro::waitFor(updater.findUpdate());
         QVERIFY(std::holds_alternative<Error>(found));
-        QCOMPARE(std::get<Error>(found).code(), int(UpdaterController::NetworkFailure));
+        QCOMPARE(std::get<Error>(found).code(), int(updateerror::NetworkFailure));
 
         UpdaterController noFeed(QUrl(), QString::fromLatin1(m_key->publicKeyBase64()),
                                  QStringLiteral("1.0"), *m_prompts);
         const auto missing = QCoro::waitFor(noFeed.findUpdate());
         QVERIFY(std::holds_alternative<Error>(missing));
-        QCOMPARE(std::get<Error>(missing).code(), int(UpdaterController::InvalidFeedURL));
+        QCOMPARE(std::get<Error>(missing).code(), int(updateerror::InvalidFeedURL));
     }
 
+    // Every way the download can fail, from the server to the signature and the
+    // key this build carries, ends in one alert and leaves nothing behind.
     void downloadFailuresLeaveNothing_data()
     {
         QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("mentions");
-        QTest::newRow("404") << "404"
-                             << "HTTP 404";
-        QTest::newRow("shorter than announced in the feed") << "short"
-                                                            << "announced";
-        QTest::newRow("longer than announced in the feed") << "long"
-                                                           << "announced";
-        QTest::newRow("connection dropped") << "drop"
-                                            << "";
+        QTest::addColumn<QString>("brokenKey"); // null: the release's own key
+        QTest::addColumn<QStringList>("mentions");
+        QTest::addColumn<int>("downloads");
+        const QStringList badSignature{u"improperly signed"_s, u"deleted"_s};
+        const QStringList badKey{u"SUPublicEDKey"_s};
+        QTest::newRow("404") << u"404"_s << QString() << QStringList{u"HTTP 404"_s} << 1;
+        QTest::newRow("shorter than announced in the feed")
+            << u"short"_s << QString() << QStringList{u"announced"_s} << 1;
+        QTest::newRow("longer than announced in the feed")
+            << u"long"_s << QString() << QStringList{u"announced"_s} << 1;
+        QTest::newRow("connection dropped") << u"drop"_s << QString() << QStringList() << 1;
+        QTest::newRow("another key signed it") << u"key"_s << QString() << badSignature << 1;
+        QTest::newRow("the file was changed") << u"file"_s << QString() << badSignature << 1;
+        QTest::newRow("the signature was changed")
+            << u"signature"_s << QString() << badSignature << 1;
+        QTest::newRow("key not base64") << QString() << u"not a key!"_s << badKey << 0;
+        QTest::newRow("key too short")
+            << QString() << QString::fromLatin1(QByteArray(31, 'k').toBase64()) << badKey << 0;
+        QTest::newRow("key too long")
+            << QString() << QString::fromLatin1(QByteArray(33, 'k').toBase64()) << badKey << 0;
+        QTest::newRow("key empty") << QString() << QString(u""_s) << badKey << 0;
     }
 
     void downloadFailuresLeaveNothing()
     {
         QFETCH(QString, failure);
-        QFETCH(QString, mentions);
+        QFETCH(QString, brokenKey);
+        QFETCH(QStringList, mentions);
+        QFETCH(int, downloads);
         FeedItem release = signedRelease();
-        if (failure == u"404")
+        if (failure == u"404") {
             m_routes.remove("/dl/Lumivale-1.2.0.tar.gz");
-        else if (failure == u"short")
+        } else if (failure == u"short") {
             release.length = m_payload.size() + 1;
-        else if (failure == u"long")
+        } else if (failure == u"long") {
             release.length = m_payload.size() - 1;
-        else
+        } else if (failure == u"drop") {
             m_routes["/dl/Lumivale-1.2.0.tar.gz"].dropMidBody = true;
+        } else if (failure == u"key") {
+            release.signature = SigningKey().signatureBase64(m_payload);
+        } else if (failure == u"file") {
+            QByteArray changed = m_payload;
+            changed[1000] = char(changed[1000] ^ 1);
+            m_routes.insert("/dl/Lumivale-1.2.0.tar.gz", ok(changed, "application/gzip"));
+        } else if (failure == u"signature") {
+            QByteArray raw = QByteArray::fromBase64(release.signature);
+            raw[10] = char(raw[10] ^ 0x40);
+            release.signature = raw.toBase64();
+        }
         serveFeed({release});
+        std::optional<QString> key;
+        if (!brokenKey.isNull()) {
+            QVERIFY(!updatesignature::decodePublicKey(brokenKey));
+            key = brokenKey;
+        }
 
-        QCoro::waitFor(controller()->checkForUpdates());
+        QCoro::waitFor(controller(QStringLiteral("1.0"), key)->checkForUpdates());
+        QCOMPARE(m_prompts->questions().size(), 1);
         QCOMPARE(m_prompts->alerts().size(), 1);
         QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
-        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(mentions),
-                 qPrintable(m_prompts->alerts()[0].informativeText));
+        for (const QString &phrase : std::as_const(mentions))
+            QVERIFY2(m_prompts->alerts()[0].informativeText.contains(phrase),
+                     qPrintable(m_prompts->alerts()[0].informativeText));
+        QCOMPARE(m_prompts->activationsBeforePrompts(), 2);
         QVERIFY(m_prompts->revealedFiles().isEmpty());
         QCOMPARE(downloadedFiles(), QStringList());
+        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), downloads);
     }
 
     void answeringLaterDownloadsNothing()
@@ -579,29 +577,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->alerts().size(), 0);
         QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 0);
         QVERIFY(m_prompts->revealedFiles().isEmpty());
-        QCOMPARE(downloadedFiles(), QStringList());
-    }
-
-    void aMalformedPublicKeyVerifiesNothing_data()
-    {
-        QTest::addColumn<QString>("publicKey");
-        QTest::newRow("not base64") << "not a key!";
-        QTest::newRow("too short") << QString::fromLatin1(QByteArray(31, 'k').toBase64());
-        QTest::newRow("too long") << QString::fromLatin1(QByteArray(33, 'k').toBase64());
-        QTest::newRow("empty") << "";
-    }
-
-    void aMalformedPublicKeyVerifiesNothing()
-    {
-        QFETCH(QString, publicKey);
-        QVERIFY(!UpdaterController::decodePublicKey(publicKey));
-        serveFeed({signedRelease()});
-        QCoro::waitFor(controller(QStringLiteral("1.0"), publicKey)->checkForUpdates());
-        QCOMPARE(m_prompts->alerts().size(), 1);
-        QCOMPARE(m_prompts->alerts()[0].message, QStringLiteral("Update Error!"));
-        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(u"SUPublicEDKey"),
-                 qPrintable(m_prompts->alerts()[0].informativeText));
-        QCOMPARE(requestsFor("/dl/Lumivale-1.2.0.tar.gz"), 0);
         QCOMPARE(downloadedFiles(), QStringList());
     }
 
@@ -682,9 +657,9 @@ private Q_SLOTS:
                      u"only over https, not from \"http://updates.example/appcast.xml\""),
                  qPrintable(m_prompts->alerts()[0].informativeText));
         QCOMPARE(downloadedFiles(), QStringList());
-        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
-        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"http://[::1]/a"_s)));
-        QVERIFY(UpdaterController::isAllowedURL(QUrl(u"https://updates.example/a"_s)));
+        QVERIFY(appcast::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
+        QVERIFY(appcast::isAllowedURL(QUrl(u"http://[::1]/a"_s)));
+        QVERIFY(appcast::isAllowedURL(QUrl(u"https://updates.example/a"_s)));
     }
 
     void hostileFileNamesAreCleaned_data()
@@ -723,11 +698,11 @@ private Q_SLOTS:
 
     void signaturesMatchTheStandardsTestVector()
     {
-        QVERIFY(UpdaterController::decodePublicKey(QString::fromLatin1(kRfcPublicKey.toBase64())));
-        QVERIFY(UpdaterController::isValidSignature({}, kRfcSignature, kRfcPublicKey));
-        QVERIFY(!UpdaterController::isValidSignature("x", kRfcSignature, kRfcPublicKey));
-        QVERIFY(!UpdaterController::isValidSignature({}, kRfcSignature.left(63), kRfcPublicKey));
-        QVERIFY(!UpdaterController::isValidSignature({}, kRfcSignature, kRfcPublicKey.left(31)));
+        QVERIFY(updatesignature::decodePublicKey(QString::fromLatin1(kRfcPublicKey.toBase64())));
+        QVERIFY(updatesignature::isValidSignature({}, kRfcSignature, kRfcPublicKey));
+        QVERIFY(!updatesignature::isValidSignature("x", kRfcSignature, kRfcPublicKey));
+        QVERIFY(!updatesignature::isValidSignature({}, kRfcSignature.left(63), kRfcPublicKey));
+        QVERIFY(!updatesignature::isValidSignature({}, kRfcSignature, kRfcPublicKey.left(31)));
     }
 };
 
