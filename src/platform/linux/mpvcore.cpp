@@ -2,6 +2,7 @@
 
 #include <QThreadPool>
 #include <clocale>
+#include <malloc.h>
 #include <mpv/client.h>
 #include <vector>
 
@@ -98,6 +99,10 @@ void MpvCore::terminateLater()
         ++terminations;
         QThreadPool::globalInstance()->start([mpv = std::exchange(m_mpv, nullptr)] {
             mpv_terminate_destroy(mpv);
+            // The decoder's frame pools are freed by now; without this the
+            // allocator keeps their pages, and a process that once played a
+            // large video stays that large.
+            malloc_trim(0);
             --terminations;
         });
     }

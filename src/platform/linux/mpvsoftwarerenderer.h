@@ -14,7 +14,8 @@ namespace lumivale {
 // alone does. Each frame is rendered at the window's size, in the pixel
 // layout of the window's visual (no conversion after mpv's), into memory the
 // X server shares (MIT-SHM), and put on the window from there; where the
-// server offers no shared memory, the frame goes in plain PutImage requests.
+// server offers no shared memory (or LUMIVALE_NO_SHM is set), the frame goes
+// in plain PutImage requests.
 // An expose with no new frame puts the last picture again without rendering.
 //
 // Uses an X connection of its own, opened on the render thread; the window
