@@ -4,6 +4,7 @@
 //
 // Usage: lumivale_bench_playback MOTION.mp4 RED.mp4 BLUE.mp4 [UHD.mp4]
 //        lumivale_bench_playback --rss-after FIRST.mp4|- THEN.mp4
+//        lumivale_bench_playback --two-screens MOTION.mp4   (on a 2560x720 screen)
 
 #include "app/runtime.h"
 #include "benchsupport.h"
@@ -165,6 +166,32 @@ int measureResidentAfter(const QString &first, const QString &then)
     return 0;
 }
 
+// CPU with the video on two 1280x720 monitors over on one of them.
+int measureTwoScreens(const QString &motion)
+{
+    for (const auto &[name, x] : {std::pair{"left", 0}, std::pair{"right", 1280}}) {
+        QProcess::execute(QStringLiteral("xrandr"),
+                          {QStringLiteral("--setmonitor"), QString::fromLatin1(name),
+                           QStringLiteral("1280/300x720/170+%1+0").arg(x), QStringLiteral("none")});
+    }
+    waitUntil([] { return Platform::instance().screens().screens().size() == 2; }, 5000);
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
+    auto manager = std::make_unique<WallpaperManager>(Platform::instance(), defaults);
+    const QUrl url = QUrl::fromLocalFile(motion);
+    manager->apply(url, QStringLiteral("motion"), QSet<QString>{QStringLiteral("left")});
+    spin(3000);
+    const double one = ownCpuOver(kMeasureMs);
+    manager->apply(url, QStringLiteral("motion"),
+                   QSet<QString>{QStringLiteral("left"), QStringLiteral("right")});
+    spin(3000);
+    const double two = ownCpuOver(kMeasureMs);
+    std::printf("one_screen_cpu_percent: %.1f\n", one * 100);
+    std::printf("two_screens_cpu_percent: %.1f\n", two * 100);
+    std::printf("two_screens_cpu_ratio: %.2f\n", ratio(two, one));
+    return 0;
+}
+
 double residentMegabytesInChild(const QString &first, const QString &then)
 {
     QProcess child;
@@ -188,6 +215,8 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 4 && args[1] == QLatin1String("--rss-after"))
         return measureResidentAfter(args[2], args[3]);
+    if (args.size() == 3 && args[1] == QLatin1String("--two-screens"))
+        return measureTwoScreens(args[2]);
     if (args.size() != 4 && args.size() != 5) {
         std::fprintf(stderr,
                      "usage: %s MOTION.mp4 RED.mp4 BLUE.mp4 [UHD.mp4]\n"
