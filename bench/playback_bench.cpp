@@ -147,6 +147,7 @@ void applyAndSettle(WallpaperManager &manager, const QString &file)
                 });
         },
         10000);
+    waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 10000);
     waitUntil([] { return MpvCore::pendingTerminations() == 0; }, 10000);
 }
 
