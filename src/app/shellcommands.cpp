@@ -56,6 +56,8 @@ QString ShellCommands::statusText(const Status &status)
         << (status.cachedVideos == 1 ? " video" : " videos") << ")\n";
     if (!status.desktopIntegration.isEmpty())
         out << "desktop: " << status.desktopIntegration << '\n';
+    if (!status.render.isEmpty())
+        out << "render: " << status.render << '\n';
     return text;
 }
 
@@ -97,6 +99,7 @@ ShellCommands::Status ShellCommands::currentStatus() const
     status.cacheBytes = env.cacheState->totalBytes();
     status.cachedVideos = int(env.cacheState->cachedIDs().size());
     status.desktopIntegration = env.platform->desktopIntegrationDescription();
+    status.render = env.platform->desktopRenderDescription();
     return status;
 }
 

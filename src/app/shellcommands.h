@@ -34,6 +34,7 @@ public:
         qint64 cacheBytes = 0;
         int cachedVideos = 0;
         QString desktopIntegration; // empty: not known
+        QString render;             // how the desktop windows draw; empty: not known
     };
     static QString statusText(const Status &status);
     // The status of a session without a running instance: what the next

@@ -37,6 +37,10 @@ public:
     // for the status ("xfce, live playback off on XFCE: desktop not taken
     // over"); empty where there is nothing to say.
     virtual QString desktopIntegrationDescription() const { return {}; }
+    // How the desktop surfaces draw their video, in one line for the status
+    // ("software (llvmpipe (LLVM 15.0.6, 256 bits))"); empty where there is
+    // nothing to say.
+    virtual QString desktopRenderDescription() const { return {}; }
     // Puts back what showing desktop surfaces changed on the desktop (a
     // setting of its icons, a desktop program it stopped). Called when the
     // wallpaper is turned off and at quit; harmless when nothing changed.

@@ -188,6 +188,7 @@ private Q_SLOTS:
         QCOMPARE(code, 0);
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCentre(), Hue::Red, 15000);
         QVERIFY2(status().contains(QStringLiteral("playback: playing")), qPrintable(status()));
+        QVERIFY2(status().contains(QStringLiteral("\nrender: ")), qPrintable(status()));
 
         std::tie(code, text) = command({QStringLiteral("--pause")});
         QCOMPARE(code, 0);

@@ -1,6 +1,7 @@
 #include "linuxplatform.h"
 
 #include "desktoppictures/desktoppicturesbackend.h"
+#include "desktoprenderpath.h"
 #include "mpvgalleryplayer.h"
 #include "platform/userdefaults.h"
 #include "x11desktopsurface.h"
@@ -49,6 +50,11 @@ std::unique_ptr<DesktopSurface> LinuxPlatform::createDesktopSurface(const Screen
 QString LinuxPlatform::desktopIntegrationDescription() const
 {
     return m_integration.integration().description();
+}
+
+QString LinuxPlatform::desktopRenderDescription() const
+{
+    return lumivale::desktopRenderDescription();
 }
 
 void LinuxPlatform::restoreDesktop()

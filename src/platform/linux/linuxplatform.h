@@ -37,6 +37,7 @@ public:
     WidgetUserPrompts &prompts() override { return m_prompts; }
     std::unique_ptr<DesktopSurface> createDesktopSurface(const Screen &screen) override;
     QString desktopIntegrationDescription() const override;
+    QString desktopRenderDescription() const override;
     void restoreDesktop() override;
     std::unique_ptr<GalleryPlayer> createGalleryPlayer(const QUrl &url, QQuickItem *view) override;
 

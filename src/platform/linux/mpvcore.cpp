@@ -2,6 +2,7 @@
 
 #include <QThreadPool>
 #include <clocale>
+#include <malloc.h>
 #include <mpv/client.h>
 #include <vector>
 
@@ -102,6 +103,10 @@ void MpvCore::terminateLater()
         QThreadPool::globalInstance()->start([mpv = std::exchange(m_mpv, nullptr)] {
             mpv_terminate_destroy(mpv);
             --liveCores;
+            // The decoder's frame pools are freed by now; without this the
+            // allocator keeps their pages, and a process that once played a
+            // large video stays that large.
+            malloc_trim(0);
             --terminations;
         });
     }

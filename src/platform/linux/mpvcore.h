@@ -41,8 +41,9 @@ public:
     // mpv's reason for the last failed load; empty when it gave none.
     QString lastErrorDescription() const { return m_lastError; }
 
-    // Hands the core to a worker thread that destroys it, then deletes this
-    // object. After the call no signal is emitted.
+    // Hands the core to a worker thread that destroys it and gives the freed
+    // memory back to the system, then deletes this object. After the call no
+    // signal is emitted.
     void terminateLater();
 
     // Cores still being destroyed off the main thread.

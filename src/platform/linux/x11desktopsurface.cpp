@@ -1,7 +1,9 @@
 #include "x11desktopsurface.h"
 
+#include "desktoprenderpath.h"
 #include "mpvcore.h"
 #include "mpvrenderer.h"
+#include "mpvsoftwarerenderer.h"
 #include "x11desktopintegration.h"
 
 #include <QExposeEvent>
@@ -13,6 +15,7 @@
 #include <QWindow>
 #include <functional>
 #include <map>
+#include <mpv/client.h>
 #include <xcb/xcb.h>
 
 namespace lumivale {
@@ -41,13 +44,15 @@ xcb_connection_t *x11Connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-class DesktopGLWindow : public QWindow
+class DesktopNativeWindow : public QWindow
 {
 public:
-    DesktopGLWindow(QScreen *screen, bool unmanaged)
+    DesktopNativeWindow(QScreen *screen, bool unmanaged, DesktopRenderPath path)
         : QWindow(screen)
     {
-        setSurfaceType(QSurface::OpenGLSurface);
+        // The software path puts its pixels straight on a plain window.
+        setSurfaceType(path == DesktopRenderPath::OpenGL ? QSurface::OpenGLSurface
+                                                         : QSurface::RasterSurface);
         QSurfaceFormat format = QSurfaceFormat::defaultFormat();
         format.setSwapInterval(0);
         format.setAlphaBufferSize(0);
@@ -177,7 +182,8 @@ public:
 
     ~RenderHost() override
     {
-        QMetaObject::invokeMethod(m_renderer, &MpvRenderer::shutdown, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_renderer, &DesktopLayerRenderer::shutdown,
+                                  Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
         delete m_renderer;
@@ -187,7 +193,18 @@ public:
             --disposals;
     }
 
-    DesktopGLWindow &window() { return m_window; }
+    DesktopNativeWindow &window() { return m_window; }
+    MpvCore *createCore() const
+    {
+        if (m_path == DesktopRenderPath::OpenGL)
+            return MpvCore::create();
+        MpvCore *core = MpvCore::create();
+        if (core) {
+            for (const auto &[name, value] : MpvSoftwareRenderer::kCoreOptions)
+                mpv_set_property_string(core->handle(), name, value);
+        }
+        return core;
+    }
     bool showsLivePlayback() const
     {
         return !m_integration || m_integration->integration().showsLivePlayback();
@@ -241,9 +258,10 @@ private:
     void finishRetiring(int id);
 
     QPointer<X11DesktopIntegration> m_integration;
-    DesktopGLWindow m_window;
+    const DesktopRenderPath m_path = desktopRenderPath();
+    DesktopNativeWindow m_window;
     QThread m_thread;
-    MpvRenderer *m_renderer;
+    DesktopLayerRenderer *m_renderer;
     std::map<int, Entry> m_layers;
     int m_nextID = 1;
     bool m_surfaceGone = false;
@@ -262,7 +280,7 @@ public:
         , m_url(file)
         , m_opacity(opacity)
     {
-        m_core = MpvCore::create();
+        m_core = m_host->createCore();
         if (!m_core) {
             // Reported as a failed item once the owner listens.
             QMetaObject::invokeMethod(
@@ -353,29 +371,34 @@ private:
 
 RenderHost::RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration)
     : m_integration(integration)
-    , m_window(screen, integration && integration->integration().window() ==
-                                          DesktopIntegration::Window::BottomUnmanaged)
+    , m_window(screen,
+               integration && integration->integration().window() ==
+                                  DesktopIntegration::Window::BottomUnmanaged,
+               m_path)
     , m_renderer(nullptr)
 {
     m_window.setGeometry(frame);
     m_window.create();
-    m_renderer = new MpvRenderer(&m_window);
+    if (m_path == DesktopRenderPath::Software)
+        m_renderer = new MpvSoftwareRenderer(uint32_t(m_window.winId()));
+    else
+        m_renderer = new MpvRenderer(&m_window);
     m_renderer->moveToThread(&m_thread);
     m_thread.setObjectName(QStringLiteral("lumivale-render"));
     m_thread.start();
 
     m_window.onTargetChanged = [this](bool redraw) { updateTarget(redraw); };
-    connect(m_renderer, &MpvRenderer::frameDrawn, this, [this](int id) {
+    connect(m_renderer, &DesktopLayerRenderer::frameDrawn, this, [this](int id) {
         const auto it = m_layers.find(id);
         if (it != m_layers.end() && it->second.player)
             it->second.player->frameDrawn();
     });
-    connect(m_renderer, &MpvRenderer::layerFailed, this, [this](int id) {
+    connect(m_renderer, &DesktopLayerRenderer::layerFailed, this, [this](int id) {
         const auto it = m_layers.find(id);
         if (it != m_layers.end() && it->second.player)
             it->second.player->failed();
     });
-    connect(m_renderer, &MpvRenderer::layerFreed, this, &RenderHost::finishRetiring);
+    connect(m_renderer, &DesktopLayerRenderer::layerFreed, this, &RenderHost::finishRetiring);
 }
 
 void RenderHost::updateTarget(bool redraw)

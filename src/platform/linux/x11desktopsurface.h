@@ -12,7 +12,10 @@ namespace lumivale {
 class RenderHost;
 class X11DesktopIntegration;
 
-// The desktop-level window on X11, with libmpv drawing straight into it.
+// The desktop-level window on X11, with libmpv drawing straight into it:
+// through OpenGL where OpenGL is hardware-accelerated, through mpv's software
+// renderer and shared memory where OpenGL is itself software (see
+// desktopRenderPath(); one choice for the whole process).
 //
 // The window carries the EWMH desktop type, is on every workspace, sticky,
 // below other windows and skipped by taskbar and pager (all written before
