@@ -143,6 +143,7 @@ private Q_SLOTS:
     // Each case starts from the normal, unmaximised window.
     void init()
     {
+        content().closeSelectedWallpaper();
         if (m_window->isMaximized())
             m_window->showNormal();
         QTRY_VERIFY(!m_window->isMaximized());
@@ -198,8 +199,8 @@ private Q_SLOTS:
         showAt(QPoint(100, 60));
         // After a move by the window manager (the test before), openbox under
         // XTest keeps the next press to itself: a plain click on the
-        // background first.
-        const QPoint background = m_window->mapToGlobal(QPoint(600, 84));
+        // title area first.
+        const QPoint background = m_window->mapToGlobal(QPoint(600, 50));
         QVERIFY(xdotool({"mousemove", QString::number(background.x()),
                          QString::number(background.y()), "click", "1"}));
         QTest::qWait(500);
@@ -209,7 +210,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_window->isMaximized());
         QTRY_COMPARE(m_window->width(), kScreenWidth);
         QTest::qWait(300);
-        const QPoint maximizedBackground = m_window->mapToGlobal(QPoint(600, 84));
+        const QPoint maximizedBackground = m_window->mapToGlobal(QPoint(600, 50));
         QVERIFY(xdotool({"mousemove", QString::number(maximizedBackground.x()),
                          QString::number(maximizedBackground.y()), "click", "1"}));
         QTest::qWait(500);
@@ -296,8 +297,15 @@ private Q_SLOTS:
     {
         showAt(QPoint(100, 60));
         QTRY_VERIFY(content().isContentActive());
-        // The first card's centre, and the empty band above the grid.
-        const QPoint card = m_window->mapToGlobal(QPoint(228, 206));
+        // The first row's first card, with the page scrolled past most of the
+        // hero, and a point on the hero.
+        QQuickItem *page = m_window->rootObject()
+                               ->findChild<QQuickItem *>(QStringLiteral("homeView"))
+                               ->property("page")
+                               .value<QQuickItem *>();
+        QVERIFY(page);
+        page->setProperty("contentY", 300);
+        const QPoint card = m_window->mapToGlobal(QPoint(222, 514));
         const QPoint away = m_window->mapToGlobal(QPoint(600, 84));
         const auto hueAt = [&] { return test::classify(XSession::colorAt(card + QPoint(0, -60))); };
         QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));

@@ -86,6 +86,8 @@ private:
         // Taps are suppressed for a moment after a gesture.
         QTest::qWait(300);
         content().closeSelectedWallpaper();
+        // The page fades out before the strip takes gestures again.
+        QTRY_VERIFY(!item("detailPage"));
     }
 
 private Q_SLOTS:

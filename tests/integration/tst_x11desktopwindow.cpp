@@ -270,6 +270,15 @@ private Q_SLOTS:
         QVERIFY(onlyWindow().player()->currentTime() < 1.1);
     }
 
+    // Stored sideways with a display matrix: turned upright (red over blue)
+    // on either render path, not drawn as stored (blue left of red).
+    void quarterTurnedClipShowsUpright()
+    {
+        m_manager->apply(video(QStringLiteral("poster_rotated")), QStringLiteral("rotated"));
+        QTRY_COMPARE_WITH_TIMEOUT(classify(XSession::colorAt(QPoint(300, 100))), Hue::Red, 10000);
+        QCOMPARE(classify(XSession::colorAt(QPoint(1000, 620))), Hue::Blue);
+    }
+
     void badFilesLeaveThePreviousVideoPlaying_data()
     {
         QTest::addColumn<QString>("file");

@@ -10,6 +10,22 @@ namespace lumivale {
 namespace {
 
 enum PropertyReply : uint64_t { EofReached = 1, VoConfigured = 2 };
+enum HookReply : uint64_t { Preloaded = 1 };
+
+// The filter that turns a picture by its container's rotation, clockwise.
+const char *rotationFilter(int64_t degrees)
+{
+    switch (degrees) {
+    case 90:
+        return "lavfi=[transpose=clock]";
+    case 180:
+        return "lavfi=[hflip,vflip]";
+    case 270:
+        return "lavfi=[transpose=cclock]";
+    default:
+        return "";
+    }
+}
 
 std::atomic_int terminations = 0;
 std::atomic_int liveCores = 0;
@@ -144,6 +160,13 @@ double MpvCore::timePosition() const
     return seconds;
 }
 
+void MpvCore::turnPicturesInFilters()
+{
+    mpv_set_property_string(m_mpv, "video-rotate", "no");
+    // After the tracks are chosen and before any decoder runs.
+    mpv_hook_add(m_mpv, Preloaded, "on_preloaded", 0);
+}
+
 void MpvCore::drainEvents()
 {
     m_drainQueued = false;
@@ -152,6 +175,26 @@ void MpvCore::drainEvents()
         if (event->event_id == MPV_EVENT_NONE)
             break;
         switch (event->event_id) {
+        case MPV_EVENT_HOOK: {
+            // Tracks are not chosen yet: the first video track is the one
+            // mpv will play.
+            int64_t count = 0;
+            int64_t degrees = 0;
+            mpv_get_property(m_mpv, "track-list/count", MPV_FORMAT_INT64, &count);
+            for (int64_t i = 0; i < count; ++i) {
+                const QByteArray track = "track-list/" + QByteArray::number(i) + '/';
+                char *type = mpv_get_property_string(m_mpv, track + "type");
+                const bool video = type && qstrcmp(type, "video") == 0;
+                mpv_free(type);
+                if (video) {
+                    mpv_get_property(m_mpv, track + "demux-rotation", MPV_FORMAT_INT64, &degrees);
+                    break;
+                }
+            }
+            mpv_set_property_string(m_mpv, "vf", rotationFilter(degrees));
+            mpv_hook_continue(m_mpv, static_cast<mpv_event_hook *>(event->data)->id);
+            break;
+        }
         case MPV_EVENT_FILE_LOADED: {
             m_fileLoaded = true;
             // A still image or cover art is a "video" track to mpv, but no wallpaper.

@@ -41,6 +41,12 @@ public:
     // mpv's reason for the last failed load; empty when it gave none.
     QString lastErrorDescription() const { return m_lastError; }
 
+    // Has each file's rotation (its container's display matrix) applied by a
+    // filter before the picture reaches the output, instead of by the output
+    // itself: mpv's software renderer cannot turn pictures, and aborts on a
+    // quarter-turned one. Call before the first file is loaded.
+    void turnPicturesInFilters();
+
     // Hands the core to a worker thread that destroys it and gives the freed
     // memory back to the system, then deletes this object. After the call no
     // signal is emitted.

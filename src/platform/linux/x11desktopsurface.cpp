@@ -202,6 +202,7 @@ public:
         if (core) {
             for (const auto &[name, value] : MpvSoftwareRenderer::kCoreOptions)
                 mpv_set_property_string(core->handle(), name, value);
+            core->turnPicturesInFilters();
         }
         return core;
     }
