@@ -113,7 +113,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("records"); // none: the demo catalogue, without videos
         // The first hero, then steps each followed by the hero: "+ms" time
         // passes, "q=text" a search, "reload" the same list again,
-        // "reload=spec,spec" another list.
+        // "reload=record,record" another list.
         QTest::addColumn<QStringList>("steps");
         const QString three = "a/Nature/,b/Nature/n,c/Nature/";
         const char *const table[][3] = {

@@ -16,8 +16,8 @@ using namespace Qt::Literals::StringLiterals;
 QByteArray manifestOf(const QStringList &records)
 {
     QJsonArray array;
-    for (const QString &spec : records) {
-        const QStringList parts = spec.split(QLatin1Char('/'));
+    for (const QString &shorthand : records) {
+        const QStringList parts = shorthand.split(QLatin1Char('/'));
         const QString id = parts.value(0);
         const QString flags = parts.value(2);
         QJsonObject record{{u"id"_s, id},
