@@ -13,6 +13,9 @@ double processCpuSeconds();
 // The same for another process, from /proc; negative once it is gone.
 double processCpuSeconds(pid_t pid);
 
+// This process's resident memory in MiB, from /proc; negative if unreadable.
+double residentMegabytes();
+
 // Runs the event loop for `ms`, sleeping while nothing happens, so that the
 // measurement itself costs nothing.
 void spin(int ms);

@@ -294,18 +294,6 @@ double percentile(QList<double> values, double p)
     return values.at(std::min(values.size() - 1, qsizetype(p * double(values.size()))));
 }
 
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return -1;
-}
-
 int runHome(const QString &clip)
 {
     QTemporaryDir folder;
@@ -405,7 +393,7 @@ int runHome(const QString &clip)
         }
     }
     spin(3000);
-    std::printf("rss_mb_after_full_browse: %.0f\n", residentMb());
+    std::printf("rss_mb_after_full_browse: %.0f\n", residentMegabytes());
     std::fflush(stdout);
 
     return 0;

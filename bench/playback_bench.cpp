@@ -80,18 +80,6 @@ double decodeCpu(const QString &file)
                          file, QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
 }
 
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return -1;
-}
-
 double ratio(double ours, double reference)
 {
     return ours >= 0 && reference > 0 ? ours / reference : -1.0;
