@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QThread>
+#include <gio/gio.h>
 
 namespace lumivale::test {
 namespace {
@@ -250,6 +251,14 @@ bool DesktopPrograms::start(const QString &desktop)
 
 void DesktopPrograms::stop()
 {
+    // The stand-in system bus goes too: GLib must not take its end for ours
+    // (see ~XSession).
+    if (qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS")) {
+        if (GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr)) {
+            g_dbus_connection_set_exit_on_close(bus, FALSE);
+            g_object_unref(bus);
+        }
+    }
     // The desktop program first, the window manager last.
     for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
         QProcess &process = **it;
