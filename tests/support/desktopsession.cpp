@@ -114,6 +114,51 @@ bool hasDesktopWindow()
     return false;
 }
 
+// The shell's OverviewActive property: "true", "false", or empty while the
+// shell does not answer yet.
+QString gnomeOverviewActive()
+{
+    int status = -1;
+    const QString answer = XSession::run(
+        QStringLiteral("gdbus"),
+        {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+         QStringLiteral("org.gnome.Shell"), QStringLiteral("--object-path"),
+         QStringLiteral("/org/gnome/Shell"), QStringLiteral("--method"),
+         QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("org.gnome.Shell"),
+         QStringLiteral("OverviewActive")},
+        &status);
+    if (status != 0)
+        return {};
+    return answer.contains(QLatin1String("true")) ? QStringLiteral("true")
+                                                  : QStringLiteral("false");
+}
+
+// GNOME Shell starts in the overview, which hides the desktop. Escape leaves
+// it once the shell has shown it; a loaded machine may take a while to get
+// there, so this waits for the overview rather than for a fixed time.
+bool leaveGnomeOverview()
+{
+    const QDeadlineTimer deadline(90000);
+    bool seenOpen = false;
+    int closedReadings = 0;
+    while (!deadline.hasExpired()) {
+        const QString active = gnomeOverviewActive();
+        if (active == QLatin1String("true")) {
+            seenOpen = true;
+            closedReadings = 0;
+            XSession::run(QStringLiteral("xdotool"),
+                          {QStringLiteral("key"), QStringLiteral("Escape")});
+        } else if (active == QLatin1String("false")) {
+            // Closed for good once it was open, or when it stays closed for
+            // fifteen seconds (a shell that skips the overview at start).
+            if (seenOpen || ++closedReadings >= 60)
+                return true;
+        }
+        QThread::msleep(250);
+    }
+    return false;
+}
+
 } // namespace
 
 DesktopPrograms::~DesktopPrograms()
@@ -237,10 +282,9 @@ bool DesktopPrograms::start(const QString &desktop)
             }
         }
     }
-    if (recipe->needsLogind) {
-        // GNOME Shell starts in the overview; Escape leaves it once it is up.
-        QThread::sleep(8);
-        XSession::run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    if (recipe->needsLogind && !leaveGnomeOverview()) {
+        qWarning("GNOME Shell did not leave its overview");
+        return false;
     }
     if (recipe->hasIcons && !waitForDesktopWindow(90)) {
         qWarning("the %s desktop window did not appear", recipe->desktop);
