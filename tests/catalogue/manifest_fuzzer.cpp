@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using namespace lumivale;
     Error error;
-    const auto wallpapers = decodeManifest(
-        QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), &error);
+    const auto wallpapers =
+        decodeManifest(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), &error);
     if (!wallpapers) {
         if (error.description().isEmpty())
             std::abort();
