@@ -75,11 +75,13 @@ class TestAppDelegate : public QObject
 
     // A catalogue on the loopback server whose videos are served from the
     // test media.
+    // An empty manifest: the catalogue is down.
     void serveCatalogue(const QByteArray &manifest)
     {
         m_server->setHandler([manifest](const LoopbackHttpServer::Request &request) {
             if (request.path() == "/manifest")
-                return LoopbackHttpServer::json(manifest);
+                return LoopbackHttpServer::json(manifest.isEmpty() ? "down" : manifest,
+                                                manifest.isEmpty() ? 503 : 200);
             if (request.path() == "/red.mp4")
                 return LoopbackHttpServer::file(mediaPath(u"red"_s), request);
             return LoopbackHttpServer::Response{404, {}, "no", 0, false};
@@ -277,14 +279,7 @@ private Q_SLOTS:
         QFETCH(QStringList, screens);
         QFETCH(int, requests);
         QFETCH(QByteArray, line);
-        if (listed.isNull()) {
-            m_server->setHandler([](const LoopbackHttpServer::Request &) {
-                return LoopbackHttpServer::Response{503, {}, "down", 0, false};
-            });
-            qputenv("LUMIVALE_MANIFEST_URL", m_server->url(u"/manifest"_s).toEncoded());
-        } else {
-            serveCatalogue(manifestWith(listed, videoPath));
-        }
+        serveCatalogue(listed.isNull() ? QByteArray() : manifestWith(listed, videoPath));
         if (cached) {
             QDir().mkpath(m_cache->cacheDirectory());
             QVERIFY(QFile::copy(mediaPath(u"red"_s), m_cache->fileURL(u"red"_s).toLocalFile()));
