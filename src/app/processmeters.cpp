@@ -64,10 +64,16 @@ std::optional<qint64> processStartNs()
 } // namespace
 
 ProcessMeters::ProcessMeters()
+    : ProcessMeters(&ProcessMeters::sampleNow, std::nullopt)
 {
     if (const auto start = processStartNs())
         m_previous = Sample{0, *start};
 }
+
+ProcessMeters::ProcessMeters(SampleSource source, std::optional<Sample> start)
+    : m_source(std::move(source))
+    , m_previous(start)
+{}
 
 std::optional<ProcessMeters::Sample> ProcessMeters::sampleNow()
 {
@@ -88,7 +94,7 @@ std::optional<double> ProcessMeters::cpuPercent(const Sample &from, const Sample
 
 QString ProcessMeters::cpuUsageText()
 {
-    const auto now = sampleNow();
+    const auto now = m_source();
     if (!now)
         return QStringLiteral("--");
     const auto from = std::exchange(m_previous, now);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <optional>
 
 namespace lumivale {
@@ -19,7 +20,8 @@ namespace lumivale {
 // costs the system, without shared libraries and mapped files.
 //
 // Each measurement reads two clocks and one small /proc file: well under a
-// millisecond. Not thread-safe; the menu measures on the main thread.
+// millisecond. Not thread-safe; the menu measures on the main thread. Tests
+// give the meters their own clocks through a SampleSource.
 class ProcessMeters
 {
 public:
@@ -29,7 +31,13 @@ public:
         qint64 wallNs = 0; // boot-time clock
     };
 
+    // Reads both clocks at once; nothing when either cannot be read.
+    using SampleSource = std::function<std::optional<Sample>()>;
+
+    // The process's own clocks; the first interval counts from its start.
     ProcessMeters();
+    // `source` instead, the first interval counting from `start`.
+    ProcessMeters(SampleSource source, std::optional<Sample> start);
 
     // "3.5%", or "--" when the clocks cannot be read.
     QString cpuUsageText();
@@ -46,6 +54,7 @@ public:
     static std::optional<Sample> sampleNow();
 
 private:
+    SampleSource m_source;
     std::optional<Sample> m_previous;
 };
 

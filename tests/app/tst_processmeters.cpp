@@ -2,52 +2,41 @@
 #include "support/testenvironment.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTest>
-#include <atomic>
-#include <thread>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
+using Sample = ProcessMeters::Sample;
 
 class TestProcessMeters : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void cpuIsTimeOverWallTime()
-    {
-        using Sample = ProcessMeters::Sample;
-        QCOMPARE(ProcessMeters::cpuPercent({0, 0}, {500'000'000, 1'000'000'000}),
-                 std::optional(50.0));
-        // Two busy cores read above one core's worth.
-        QCOMPARE(ProcessMeters::cpuPercent({0, 0}, {2'000'000'000, 1'000'000'000}),
-                 std::optional(200.0));
-        // No time passed: nothing to say; the clock never makes it negative.
-        QCOMPARE(ProcessMeters::cpuPercent(Sample{5, 10}, Sample{5, 10}), std::nullopt);
-        QCOMPARE(ProcessMeters::cpuPercent(Sample{9, 0}, Sample{5, 10}), std::optional(0.0));
-    }
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void cpuTextFollowsTheWork()
+    // Each reading covers the time since the previous readable one, on a
+    // scripted clock (CPU ns, wall ns).
+    void cpuTextCoversTheLastInterval()
     {
-        ProcessMeters meters;
-        QVERIFY(
-            meters.cpuUsageText().contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d%$"))));
-        // A busy thread between two measurements shows; an idle stretch reads
-        // lower than the busy one.
-        std::atomic_bool stop = false;
-        std::thread busy([&stop] {
-            while (!stop) {
-            }
-        });
-        QTest::qWait(300);
-        const double busyFigure = meters.cpuUsageText().chopped(1).toDouble();
-        stop = true;
-        busy.join();
-        QTest::qWait(300);
-        const double idleFigure = meters.cpuUsageText().chopped(1).toDouble();
-        QVERIFY2(busyFigure > idleFigure,
-                 qPrintable(QStringLiteral("%1 vs %2").arg(busyFigure).arg(idleFigure)));
+        QList<std::optional<Sample>> clock{
+            Sample{500'000'000, 1'000'000'000},   // half a core since the start
+            Sample{2'500'000'000, 2'000'000'000}, // two busy cores
+            Sample{2'500'000'000, 2'000'000'000}, // no time passed
+            std::nullopt,                         // the clocks cannot be read
+            Sample{3'000'000'000, 3'000'000'000}, // from the last readable sample
+            Sample{1'000'000'000, 4'000'000'000}, // a CPU clock going back reads 0
+        };
+        ProcessMeters meters([&clock] { return clock.takeFirst(); }, Sample{0, 0});
+        for (const char *text : {"50.0%", "200.0%", "0.0%", "--", "50.0%", "0.0%"})
+            QCOMPARE(meters.cpuUsageText(), QString::fromLatin1(text));
+        // No start: the first reading has no interval.
+        ProcessMeters unstarted([] { return std::optional(Sample{5, 10}); }, std::nullopt);
+        QCOMPARE(unstarted.cpuUsageText(), u"0.0%"_s);
+        // The process's own clocks give a figure.
+        QVERIFY(ProcessMeters().cpuUsageText().contains(QRegularExpression(u"^\\d+\\.\\d%$"_s)));
     }
 
     void footprintIsAnonymousPlusSwap()
@@ -67,10 +56,10 @@ private Q_SLOTS:
 
     void bytesUseDecimalUnits()
     {
-        QCOMPARE(ProcessMeters::formatBytes(84'200'000), QStringLiteral("84.2 MB"));
-        QCOMPARE(ProcessMeters::formatBytes(1'500), QStringLiteral("1.5 kB"));
-        QCOMPARE(ProcessMeters::formatBytes(0), QStringLiteral("0 bytes"));
-        QCOMPARE(ProcessMeters::formatBytes(3'000'000'000), QStringLiteral("3.0 GB"));
+        QCOMPARE(ProcessMeters::formatBytes(84'200'000), u"84.2 MB"_s);
+        QCOMPARE(ProcessMeters::formatBytes(1'500), u"1.5 kB"_s);
+        QCOMPARE(ProcessMeters::formatBytes(0), u"0 bytes"_s);
+        QCOMPARE(ProcessMeters::formatBytes(3'000'000'000), u"3.0 GB"_s);
     }
 };
 

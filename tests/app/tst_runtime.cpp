@@ -10,6 +10,7 @@
 #include <thread>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 class TestRuntime : public QObject
 {
@@ -20,9 +21,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("settledBy");
         QTest::addColumn<bool>("done");
-        QTest::newRow("an event") << QStringLiteral("event") << true;
-        QTest::newRow("another thread, no event") << QStringLiteral("thread") << true;
-        QTest::newRow("an exit of the loop does not end it") << QStringLiteral("exit") << true;
+        QTest::newRow("an event") << u"event"_s << true;
+        QTest::newRow("another thread, no event") << u"thread"_s << true;
+        QTest::newRow("an exit of the loop does not end it") << u"exit"_s << true;
         QTest::newRow("nothing: false at the deadline") << QString() << false;
     }
     void waitUntil()

@@ -1,10 +1,7 @@
-#include "app/appdelegate.h"
 #include "app/shellcommands.h"
 #include "app/singleinstance.h"
 #include "cache/videocache.h"
-#include "cache/videocachestate.h"
 #include "desktop/wallpapermanager.h"
-#include "platform/fake/fakeplatform.h"
 #include "platform/userdefaults.h"
 #include "support/testenvironment.h"
 
@@ -18,8 +15,7 @@
 #include <QtConcurrent>
 
 using namespace lumivale;
-using namespace lumivale::fake;
-using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 using Action = CommandLine::Action;
 
 namespace {
@@ -52,8 +48,16 @@ class TestSingleInstance : public QObject
     QTemporaryDir m_runtime;
 
 private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    // The first takes the lock and listens, over a socket file a crashed
+    // instance left behind; the second sends it commands, and the replies
+    // (failures with their description) come back.
     void onlyTheFirstBecomesTheInstance()
     {
+        QFile leftover(QDir(m_runtime.path()).filePath(u"lumivale.socket"_s));
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.close();
         SingleInstance first(m_runtime.path());
         QCOMPARE(std::get<bool>(first.lock()), true);
         QCOMPARE(first.listen(), std::nullopt);
@@ -64,33 +68,24 @@ private Q_SLOTS:
         QList<CommandLine> received;
         first.setHandler([&received](CommandLine line) -> QCoro::Task<CommandReply> {
             received.append(line);
-            co_return CommandReply{QStringLiteral("done\n"), std::nullopt};
+            if (line.action == Action::Pause)
+                co_return CommandReply{
+                    {}, Error(u"VideoCache"_s, 404, u"Video download failed with HTTP 404"_s)};
+            co_return CommandReply{u"done\n"_s, std::nullopt};
         });
         CommandLine apply = command(Action::Apply);
-        apply.applyTarget = QStringLiteral("/v/red.mp4");
-        apply.screenIDs = {QStringLiteral("101")};
+        apply.applyTarget = u"/v/red.mp4"_s;
+        apply.screenIDs = {u"101"_s};
         const CommandReply reply = sendAndServe(second, apply);
-        QCOMPARE(reply.output, QStringLiteral("done\n"));
+        QCOMPARE(reply.output, u"done\n"_s);
         QVERIFY(!reply.error);
         QCOMPARE(received, QList<CommandLine>{apply});
-    }
 
-    void failuresTravelWithTheirDescription()
-    {
-        SingleInstance first(m_runtime.path());
-        QVERIFY(std::get<bool>(first.lock()));
-        QVERIFY(!first.listen());
-        first.setHandler([](CommandLine) -> QCoro::Task<CommandReply> {
-            co_return CommandReply{{},
-                                   Error(QStringLiteral("VideoCache"), 404,
-                                         QStringLiteral("Video download failed with HTTP 404"))};
-        });
-        SingleInstance second(m_runtime.path());
-        const CommandReply reply = sendAndServe(second, command(Action::Pause));
-        QVERIFY(reply.error);
-        QCOMPARE(reply.error->domain(), QStringLiteral("VideoCache"));
-        QCOMPARE(reply.error->code(), 404);
-        QCOMPARE(reply.error->description(), QStringLiteral("Video download failed with HTTP 404"));
+        const CommandReply failed = sendAndServe(second, command(Action::Pause));
+        QVERIFY(failed.error);
+        QCOMPARE(failed.error->domain(), u"VideoCache"_s);
+        QCOMPARE(failed.error->code(), 404);
+        QCOMPARE(failed.error->description(), u"Video download failed with HTTP 404"_s);
     }
 
     void garbageGetsAnErrorAndLosesNothing()
@@ -132,114 +127,20 @@ private Q_SLOTS:
         SingleInstance second(m_runtime.path());
         const CommandReply reply = sendAndServe(second, command(Action::Status), 300);
         QVERIFY(reply.error);
-        QVERIFY(
-            reply.error->description().startsWith(QStringLiteral("No running Lumivale answers")));
-    }
-
-    void aLeftoverSocketFileIsReplaced()
-    {
-        QFile leftover(QDir(m_runtime.path()).filePath(QStringLiteral("lumivale.socket")));
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-        leftover.close();
-        SingleInstance first(m_runtime.path());
-        QVERIFY(std::get<bool>(first.lock()));
-        QCOMPARE(first.listen(), std::nullopt);
-    }
-
-    // ---- The commands, in the instance -------------------------------------------
-
-    void commandsActOnTheRunningApplication()
-    {
-        QTemporaryDir dir;
-        FakePlatform platform;
-        const Screen screen{QStringLiteral("Main"), 101, QRect(0, 0, 1920, 1080)};
-        platform.screens().setScreens({screen});
-        UserDefaults defaults(dir.filePath(QStringLiteral("d.json")));
-        WallpaperManager manager(platform, defaults);
-        VideoCache cache(dir.filePath(QStringLiteral("cache")));
-        VideoCacheState cacheState(cache);
-        AppDelegate::Environment env;
-        env.platform = &platform;
-        env.defaults = &defaults;
-        env.manager = &manager;
-        env.cache = &cache;
-        env.cacheState = &cacheState;
-        env.applicationWindows = [] { return QList<QWindow *>(); };
-        int exits = 0;
-        env.exitApplication = [&exits] { ++exits; };
-        env.makesStatusItem = false;
-        AppDelegate delegate(std::move(env), false);
-        ShellCommands commands(delegate);
-
-        CommandLine apply = command(Action::Apply);
-        apply.applyTarget = mediaPath(QStringLiteral("red"));
-        CommandReply reply = QCoro::waitFor(commands.run(apply));
-        QVERIFY2(!reply.error, qPrintable(reply.error ? reply.error->description() : QString()));
-        QCOMPARE(manager.currentWallpaperID(), QStringLiteral("red"));
-        // The lock-screen still was made and set, as the gallery's apply does.
-        QVERIFY(platform.desktopPictures()
-                    .picture(screen.name)
-                    ->url.fileName()
-                    .startsWith(QStringLiteral("LockScreenFallback-")));
-        for (FakeVideoPlayer *player : platform.liveSurfaces()[0]->layers())
-            player->reportStatus(VideoPlayer::ItemStatus::ReadyToPlay);
-        QCoreApplication::processEvents();
-
-        reply = QCoro::waitFor(commands.run(command(Action::Pause)));
-        QVERIFY(!manager.isPlaying());
-        reply = QCoro::waitFor(commands.run(command(Action::Status)));
-        QCOMPARE(reply.output, QStringLiteral("wallpaper: red\nscreens: 101\nplayback: paused\n"
-                                              "cache: 0 bytes (0 videos)\n"));
-        reply = QCoro::waitFor(commands.run(command(Action::TogglePause)));
-        QCOMPARE(reply.output, QStringLiteral("playing\n"));
-
-        CommandLine missing = command(Action::Apply);
-        missing.applyTarget = QStringLiteral("../../etc/passwd-ish/");
-        reply = QCoro::waitFor(commands.run(missing));
-        QVERIFY(reply.error);
-        QVERIFY(reply.error->description().startsWith(QStringLiteral("No such file or wallpaper")));
-        QCOMPARE(manager.currentWallpaperID(), QStringLiteral("red"));
-
-        // Clearing a cache folder that is gone is an error for the caller, not an alert.
-        QVERIFY(QDir(cache.cacheDirectory()).removeRecursively());
-        reply = QCoro::waitFor(commands.run(command(Action::ClearCache)));
-        QVERIFY(reply.error);
-        QVERIFY(platform.prompts().alerts().isEmpty());
-
-        reply = QCoro::waitFor(commands.run(command(Action::ListScreens)));
-        QCOMPARE(reply.output, QStringLiteral("101\tMain\t1920x1080+0+0\n"));
-
-        reply = QCoro::waitFor(commands.run(command(Action::Stop)));
-        QVERIFY(!manager.currentVideoURL());
-
-        // The autostart entry reaching a running instance shows nothing.
-        CommandLine loginItem = command(Action::Reopen);
-        loginItem.launchedAsLoginItem = true;
-        QCoro::waitFor(commands.run(*CommandLine::fromJson(loginItem.toJson())));
-        QCOMPARE(platform.prompts().activations(), 0);
-
-        reply = QCoro::waitFor(commands.run(command(Action::Quit)));
-        QVERIFY(!reply.error);
-        QCOMPARE(exits, 1);
-        QVERIFY(delegate.isReadyToTerminate());
-        // Once quitting, nothing more is taken.
-        reply = QCoro::waitFor(commands.run(command(Action::Status)));
-        QVERIFY(reply.error);
-        QCOMPARE(reply.error->description(), QStringLiteral("Lumivale is quitting"));
+        QVERIFY(reply.error->description().startsWith(u"No running Lumivale answers"_s));
     }
 
     void statusWithoutAnInstanceTellsWhatWouldBeRestored()
     {
         QTemporaryDir dir;
-        UserDefaults defaults(dir.filePath(QStringLiteral("d.json")));
-        VideoCache cache(dir.filePath(QStringLiteral("cache")));
+        UserDefaults defaults(dir.filePath(u"d.json"_s));
+        VideoCache cache(dir.filePath(u"cache"_s));
         QCOMPARE(ShellCommands::offlineStatusText(defaults, cache),
                  QStringLiteral("wallpaper: none\nscreens: all\nplayback: off\ncache: 0 bytes (0 "
                                 "videos)\nlumivale: not running\n"));
-        defaults.setString(WallpaperManager::kCurrentWallpaperIDKey, QStringLiteral("aurora"));
-        defaults.setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
-                                {QStringLiteral("9"), QStringLiteral("1")});
-        QFile video(cache.cacheDirectory() + QStringLiteral("/aurora.mp4"));
+        defaults.setString(WallpaperManager::kCurrentWallpaperIDKey, u"aurora"_s);
+        defaults.setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey, {u"9"_s, u"1"_s});
+        QFile video(cache.cacheDirectory() + u"/aurora.mp4"_s);
         QVERIFY(video.open(QIODevice::WriteOnly));
         video.write(QByteArray(1234, 'x'));
         video.close();

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPixmap>
@@ -17,10 +18,11 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 namespace {
-const QString kService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kService = u"org.kde.StatusNotifierWatcher"_s;
+const QString kPath = u"/StatusNotifierWatcher"_s;
 } // namespace
 
 class TestStatusItem : public QObject
@@ -34,24 +36,20 @@ class TestStatusItem : public QObject
     bool mock(const QString &method, const QStringList &arguments)
     {
         QProcess call;
-        call.start(QStringLiteral("gdbus"),
-                   QStringList{QStringLiteral("call"), QStringLiteral("--address"), m_address,
-                               QStringLiteral("--dest"), kService, QStringLiteral("--object-path"),
-                               kPath, QStringLiteral("--method"),
-                               QStringLiteral("org.freedesktop.DBus.Mock.") + method} +
-                       arguments);
+        call.start(u"gdbus"_s, QStringList{u"call"_s, u"--address"_s, m_address, u"--dest"_s,
+                                           kService, u"--object-path"_s, kPath, u"--method"_s,
+                                           u"org.freedesktop.DBus.Mock."_s + method} +
+                                   arguments);
         return call.waitForFinished(10000) && call.exitCode() == 0;
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFileInfo(QStringLiteral("/usr/bin/python3")).isExecutable())
+        if (!QFileInfo(u"/usr/bin/python3"_s).isExecutable())
             QSKIP("python3-dbusmock needs /usr/bin/python3");
         // Before anything in this process touches the session bus.
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address")});
+        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
         QVERIFY(m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(10000));
         m_address = QString::fromUtf8(m_bus.readLine().trimmed());
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
@@ -76,31 +74,32 @@ private Q_SLOTS:
         QVERIFY(!item.trayIcon());
 
         // A watcher appears, without a host yet.
+        QDBusServiceWatcher registration(kService, QDBusConnection::sessionBus(),
+                                         QDBusServiceWatcher::WatchForRegistration);
+        QSignalSpy registered(&registration, &QDBusServiceWatcher::serviceRegistered);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_address);
         m_watcher.setProcessEnvironment(env);
-        m_watcher.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), kService, kPath,
-                         QStringLiteral("org.kde.StatusNotifierWatcher")});
+        m_watcher.start(u"/usr/bin/python3"_s, {u"-m"_s, u"dbusmock"_s, kService, kPath,
+                                                u"org.kde.StatusNotifierWatcher"_s});
         QVERIFY(m_watcher.waitForStarted(10000));
         QVERIFY(QTest::qWaitFor(
             [this] {
-                return mock(QStringLiteral("AddProperty"),
-                            {QStringLiteral("org.kde.StatusNotifierWatcher"),
-                             QStringLiteral("IsStatusNotifierHostRegistered"),
-                             QStringLiteral("<false>")});
+                return mock(u"AddProperty"_s, {u"org.kde.StatusNotifierWatcher"_s,
+                                               u"IsStatusNotifierHostRegistered"_s, u"<false>"_s});
             },
             20000));
-        QTest::qWait(200);
+        // The item has seen the watcher come (its signal reached this
+        // process) and found no host.
+        QTRY_COMPARE(registered.count(), 1);
+        QCoreApplication::processEvents();
         QVERIFY(!item.trayIcon());
 
         // Then a host registers.
-        QVERIFY(mock(QStringLiteral("UpdateProperties"),
-                     {QStringLiteral("org.kde.StatusNotifierWatcher"),
-                      QStringLiteral("{'IsStatusNotifierHostRegistered': <true>}")}));
-        QVERIFY(mock(QStringLiteral("EmitSignal"), {QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                                    QStringLiteral("StatusNotifierHostRegistered"),
-                                                    QStringLiteral(""), QStringLiteral("[]")}));
+        QVERIFY(mock(u"UpdateProperties"_s, {u"org.kde.StatusNotifierWatcher"_s,
+                                             u"{'IsStatusNotifierHostRegistered': <true>}"_s}));
+        QVERIFY(mock(u"EmitSignal"_s, {u"org.kde.StatusNotifierWatcher"_s,
+                                       u"StatusNotifierHostRegistered"_s, u""_s, u"[]"_s}));
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 10000);
         QVERIFY(item.trayIcon());
         QCOMPARE(item.trayIcon()->contextMenu(), &menu);

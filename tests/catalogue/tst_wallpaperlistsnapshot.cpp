@@ -41,14 +41,6 @@ QStringList idsOf(const QList<Wallpaper> &wallpapers)
     return ids;
 }
 
-QStringList namesOf(const QList<Wallpaper> &wallpapers)
-{
-    QStringList names;
-    for (const Wallpaper &wallpaper : wallpapers)
-        names.append(wallpaper.name());
-    return names;
-}
-
 const QString kPrecomposedCafe = QString::fromUtf8("Caf\u00e9 Lights");
 const QString kDecomposedCafe = QString::fromUtf8("Cafe\u0301 Lights");
 
@@ -115,8 +107,7 @@ private Q_SLOTS:
 
     void normalisationTrimsAndLowersOnly()
     {
-        QCOMPARE(WallpaperListSnapshot::normalized(u"  Deep   Orbit!\n"),
-                 QStringLiteral("deep   orbit!"));
+        QCOMPARE(WallpaperListSnapshot::normalized(u"  Deep   Orbit!\n"), u"deep   orbit!"_s);
         // Canonically equivalent texts normalise to the same string.
         QCOMPARE(WallpaperListSnapshot::normalized(kDecomposedCafe),
                  WallpaperListSnapshot::normalized(kPrecomposedCafe));
@@ -136,7 +127,7 @@ private Q_SLOTS:
         QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"Space")), L({"1", "3"}));
         QCOMPARE(idsOf(snapshot.wallpapersInCategory(QString::fromUtf8("CAF\u00c9"))),
                  L({"4", "5"}));
-        QCOMPARE(snapshot.entries[2].normalizedCategory, QStringLiteral("space"));
+        QCOMPARE(snapshot.entries[2].normalizedCategory, u"space"_s);
         QVERIFY(snapshot.wallpapersInCategory(u"Lofi").isEmpty());
     }
 
@@ -162,33 +153,35 @@ private Q_SLOTS:
 
     // --- the Animals swap -----------------------------------------------------
 
+    // The Animals row swaps two pairs of named wallpapers, only when both
+    // names match exactly, and only in that row; the snapshot keeps its order.
+    void animalsRowSwapsBothPairs_data()
+    {
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("expectedIDs"); // the records are "a", "b", ... in order
+        QTest::newRow("both pairs")
+            << u"Animals"_s
+            << L({"Nyan Cat", "Fox", "MaxWell Spinning Cat", "Adorable Big Eyed Kitten",
+                  "Halloween Black Cat", "Nyan Cat"})
+            << L({"d", "b", "e", "a", "c", "f"});
+        QTest::newRow("another spelling")
+            << u"Animals"_s << L({"Nyan Cat", "adorable big eyed kitten", "Fox"})
+            << L({"a", "b", "c"});
+        QTest::newRow("another category")
+            << u"Pets"_s << L({"Nyan Cat", "Adorable Big Eyed Kitten"}) << L({"a", "b"});
+    }
     void animalsRowSwapsBothPairs()
     {
-        const QList<Wallpaper> records{record("a", "Nyan Cat", "Animals"),
-                                       record("b", "Fox", "Animals"),
-                                       record("c", "MaxWell Spinning Cat", "Animals"),
-                                       record("d", "Adorable Big Eyed Kitten", "Animals"),
-                                       record("e", "Halloween Black Cat", "Animals"),
-                                       record("f", "Nyan Cat", "Animals")};
+        QFETCH(QString, category);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, expectedIDs);
+        QList<Wallpaper> records;
+        for (const QString &name : names)
+            records.append(record(QString(QChar(char16_t(u'a' + records.size()))), name, category));
         const WallpaperListSnapshot snapshot(records, QString());
-        QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"  Animals\n")),
-                 L({"d", "b", "e", "a", "c", "f"}));
-        // Only the row is reordered, not the snapshot.
-        QCOMPARE(idsOf(snapshot.wallpapers), L({"a", "b", "c", "d", "e", "f"}));
-    }
-
-    void animalsSwapNeedsBothNamesExactly()
-    {
-        const QList<Wallpaper> records{record("a", "Nyan Cat", "Animals"),
-                                       record("b", "adorable big eyed kitten", "Animals"),
-                                       record("c", "Fox", "Animals")};
-        const WallpaperListSnapshot snapshot(records, QString());
-        QCOMPARE(namesOf(snapshot.wallpapersInCategory(u"Animals")), namesOf(records));
-        // Same names in another category: untouched.
-        const QList<Wallpaper> elsewhere{record("a", "Nyan Cat", "Pets"),
-                                         record("b", "Adorable Big Eyed Kitten", "Pets")};
-        QCOMPARE(idsOf(WallpaperListSnapshot(elsewhere, QString()).wallpapersInCategory(u"Pets")),
-                 L({"a", "b"}));
+        QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"  "_s + category + u"\n"_s)), expectedIDs);
+        QCOMPARE(snapshot.wallpapers, records);
     }
 };
 
