@@ -76,10 +76,9 @@ QByteArray mutateManifest(const QByteArray &input, QRandomGenerator &random)
 
 void exerciseManifest(const QByteArray &input)
 {
-    Error error;
-    const std::optional<QList<Wallpaper>> wallpapers = decodeManifest(input, &error);
+    const Result<QList<Wallpaper>> wallpapers = decodeManifest(input);
     if (!wallpapers) {
-        Q_ASSERT(!error.description().isEmpty());
+        Q_ASSERT(!wallpapers.error().description().isEmpty());
         return;
     }
     QSet<QString> ids;
