@@ -187,12 +187,11 @@ void measureDownloads(const QString &workDirectory)
         wallpaper.setVideo(server.url());
         ours.append(millisecondsOf([&] {
             const VideoDownloadResult result = QCoro::waitFor(cache.download(wallpaper));
-            if (!result.isSuccess() ||
-                QFileInfo(result.fileURL.toLocalFile()).size() != kDownloadBytes)
+            if (!result || QFileInfo(result->toLocalFile()).size() != kDownloadBytes)
                 qFatal("download failed");
         }));
         now += VideoCache::kRecentlyHandedOutMs;
-        if (cache.clearCache())
+        if (!cache.clearCache())
             qFatal("cannot clear the cache");
         curl.append(millisecondsOf([&] {
             runOrDie(QStringLiteral("curl"), {QStringLiteral("-sS"), QStringLiteral("-o"),
@@ -227,7 +226,7 @@ void measureTrim(const QString &workDirectory)
     for (int run = 0; run < 3; ++run) {
         createTrimFolder(folder);
         times.append(millisecondsOf([&] {
-            if (VideoCache::trim(folder, {folder + QStringLiteral("/video0.mp4")}))
+            if (!VideoCache::trim(folder, {folder + QStringLiteral("/video0.mp4")}))
                 qFatal("trim failed");
         }));
         if (QDir(folder).entryList(QDir::Files).size() != VideoCache::kMaxCachedFiles)

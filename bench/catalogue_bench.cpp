@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
     const auto [parseMs, decodeMs] = interleavedMedianMs(
         11, [&] { return sink += QJsonDocument::fromJson(manifest).array().size(); },
         [&] {
-            std::optional<QList<Wallpaper>> wallpapers = decodeManifest(manifest);
+            Result<QList<Wallpaper>> wallpapers = decodeManifest(manifest);
             sink += wallpapers->size();
             return wallpapers;
         });

@@ -56,9 +56,10 @@ int main(int argc, char *argv[])
     for (int run = 0; run < runs + 1; ++run) {
         QElapsedTimer timer;
         timer.start();
-        if (const auto error = framewriter::writeFrame(QUrl::fromLocalFile(video), seconds,
-                                                       QUrl::fromLocalFile(ours))) {
-            std::fprintf(stderr, "still failed: %s\n", qPrintable(error->debugText()));
+        if (const auto written = framewriter::writeFrame(QUrl::fromLocalFile(video), seconds,
+                                                         QUrl::fromLocalFile(ours));
+            !written) {
+            std::fprintf(stderr, "still failed: %s\n", qPrintable(written.error().debugText()));
             return 1;
         }
         const double ourMs = double(timer.nsecsElapsed()) / 1e6;

@@ -117,7 +117,7 @@ bool isAllowedURL(const QUrl &url)
     return address.setAddress(url.host()) && address.isLoopback();
 }
 
-std::variant<QList<AppcastItem>, Error> parse(const QByteArray &feed, const QUrl &feedURL)
+Result<QList<AppcastItem>> parse(const QByteArray &feed, const QUrl &feedURL)
 {
     QXmlStreamReader reader(feed);
     if (!reader.readNextStartElement() || reader.name() != u"rss" ||

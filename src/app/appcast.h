@@ -54,9 +54,10 @@ enum Code {
     InvalidPublicKey = -9,
     InsecureURL = -10,
 };
-inline Error make(int code, QString description)
+// The failing side of a Result, in the "Updater" domain.
+inline tl::unexpected<Error> make(int code, QString description)
 {
-    return Error(kDomain, code, std::move(description));
+    return failure(kDomain, code, std::move(description));
 }
 } // namespace updateerror
 
@@ -76,7 +77,7 @@ bool isAllowedURL(const QUrl &url);
 // allowed download address (isAllowedURL()) or a well-formed signature are
 // left out; relative addresses are resolved against `feedURL`. Fails with
 // InvalidFeed or NoUsableItems.
-std::variant<QList<AppcastItem>, Error> parse(const QByteArray &feed, const QUrl &feedURL);
+Result<QList<AppcastItem>> parse(const QByteArray &feed, const QUrl &feedURL);
 // Compares dot-separated versions part by part, numerically ("1.10" is newer
 // than "1.9"; missing parts count as zero, so "1.0" equals "1.0.0"). Text
 // after a part's digits marks a pre-release of that number ("2.0b1" is older

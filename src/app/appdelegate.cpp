@@ -216,19 +216,20 @@ void AppDelegate::refreshLibrary()
     Q_EMIT NotificationCenter::shared().refreshWallpaperLibrary();
 }
 
-std::optional<Error> AppDelegate::clearCacheReportingFailure()
+Result<> AppDelegate::clearCacheReportingFailure()
 {
-    if (auto error = m_env.cache->clearCache())
-        return error;
+    Result<> cleared = m_env.cache->clearCache();
+    if (!cleared)
+        return cleared;
     m_env.cacheState->refresh();
     refreshMenuMetrics();
-    return std::nullopt;
+    return {};
 }
 
 void AppDelegate::clearCache()
 {
-    if (const auto error = clearCacheReportingFailure())
-        presentAlert(QStringLiteral("Could not clear cache"), error->description());
+    if (const Result<> cleared = clearCacheReportingFailure(); !cleared)
+        presentAlert(QStringLiteral("Could not clear cache"), cleared.error().description());
 }
 
 QCoro::Task<> AppDelegate::clearRAM()
@@ -270,8 +271,8 @@ QCoro::Task<> AppDelegate::stopWallpaper()
     if (!self)
         co_return;
     m_env.manager->stop();
-    if (const auto error = m_env.manager->previousDesktopStore().restore())
-        logFailure(u"restore default wallpaper failed:", *error);
+    if (const Result<> restored = m_env.manager->previousDesktopStore().restore(); !restored)
+        logFailure(u"restore default wallpaper failed:", restored.error());
 }
 
 void AppDelegate::presentAlert(const QString &message, const QString &informativeText)
@@ -317,8 +318,9 @@ void AppDelegate::quitApp()
 
 void AppDelegate::toggleLaunchAtLogin()
 {
-    if (const std::optional<Error> error = m_loginItemSync.toggle()) {
-        presentAlert(QStringLiteral("Could not update login setting"), error->description());
+    if (const Result<> toggled = m_loginItemSync.toggle(); !toggled) {
+        presentAlert(QStringLiteral("Could not update login setting"),
+                     toggled.error().description());
         return;
     }
     refreshMenuMetrics();

@@ -118,7 +118,7 @@ public:
     // Shows an alert when the cache cannot be cleared.
     void clearCache();
     // The same, reporting the failure to the caller instead.
-    std::optional<Error> clearCacheReportingFailure();
+    Result<> clearCacheReportingFailure();
     QCoro::Task<> clearRAM();
     QCoro::Task<> togglePause();
     QCoro::Task<> stopWallpaper();

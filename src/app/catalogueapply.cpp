@@ -45,9 +45,9 @@ QCoro::Task<CatalogueApplyResult> applyFromCatalogue(UserDefaults &defaults, Vid
         const VideoDownloadResult download = co_await cache.download(*found);
         if (gaveWay())
             co_return CatalogueApplyResult{};
-        if (download.error)
-            co_return CatalogueApplyResult{Outcome::DownloadFailed, QUrl(), download.error};
-        video = download.fileURL;
+        if (!download)
+            co_return CatalogueApplyResult{Outcome::DownloadFailed, QUrl(), download.error()};
+        video = *download;
     }
     manager.apply(video, request.wallpaperID, request.screenIDs);
     co_return CatalogueApplyResult{Outcome::Applied, video, std::nullopt};

@@ -51,12 +51,12 @@ std::optional<CommandLine> decodeCommand(QByteArrayView line)
 
 QByteArray encodeReply(const CommandReply &reply)
 {
-    QJsonObject json{{QStringLiteral("ok"), !reply.error.has_value()},
-                     {QStringLiteral("output"), reply.output}};
-    if (reply.error) {
-        json.insert(QStringLiteral("domain"), reply.error->domain());
-        json.insert(QStringLiteral("code"), reply.error->code());
-        json.insert(QStringLiteral("error"), reply.error->description());
+    QJsonObject json{{QStringLiteral("ok"), reply.has_value()},
+                     {QStringLiteral("output"), reply.value_or(QString())}};
+    if (!reply) {
+        json.insert(QStringLiteral("domain"), reply.error().domain());
+        json.insert(QStringLiteral("code"), reply.error().code());
+        json.insert(QStringLiteral("error"), reply.error().description());
     }
     return QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -68,24 +68,21 @@ QByteArray encodeAcceptance()
 
 bool instanceIsGone(const CommandReply &reply)
 {
-    return reply.error && reply.error->domain() == kErrorDomain &&
-           (reply.error->code() == NoInstance || reply.error->code() == Quitting);
+    return !reply && reply.error().domain() == kErrorDomain &&
+           (reply.error().code() == NoInstance || reply.error().code() == Quitting);
 }
 
 CommandReply decodeReply(QByteArrayView line)
 {
     const QJsonObject json = QJsonDocument::fromJson(line.toByteArray()).object();
-    CommandReply reply;
-    reply.output = json.value(QStringLiteral("output")).toString();
     if (json.value(QStringLiteral("ok")).toBool())
-        return reply;
+        return json.value(QStringLiteral("output")).toString();
     const QString description = json.value(QStringLiteral("error")).toString();
-    reply.error =
-        Error(json.value(QStringLiteral("domain")).toString(kErrorDomain),
-              json.value(QStringLiteral("code")).toInt(),
-              description.isEmpty() ? QStringLiteral("The running Lumivale gave no usable answer.")
-                                    : description);
-    return reply;
+    return failure(json.value(QStringLiteral("domain")).toString(kErrorDomain),
+                   json.value(QStringLiteral("code")).toInt(),
+                   description.isEmpty()
+                       ? QStringLiteral("The running Lumivale gave no usable answer.")
+                       : description);
 }
 
 CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
@@ -99,10 +96,8 @@ CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
             socket.waitForConnected(int(qMax<qint64>(0, connectDeadline.remainingTime()))))
             break;
         if (connectDeadline.hasExpired())
-            return {{},
-                    protocolError(
-                        NoInstance,
-                        QStringLiteral("No running Lumivale answers on %1.").arg(socketPath))};
+            return failure(protocolError(
+                NoInstance, QStringLiteral("No running Lumivale answers on %1.").arg(socketPath)));
         QThread::msleep(20);
     }
     socket.write(encodeCommand(command));
@@ -134,29 +129,25 @@ CommandReply sendCommand(const QString &socketPath, const CommandLine &command,
         }
         const QDeadlineTimer &deadline = accepted ? replyDeadline : acceptDeadline;
         if (!accepted && acceptDeadline.hasExpired())
-            return {{},
-                    protocolError(NotAnswering,
-                                  QStringLiteral("The running Lumivale does not answer (waited "
-                                                 "%1 s).")
-                                      .arg(acceptTimeoutMs / 1000.0))};
+            return failure(protocolError(
+                NotAnswering, QStringLiteral("The running Lumivale does not answer (waited %1 s).")
+                                  .arg(acceptTimeoutMs / 1000.0)));
         if (socket.state() != QLocalSocket::ConnectedState || deadline.hasExpired())
             break;
         const qint64 wait = deadline.isForever() ? 60'000 : deadline.remainingTime();
         socket.waitForReadyRead(int(std::clamp<qint64>(wait, 1, 60'000)));
     }
-    return {
-        {},
-        protocolError(NoAnswer, QStringLiteral("The running Lumivale ended without an answer."))};
+    return failure(
+        protocolError(NoAnswer, QStringLiteral("The running Lumivale ended without an answer.")));
 }
 
 int printReply(const CommandReply &reply)
 {
-    if (!reply.output.isEmpty())
-        std::fputs(qPrintable(reply.output), stdout);
-    if (reply.error) {
-        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error->description()));
+    if (!reply) {
+        std::fprintf(stderr, "lumivale: %s\n", qPrintable(reply.error().description()));
         return 1;
     }
+    std::fputs(qPrintable(*reply), stdout);
     return 0;
 }
 

@@ -10,11 +10,7 @@
 namespace lumivale {
 
 // What a command produced: the text to print, or why it failed.
-struct CommandReply
-{
-    QString output;
-    std::optional<Error> error;
-};
+using CommandReply = Result<QString>;
 
 // How a `lumivale` process talks to the running instance: a local socket in
 // the user's runtime folder; the command goes as one line of JSON, the answer

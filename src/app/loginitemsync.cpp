@@ -23,26 +23,27 @@ void LoginItemSync::sync()
     }
     const bool wish = m_defaults.boolean(launchAtLoginPreferenceKey).value_or(false);
     const bool enabled = isEnabled();
-    std::optional<Error> error;
+    Result<> synced;
     if (wish && !enabled)
-        error = m_service.registerLoginItem();
+        synced = m_service.registerLoginItem();
     else if (!wish && enabled)
-        error = m_service.unregisterLoginItem();
-    if (error)
-        logFailure(u"launch at login sync failed:", *error);
+        synced = m_service.unregisterLoginItem();
+    if (!synced)
+        logFailure(u"launch at login sync failed:", synced.error());
 }
 
-std::optional<Error> LoginItemSync::toggle()
+Result<> LoginItemSync::toggle()
 {
     // Anything but enabled (not registered, awaiting approval, not found)
     // registers again.
     const bool registering = !isEnabled();
-    if (std::optional<Error> error =
-            registering ? m_service.registerLoginItem() : m_service.unregisterLoginItem())
-        return error;
+    Result<> changed =
+        registering ? m_service.registerLoginItem() : m_service.unregisterLoginItem();
+    if (!changed)
+        return changed;
     m_defaults.setBool(launchAtLoginPreferenceKey, registering);
     m_defaults.setBool(launchAtLoginPreferenceSetKey, true);
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

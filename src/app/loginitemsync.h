@@ -33,7 +33,7 @@ public:
     void sync();
     // The menu's choice: flips the login item and, on success, stores the new
     // wish.
-    std::optional<Error> toggle();
+    Result<> toggle();
     bool isEnabled() const;
 
 private:

@@ -99,18 +99,16 @@ int main(int argc, char *argv[])
         QApplication application(argc, argv);
         prepareApplication();
         const CommandReply reply = instance.send(command, 0);
-        if (!reply.error || reply.error->code() != instanceprotocol::NoInstance)
+        if (reply || reply.error().code() != instanceprotocol::NoInstance)
             return printReply(reply);
         if (command.action == CommandLine::Action::Status)
             return printReply(
-                {ShellCommands::offlineStatusText(UserDefaults::standard(), VideoCache::shared()),
-                 std::nullopt});
-        return printReply(
-            {ShellCommands::screensText(Platform::instance().screens().screens()), std::nullopt});
+                ShellCommands::offlineStatusText(UserDefaults::standard(), VideoCache::shared()));
+        return printReply(ShellCommands::screensText(Platform::instance().screens().screens()));
     }
 
-    auto locked = instance.lock();
-    if (!std::holds_alternative<Error>(locked) && !std::get<bool>(locked)) {
+    Result<bool> locked = instance.lock();
+    if (locked && !*locked) {
         // Another Lumivale holds the lock. It may be running (it started after
         // `lumivale` looked): hand it the command, with no GUI of our own. It
         // may be starting and not listening yet, or quitting: then try again
@@ -122,20 +120,20 @@ int main(int argc, char *argv[])
             if (!instanceprotocol::instanceIsGone(reply))
                 return printReply(reply);
             locked = instance.lock(100);
-            if (std::holds_alternative<Error>(locked) || std::get<bool>(locked))
+            if (!locked || *locked)
                 break;
             if (deadline.hasExpired())
                 return printReply(reply);
         }
     }
-    if (const auto *error = std::get_if<Error>(&locked))
-        return printReply({{}, *error});
+    if (!locked)
+        return printReply(failure(locked.error()));
 
     prepareProcess();
     QApplication application(argc, argv);
     prepareApplication();
-    if (const auto error = instance.listen())
-        return printReply({{}, *error});
+    if (const Result<> listening = instance.listen(); !listening)
+        return printReply(failure(listening.error()));
     const int status = runApplication(application, instance, command);
     // With the windows, the gallery and its QML engine gone, but before the
     // OpenGL driver unloads.

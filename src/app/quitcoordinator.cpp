@@ -56,11 +56,11 @@ QCoro::Task<> QuitCoordinator::freezeThenFinish()
         finish();
     });
     const QPointer<QuitCoordinator> self(this);
-    const std::optional<Error> error = co_await m_manager.freezeCurrentFrame();
+    const Result<> frozen = co_await m_manager.freezeCurrentFrame();
     if (!self || m_state == State::Ready)
         co_return;
-    if (error)
-        logFailure(u"freeze wallpaper before quit failed:", *error);
+    if (!frozen)
+        logFailure(u"freeze wallpaper before quit failed:", frozen.error());
     finish();
 }
 

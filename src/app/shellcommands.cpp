@@ -110,8 +110,8 @@ QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
     // Once the quit has begun nothing more is started; a second quit joins it.
     if (m_delegate.shellStatus() != AppDelegate::ShellStatus::Idle &&
         command.action != Action::Quit)
-        co_return CommandReply{
-            {}, commandError(instanceprotocol::Quitting, QStringLiteral("Lumivale is quitting"))};
+        co_return failure(
+            commandError(instanceprotocol::Quitting, QStringLiteral("Lumivale is quitting")));
     switch (command.action) {
     case Action::Reopen:
         // The autostart entry finding Lumivale already running: nothing to show.
@@ -131,9 +131,7 @@ QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
         co_return CommandReply{};
     case Action::TogglePause:
         co_await m_delegate.togglePause();
-        co_return CommandReply{manager.isPlaying() ? QStringLiteral("playing\n")
-                                                   : QStringLiteral("paused\n"),
-                               std::nullopt};
+        co_return manager.isPlaying() ? QStringLiteral("playing\n") : QStringLiteral("paused\n");
     case Action::Stop:
         co_await m_delegate.stopWallpaper();
         co_return CommandReply{};
@@ -141,11 +139,11 @@ QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
         m_delegate.refreshLibrary();
         co_return CommandReply{};
     case Action::ClearCache:
-        co_return CommandReply{{}, m_delegate.clearCacheReportingFailure()};
+        co_return m_delegate.clearCacheReportingFailure().transform([] { return QString(); });
     case Action::Status:
-        co_return CommandReply{statusText(currentStatus()), std::nullopt};
+        co_return statusText(currentStatus());
     case Action::ListScreens:
-        co_return CommandReply{screensText(env.platform->screens().screens()), std::nullopt};
+        co_return screensText(env.platform->screens().screens());
     case Action::Quit: {
         // The answer goes out once the frame is frozen, just before the exit.
         if (!m_delegate.isReadyToTerminate()) {
@@ -156,7 +154,7 @@ QCoro::Task<CommandReply> ShellCommands::run(CommandLine command)
         co_return CommandReply{};
     }
     }
-    co_return CommandReply{{}, commandError(10, QStringLiteral("Unknown command."))};
+    co_return failure(commandError(10, QStringLiteral("Unknown command.")));
 }
 
 QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList screenIDs)
@@ -171,8 +169,7 @@ QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList scree
     const QFileInfo file(target);
     if (file.isFile()) {
         if (!file.isReadable())
-            co_return CommandReply{{},
-                                   commandError(11, QStringLiteral("Cannot read %1.").arg(target))};
+            co_return failure(commandError(11, QStringLiteral("Cannot read %1.").arg(target)));
         video = QUrl::fromLocalFile(file.absoluteFilePath());
         wallpaperID = file.completeBaseName();
         env.manager->apply(video, wallpaperID, screens);
@@ -180,7 +177,7 @@ QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList scree
         // Not a file: a wallpaper of the catalogue, downloaded first when needed.
         const QString unknown = QStringLiteral("No such file or wallpaper: %1").arg(target);
         if (!VideoCache::isValidWallpaperID(target))
-            co_return CommandReply{{}, commandError(12, unknown)};
+            co_return failure(commandError(12, unknown));
         CatalogueApplyRequest request;
         request.wallpaperID = target;
         request.screenIDs = screens;
@@ -191,19 +188,19 @@ QCoro::Task<CommandReply> ShellCommands::apply(QString target, QStringList scree
         case Outcome::Applied:
             break;
         case Outcome::CatalogueUnavailable:
-            co_return CommandReply{{}, commandError(13, applied.error->description())};
+            co_return failure(commandError(13, applied.error->description()));
         case Outcome::DownloadFailed:
-            co_return CommandReply{{}, applied.error};
+            co_return failure(*applied.error);
         case Outcome::NotInCatalogue:
         case Outcome::GaveWay:
-            co_return CommandReply{{}, commandError(12, unknown)};
+            co_return failure(commandError(12, unknown));
         }
         video = applied.video;
         wallpaperID = target;
     }
-    const std::optional<Error> still =
+    const Result<> still =
         co_await env.manager->updateLockScreenFallback(video, wallpaperID, screens);
-    co_return CommandReply{{}, still};
+    co_return still.transform([] { return QString(); });
 }
 
 } // namespace lumivale

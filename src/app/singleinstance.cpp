@@ -25,22 +25,22 @@ SingleInstance::SingleInstance(QString runtimeDirectory, QObject *parent)
 
 SingleInstance::~SingleInstance() = default;
 
-std::variant<bool, Error> SingleInstance::lock(int waitMs)
+Result<bool> SingleInstance::lock(int waitMs)
 {
     if (m_lock)
         return true;
     if (m_directory.isEmpty() || !QDir().mkpath(m_directory))
-        return instanceError(
+        return failure(instanceError(
             NoRuntimeFolder,
-            QStringLiteral("No runtime folder to meet other Lumivale processes in."));
+            QStringLiteral("No runtime folder to meet other Lumivale processes in.")));
     auto lock = std::make_unique<QLockFile>(lockPath());
     // Never stale by age: only a dead owner frees it.
     lock->setStaleLockTime(0);
     if (!lock->tryLock(waitMs)) {
         if (lock->error() == QLockFile::LockFailedError)
             return false;
-        return instanceError(LockFailed,
-                             QStringLiteral("Cannot take the lock file %1.").arg(lockPath()));
+        return failure(instanceError(
+            LockFailed, QStringLiteral("Cannot take the lock file %1.").arg(lockPath())));
     }
     m_lock = std::move(lock);
     return true;
@@ -54,22 +54,22 @@ void SingleInstance::stopListening()
     m_server.reset();
 }
 
-std::optional<Error> SingleInstance::listen()
+Result<> SingleInstance::listen()
 {
     Q_ASSERT(m_lock);
     if (m_server)
-        return std::nullopt;
+        return {};
     auto server = std::make_unique<QLocalServer>();
     server->setSocketOptions(QLocalServer::UserAccessOption);
     // We hold the lock, so a socket file here was left by a process that died.
     QLocalServer::removeServer(socketPath());
     if (!server->listen(socketPath()))
-        return instanceError(
+        return failure(instanceError(
             CannotListen,
-            QStringLiteral("Cannot listen on %1: %2").arg(socketPath(), server->errorString()));
+            QStringLiteral("Cannot listen on %1: %2").arg(socketPath(), server->errorString())));
     m_server = std::move(server);
     connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
-    return std::nullopt;
+    return {};
 }
 
 void SingleInstance::acceptConnections()
@@ -100,11 +100,11 @@ QCoro::Task<> SingleInstance::serve(QLocalSocket *socket)
     const qsizetype end = line.indexOf('\n');
     const auto command = end < 0 ? std::nullopt : decodeCommand(QByteArrayView(line).first(end));
     if (!command)
-        reply.error =
-            instanceError(NotACommand, QStringLiteral("Not a command this Lumivale understands."));
+        reply = failure(
+            instanceError(NotACommand, QStringLiteral("Not a command this Lumivale understands.")));
     else if (!self || !m_handler)
-        reply.error =
-            instanceError(NotReady, QStringLiteral("Lumivale is not ready for commands."));
+        reply =
+            failure(instanceError(NotReady, QStringLiteral("Lumivale is not ready for commands.")));
     else {
         connection->write(encodeAcceptance());
         connection->flush();

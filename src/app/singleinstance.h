@@ -39,9 +39,9 @@ public:
     // Tries to become the running instance, waiting up to `waitMs` for the
     // lock: true when this process now holds it, false when another one runs.
     // Fails when the folder cannot be used.
-    std::variant<bool, Error> lock(int waitMs = 0);
+    Result<bool> lock(int waitMs = 0);
     // Once locked, with a Qt application object: accepts commands.
-    std::optional<Error> listen();
+    Result<> listen();
     // Each command that arrives goes to `handler`; commands from several
     // processes may overlap, and each connection gets its own answer. A
     // command is accepted (see encodeAcceptance) before the handler runs.

@@ -137,11 +137,12 @@ QNetworkReply *UpdateDownloader::get(const QUrl &url, QUrl *refusedRedirect)
 
 Error UpdateDownloader::insecureURLError(const QUrl &url)
 {
-    return make(InsecureURL, QStringLiteral("Updates are fetched only over https, not from \"%1\".")
-                                 .arg(url.toDisplayString()));
+    return Error(kDomain, InsecureURL,
+                 QStringLiteral("Updates are fetched only over https, not from \"%1\".")
+                     .arg(url.toDisplayString()));
 }
 
-QCoro::Task<std::variant<QByteArray, Error>> UpdateDownloader::fetchFeed(QUrl feedURL)
+QCoro::Task<Result<QByteArray>> UpdateDownloader::fetchFeed(QUrl feedURL)
 {
     QUrl refusedRedirect;
     const NetworkReplyPtr reply(get(feedURL, &refusedRedirect));
@@ -161,7 +162,7 @@ QCoro::Task<std::variant<QByteArray, Error>> UpdateDownloader::fetchFeed(QUrl fe
     if (!self || m_isBeingDestroyed)
         co_return make(NetworkFailure, QStringLiteral("The update check was cancelled."));
     if (!refusedRedirect.isEmpty())
-        co_return insecureURLError(refusedRedirect);
+        co_return failure(insecureURLError(refusedRedirect));
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
@@ -184,7 +185,7 @@ QCoro::Task<std::variant<QByteArray, Error>> UpdateDownloader::fetchFeed(QUrl fe
     co_return body;
 }
 
-QCoro::Task<std::variant<QString, Error>> UpdateDownloader::downloadAndVerify(AppcastItem item)
+QCoro::Task<Result<QString>> UpdateDownloader::downloadAndVerify(AppcastItem item)
 {
     // A build whose key is broken can verify nothing: stop before downloading.
     const std::optional<QByteArray> publicKey = updatesignature::decodePublicKey(m_publicEDKey);
@@ -196,7 +197,7 @@ QCoro::Task<std::variant<QString, Error>> UpdateDownloader::downloadAndVerify(Ap
     }
 
     if (!appcast::isAllowedURL(item.url))
-        co_return insecureURLError(item.url);
+        co_return failure(insecureURLError(item.url));
     // The feed's word may lower the limit, never raise it.
     if (item.length > kMaxDownloadBytes) {
         co_return make(TooLarge, QStringLiteral("The update download is larger than %1 MiB.")
@@ -231,7 +232,7 @@ QCoro::Task<std::variant<QString, Error>> UpdateDownloader::downloadAndVerify(Ap
     if (!self || m_isBeingDestroyed)
         co_return make(NetworkFailure, QStringLiteral("The download was cancelled."));
     if (!refusedRedirect.isEmpty())
-        co_return insecureURLError(refusedRedirect);
+        co_return failure(insecureURLError(refusedRedirect));
 
     using Failure = FileDownloadResult::Failure;
     switch (download.failure) {
@@ -276,13 +277,13 @@ QCoro::Task<std::variant<QString, Error>> UpdateDownloader::downloadAndVerify(Ap
     }
     partial.close();
 
-    const updatesignature::FileCheck verified = co_await QtConcurrent::run(
+    const Result<bool> verified = co_await QtConcurrent::run(
         updatesignature::verifyFile, partial.fileName(), item.edSignature, *publicKey);
     if (!self || m_isBeingDestroyed)
         co_return make(NetworkFailure, QStringLiteral("The download was cancelled."));
-    if (verified.error)
-        co_return *verified.error;
-    if (!verified.valid) {
+    if (!verified)
+        co_return failure(verified.error());
+    if (!*verified) {
         co_return make(ImproperlySigned,
                        QStringLiteral("The update is improperly signed and could not be verified, "
                                       "so the downloaded file was deleted."));

@@ -45,13 +45,13 @@ public:
     void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
 
     // The body of the feed at `feedURL` (already checked to be allowed).
-    QCoro::Task<std::variant<QByteArray, Error>> fetchFeed(QUrl feedURL);
+    QCoro::Task<Result<QByteArray>> fetchFeed(QUrl feedURL);
     // Downloads the item's file into the download folder and checks its size
     // and signature. Returns the path of the verified file, which then has the
     // name the download address ends with, cleaned (see cleanFileName()), with
     // " (1)", " (2)"... added instead of replacing a file already there. On any
     // failure nothing is left in the folder.
-    QCoro::Task<std::variant<QString, Error>> downloadAndVerify(AppcastItem item);
+    QCoro::Task<Result<QString>> downloadAndVerify(AppcastItem item);
 
     // The folder downloads go to: the override when set, else the user's
     // download folder, else the temporary folder.

@@ -62,19 +62,19 @@ QCoro::Task<> UpdaterController::checkForUpdates()
     m_isChecking = true;
     QPointer<UpdaterController> self(this);
 
-    const std::variant<AppcastItem, UpToDate, Error> found = co_await findUpdate();
+    const Result<std::variant<AppcastItem, UpToDate>> found = co_await findUpdate();
     if (!self || m_isBeingDestroyed)
         co_return;
-    if (const Error *error = std::get_if<Error>(&found)) {
-        presentError(*error);
-    } else if (std::holds_alternative<UpToDate>(found)) {
+    if (!found) {
+        presentError(found.error());
+    } else if (std::holds_alternative<UpToDate>(*found)) {
         m_prompts.activateApplication();
         m_prompts.presentAlert(
             QStringLiteral("You're up to date!"),
             QStringLiteral("Lumivale %1 is currently the newest version available.")
                 .arg(m_currentVersion));
     } else {
-        const AppcastItem &item = std::get<AppcastItem>(found);
+        const AppcastItem &item = std::get<AppcastItem>(*found);
         m_prompts.activateApplication();
         const bool download = m_prompts.askQuestion(
             QStringLiteral("A new version of Lumivale is available!"),
@@ -83,19 +83,19 @@ QCoro::Task<> UpdaterController::checkForUpdates()
                 .arg(item.displayVersion(), m_currentVersion),
             QStringLiteral("Download"), QStringLiteral("Later"));
         if (download) {
-            const std::variant<QString, Error> result = co_await downloadAndVerify(item);
+            const Result<QString> downloaded = co_await downloadAndVerify(item);
             if (!self || m_isBeingDestroyed)
                 co_return;
-            if (const Error *downloadError = std::get_if<Error>(&result))
-                presentError(*downloadError);
+            if (!downloaded)
+                presentError(downloaded.error());
             else
-                m_prompts.revealFile(std::get<QString>(result));
+                m_prompts.revealFile(*downloaded);
         }
     }
     m_isChecking = false;
 }
 
-QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findUpdate()
+QCoro::Task<Result<std::variant<AppcastItem, UpToDate>>> UpdaterController::findUpdate()
 {
     using namespace updateerror;
     const QUrl feedURL = m_feedURL;
@@ -107,27 +107,19 @@ QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> UpdaterController::findU
                 .arg(feedURL.toString()));
     }
     if (!appcast::isAllowedURL(feedURL))
-        co_return UpdateDownloader::insecureURLError(feedURL);
+        co_return failure(UpdateDownloader::insecureURLError(feedURL));
 
     QPointer<UpdaterController> self(this);
-    std::variant<QByteArray, Error> feed = co_await m_downloader->fetchFeed(feedURL);
+    const Result<QByteArray> feed = co_await m_downloader->fetchFeed(feedURL);
     if (!self || m_isBeingDestroyed)
         co_return make(NetworkFailure, QStringLiteral("The update check was cancelled."));
-    if (const Error *error = std::get_if<Error>(&feed))
-        co_return *error;
-
-    std::variant<QList<AppcastItem>, Error> parsed =
-        appcast::parse(std::get<QByteArray>(feed), feedURL);
-    if (const Error *error = std::get_if<Error>(&parsed))
-        co_return *error;
-    const std::variant<AppcastItem, UpToDate> newest =
-        appcast::newestUpdate(std::get<QList<AppcastItem>>(parsed), m_currentVersion);
-    if (const AppcastItem *item = std::get_if<AppcastItem>(&newest))
-        co_return *item;
-    co_return UpToDate{};
+    co_return feed.and_then([&](const QByteArray &body) { return appcast::parse(body, feedURL); })
+        .transform([&](const QList<AppcastItem> &items) {
+            return appcast::newestUpdate(items, m_currentVersion);
+        });
 }
 
-QCoro::Task<std::variant<QString, Error>> UpdaterController::downloadAndVerify(AppcastItem item)
+QCoro::Task<Result<QString>> UpdaterController::downloadAndVerify(AppcastItem item)
 {
     co_return co_await m_downloader->downloadAndVerify(std::move(item));
 }

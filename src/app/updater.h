@@ -65,9 +65,9 @@ public:
 
     // The newest usable item of the feed when it is newer than the running
     // version; UpToDate otherwise.
-    QCoro::Task<std::variant<AppcastItem, UpToDate, Error>> findUpdate();
+    QCoro::Task<Result<std::variant<AppcastItem, UpToDate>>> findUpdate();
     // See UpdateDownloader::downloadAndVerify().
-    QCoro::Task<std::variant<QString, Error>> downloadAndVerify(AppcastItem item);
+    QCoro::Task<Result<QString>> downloadAndVerify(AppcastItem item);
 
     QString downloadFolder() const;
     void setDownloadFolderOverride(const QString &folder);

@@ -81,28 +81,25 @@ bool isValidSignature(QByteArrayView message, const QByteArray &signature,
 }
 
 // Off the main thread: the whole file is hashed as part of the check.
-FileCheck verifyFile(const QString &path, const QByteArray &signature, const QByteArray &publicKey)
+Result<bool> verifyFile(const QString &path, const QByteArray &signature,
+                        const QByteArray &publicKey)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {false,
-                updateerror::make(updateerror::FileSystemFailure,
-                                  QStringLiteral("Cannot read the downloaded update \"%1\": %2")
-                                      .arg(path, file.errorString()))};
-    }
+    const auto unreadable = [&] {
+        return updateerror::make(updateerror::FileSystemFailure,
+                                 QStringLiteral("Cannot read the downloaded update \"%1\": %2")
+                                     .arg(path, file.errorString()));
+    };
+    if (!file.open(QIODevice::ReadOnly))
+        return unreadable();
     const qint64 size = file.size();
     if (size == 0)
-        return {isValidSignature({}, signature, publicKey), std::nullopt};
+        return isValidSignature({}, signature, publicKey);
     const uchar *data = file.map(0, size);
-    if (!data) {
-        return {false,
-                updateerror::make(updateerror::FileSystemFailure,
-                                  QStringLiteral("Cannot read the downloaded update \"%1\": %2")
-                                      .arg(path, file.errorString()))};
-    }
-    const bool valid = isValidSignature(QByteArrayView(reinterpret_cast<const char *>(data), size),
-                                        signature, publicKey);
-    return {valid, std::nullopt};
+    if (!data)
+        return unreadable();
+    return isValidSignature(QByteArrayView(reinterpret_cast<const char *>(data), size), signature,
+                            publicKey);
 }
 
 } // namespace lumivale::updatesignature

@@ -25,14 +25,10 @@ std::optional<QByteArray> decodeSignature(QByteArrayView base64);
 bool isValidSignature(QByteArrayView message, const QByteArray &signature,
                       const QByteArray &publicKey);
 
-struct FileCheck
-{
-    bool valid = false;
-    // The file could not be read (FileSystemFailure).
-    std::optional<Error> error;
-};
-// The check of the file at `path`, mapped into memory whole.
-FileCheck verifyFile(const QString &path, const QByteArray &signature, const QByteArray &publicKey);
+// Whether the file at `path`, mapped into memory whole, carries a valid
+// signature; fails (FileSystemFailure) when the file cannot be read.
+Result<bool> verifyFile(const QString &path, const QByteArray &signature,
+                        const QByteArray &publicKey);
 
 } // namespace updatesignature
 } // namespace lumivale

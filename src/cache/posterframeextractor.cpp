@@ -24,8 +24,10 @@ std::optional<QImage> extractPosterFrame(const QUrl &video, const QSizeF &maximu
     request.latestSeconds = kLatestFrameSeconds;
     request.boundingSize = maximumSize;
     request.fit = videoframes::Fit::Inside;
-    Error error;
-    return videoframes::decodeFrame(video, request, error);
+    Result<QImage> frame = videoframes::decodeFrame(video, request);
+    if (!frame)
+        return std::nullopt; // a card without a poster keeps its placeholder
+    return std::move(*frame);
 }
 
 } // namespace lumivale

@@ -54,20 +54,11 @@ Error systemError(int code, const QString &what)
                  QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(code))));
 }
 
-VideoDownloadResult failure(Error error)
-{
-    return VideoDownloadResult{QUrl(), std::move(error)};
-}
-
 // Whether the folder can be listed; QDirIterator itself stays silent.
-std::optional<Error> checkListable(const QString &directory)
+bool isListable(const QString &directory)
 {
     const QFileInfo info(directory);
-    if (!info.exists())
-        return systemError(ENOENT, QStringLiteral("Cannot list \"%1\"").arg(directory));
-    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
-        return systemError(EACCES, QStringLiteral("Cannot list \"%1\"").arg(directory));
-    return std::nullopt;
+    return info.isDir() && info.isReadable() && info.isExecutable();
 }
 
 Error tooLargeError(qint64 limit)
@@ -128,7 +119,7 @@ public:
                       std::shared_ptr<QPromise<VideoDownloadResult>> promise)
     {
         VideoDownloadResult result = co_await fetch(wallpaperID, source);
-        if (result.isSuccess())
+        if (result)
             m_cache.trimAfterDownload(wallpaperID, std::move(result), std::move(promise));
         else
             settle(wallpaperID, result, *promise);
@@ -140,8 +131,8 @@ public:
                          const QSet<QString> &protectedPaths,
                          const std::shared_ptr<QPromise<VideoDownloadResult>> &promise)
     {
-        if (std::optional<Error> error = VideoCache::trim(m_cache.cacheDirectory(), protectedPaths))
-            result = failure(std::move(*error));
+        if (Result<> trimmed = VideoCache::trim(m_cache.cacheDirectory(), protectedPaths); !trimmed)
+            result = failure(trimmed.error());
         settle(wallpaperID, result, *promise);
     }
 
@@ -261,7 +252,7 @@ private:
             co_return failure(systemError(
                 errno, QStringLiteral("Cannot flush \"%1\"").arg(m_cache.cacheDirectory())));
         }
-        co_return VideoDownloadResult{QUrl::fromLocalFile(destination), std::nullopt};
+        co_return QUrl::fromLocalFile(destination);
     }
 
     VideoCache &m_cache;
@@ -349,7 +340,7 @@ QCoro::Task<VideoDownloadResult> VideoCache::download(Wallpaper wallpaper)
     const QString destination = filePath(wallpaperID);
     if (QFileInfo::exists(destination)) {
         markHandedOut(wallpaperID);
-        co_return VideoDownloadResult{fileURL(wallpaperID), std::nullopt};
+        co_return fileURL(wallpaperID);
     }
 
     QFuture<VideoDownloadResult> inFlight;
@@ -363,7 +354,7 @@ QCoro::Task<VideoDownloadResult> VideoCache::download(Wallpaper wallpaper)
             inFlight = *existing;
         } else if (QFileInfo::exists(destination)) {
             m_handedOutAt.insert(wallpaperID, m_clock());
-            co_return VideoDownloadResult{fileURL(wallpaperID), std::nullopt};
+            co_return fileURL(wallpaperID);
         } else {
             inFlight = startDownload(wallpaperID, *wallpaper.video());
             m_activeDownloads.insert(wallpaperID, inFlight);
@@ -462,7 +453,7 @@ void VideoCache::finishDownload(const QString &wallpaperID, const VideoDownloadR
     QMetaObject::invokeMethod(
         this, [this, wallpaperID] { setProgress(wallpaperID, std::nullopt); },
         Qt::QueuedConnection);
-    if (result.isSuccess())
+    if (result)
         NotificationCenter::shared().postVideoCacheDidChange();
 }
 
@@ -478,7 +469,7 @@ void VideoCache::setProgress(const QString &wallpaperID, std::optional<DownloadP
 QSet<QString> VideoCache::cachedIDs() const
 {
     QSet<QString> ids;
-    if (checkListable(m_cacheDirectory))
+    if (!isListable(m_cacheDirectory))
         return ids;
     QDirIterator entries(m_cacheDirectory, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
@@ -492,7 +483,7 @@ QSet<QString> VideoCache::cachedIDs() const
 
 qint64 VideoCache::totalBytes() const
 {
-    if (checkListable(m_cacheDirectory))
+    if (!isListable(m_cacheDirectory))
         return 0;
     qint64 total = 0;
     QDirIterator entries(m_cacheDirectory, QDir::Files | QDir::NoDotAndDotDot);
@@ -503,13 +494,14 @@ qint64 VideoCache::totalBytes() const
     return total;
 }
 
-std::optional<Error> VideoCache::clearCache()
+Result<> VideoCache::clearCache()
 {
     if (!QFileInfo(m_cacheDirectory).isDir()) {
-        return systemError(ENOENT, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory));
+        return failure(
+            systemError(ENOENT, QStringLiteral("Cannot remove \"%1\"").arg(m_cacheDirectory)));
     }
     const QSet<QString> kept = protectedPaths(m_filesInUse ? m_filesInUse() : QList<QUrl>());
-    std::optional<Error> error;
+    Result<> outcome;
     QDirIterator entries(m_cacheDirectory,
                          QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
@@ -519,21 +511,22 @@ std::optional<Error> VideoCache::clearCache()
         const QFileInfo info = entries.fileInfo();
         const bool removed = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively()
                                                                : QFile::remove(path);
-        if (!removed && !error)
-            error = systemError(EACCES, QStringLiteral("Cannot remove \"%1\"").arg(path));
+        if (!removed && outcome)
+            outcome =
+                failure(systemError(EACCES, QStringLiteral("Cannot remove \"%1\"").arg(path)));
     }
     NotificationCenter::shared().postVideoCacheDidChange();
-    return error;
+    return outcome;
 }
 
-std::optional<Error> VideoCache::trim(const QString &directory, const QSet<QString> &protectedPaths)
+Result<> VideoCache::trim(const QString &directory, const QSet<QString> &protectedPaths)
 {
     // Straight to the system: a trim may face thousands of files, and one
     // stat and one unlink relative to the open folder is all each needs.
     const QByteArray folderPath = QFile::encodeName(directory);
     DIR *folder = opendir(folderPath.constData());
     if (!folder)
-        return systemError(errno, QStringLiteral("Cannot list \"%1\"").arg(directory));
+        return failure(systemError(errno, QStringLiteral("Cannot list \"%1\"").arg(directory)));
     const std::unique_ptr<DIR, int (*)(DIR *)> folderCloser(folder, closedir);
     const int folderDescriptor = dirfd(folder);
     // A handful at most: compared one by one.
@@ -584,7 +577,7 @@ std::optional<Error> VideoCache::trim(const QString &directory, const QSet<QStri
     QtConcurrent::blockingMap(doomed, [folderDescriptor](const QByteArray &fileName) {
         unlinkat(folderDescriptor, fileName.constData(), 0);
     });
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

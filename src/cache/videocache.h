@@ -34,13 +34,7 @@ struct DownloadProgress
 };
 
 // The answer of VideoCache::download(): the local file, or why there is none.
-struct VideoDownloadResult
-{
-    QUrl fileURL;
-    std::optional<Error> error;
-
-    bool isSuccess() const { return !error.has_value(); }
-};
+using VideoDownloadResult = Result<QUrl>;
 
 // Wallpaper videos on the local disk, so that the desktop plays a local file.
 //
@@ -163,7 +157,7 @@ public:
     // when the folder is missing; fails after posting when something in it
     // cannot be removed. Downloads in flight are not touched: they land in the
     // folder when they finish.
-    std::optional<Error> clearCache();
+    Result<> clearCache();
 
     // Names the files in use; none by default.
     void setFilesInUseProvider(FilesInUseProvider provider);
@@ -183,7 +177,7 @@ public:
     // kMaxCachedFiles or beyond, or met while the running total exceeds
     // kMaxCacheBytes, is deleted and its size subtracted (also when the
     // deletion fails). Fails only when the folder cannot be listed.
-    static std::optional<Error> trim(const QString &directory, const QSet<QString> &protectedPaths);
+    static Result<> trim(const QString &directory, const QSet<QString> &protectedPaths);
 
 Q_SIGNALS:
     void downloadProgressChanged();

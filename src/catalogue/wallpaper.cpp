@@ -267,16 +267,12 @@ template<typename T> size_t hashOptional(const std::optional<T> &value, size_t s
     return value ? qHash(*value, seed) : qHash(-1, seed);
 }
 
-std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype index,
-                                       const QDateTime &now, Error *error, SharedTexts &sharedTexts)
+Result<Wallpaper> decodeElement(const QJsonValue &element, qsizetype index, const QDateTime &now,
+                                SharedTexts &sharedTexts)
 {
-    if (!element.isObject()) {
-        if (error) {
-            *error = Error(ManifestError::kDomain, ManifestError::WrongType,
-                           QStringLiteral("Manifest element %1 is not an object").arg(index));
-        }
-        return std::nullopt;
-    }
+    if (!element.isObject())
+        return failure(ManifestError::kDomain, ManifestError::WrongType,
+                       QStringLiteral("Manifest element %1 is not an object").arg(index));
     const QJsonObject object = element.toObject();
     ElementReader reader(object, index);
 
@@ -296,11 +292,8 @@ std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype inde
     const std::optional<qint64> sizeBytes = reader.optionalInteger(SizeBytes);
     const std::optional<double> durationSeconds = reader.optionalNumber(DurationSeconds);
 
-    if (reader.error()) {
-        if (error)
-            *error = *reader.error();
-        return std::nullopt;
-    }
+    if (reader.error())
+        return failure(*reader.error());
 
     sharedTexts.share(category);
     sharedTexts.share(resolution);
@@ -328,51 +321,36 @@ std::optional<Wallpaper> decodeElement(const QJsonValue &element, qsizetype inde
 
 } // namespace
 
-std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index,
-                                         const QDateTime &now, Error *error)
+Result<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index, const QDateTime &now)
 {
     SharedTexts sharedTexts;
-    return decodeElement(element, index, now, error, sharedTexts);
+    return decodeElement(element, index, now, sharedTexts);
 }
 
-std::optional<QList<Wallpaper>> decodeManifest(QByteArrayView json, Error *error,
-                                               const QDateTime &now)
+Result<QList<Wallpaper>> decodeManifest(QByteArrayView json, const QDateTime &now)
 {
-    if (json.size() > kMaxManifestBytes) {
-        if (error) {
-            *error = Error(ManifestError::kDomain, ManifestError::TooLarge,
-                           QStringLiteral("Manifest is larger than 64 MiB"));
-        }
-        return std::nullopt;
-    }
+    if (json.size() > kMaxManifestBytes)
+        return failure(ManifestError::kDomain, ManifestError::TooLarge,
+                       QStringLiteral("Manifest is larger than 64 MiB"));
     QJsonParseError parseError;
     const QJsonDocument document =
         QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), json.size()), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        if (error) {
-            *error = Error(ManifestError::kDomain, ManifestError::NotJson,
-                           QStringLiteral("Manifest is not valid JSON: %1 at offset %2")
-                               .arg(parseError.errorString())
-                               .arg(parseError.offset));
-        }
-        return std::nullopt;
-    }
-    if (!document.isArray()) {
-        if (error) {
-            *error = Error(ManifestError::kDomain, ManifestError::NotArray,
-                           QStringLiteral("Manifest is not a JSON array"));
-        }
-        return std::nullopt;
-    }
+    if (parseError.error != QJsonParseError::NoError)
+        return failure(ManifestError::kDomain, ManifestError::NotJson,
+                       QStringLiteral("Manifest is not valid JSON: %1 at offset %2")
+                           .arg(parseError.errorString())
+                           .arg(parseError.offset));
+    if (!document.isArray())
+        return failure(ManifestError::kDomain, ManifestError::NotArray,
+                       QStringLiteral("Manifest is not a JSON array"));
     const QJsonArray array = document.array();
     QList<Wallpaper> wallpapers;
     wallpapers.reserve(array.size());
     SharedTexts sharedTexts;
     for (qsizetype index = 0; index < array.size(); ++index) {
-        std::optional<Wallpaper> wallpaper =
-            decodeElement(array.at(index), index, now, error, sharedTexts);
+        Result<Wallpaper> wallpaper = decodeElement(array.at(index), index, now, sharedTexts);
         if (!wallpaper)
-            return std::nullopt;
+            return failure(wallpaper.error());
         wallpapers.append(std::move(*wallpaper));
     }
     return wallpapers;

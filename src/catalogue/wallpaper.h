@@ -119,15 +119,13 @@ inline constexpr qsizetype kMaxManifestBytes = 64 * 1024 * 1024;
 
 // Decodes one manifest element. `index` only labels errors. `now` decides
 // `isNew` against "createdAt". Any thread.
-std::optional<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index,
-                                         const QDateTime &now, Error *error);
+Result<Wallpaper> decodeWallpaper(const QJsonValue &element, qsizetype index, const QDateTime &now);
 
 // Decodes a whole manifest: a UTF-8 JSON array of wallpaper objects, in
-// catalogue order. One failing element fails the whole manifest; then the
-// result is nullopt and `*error` (when given) says why. Any thread.
-std::optional<QList<Wallpaper>>
-decodeManifest(QByteArrayView json, Error *error = nullptr,
-               const QDateTime &now = QDateTime::currentDateTimeUtc());
+// catalogue order. One failing element fails the whole manifest, with the
+// element's error. Any thread.
+Result<QList<Wallpaper>> decodeManifest(QByteArrayView json,
+                                        const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 // Parses an RFC 3339 internet date-time with whole seconds and a "Z" or
 // ±hh:mm zone ("2024-05-01T12:30:00Z"); anything else gives nullopt.

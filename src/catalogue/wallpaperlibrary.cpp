@@ -98,26 +98,25 @@ QCoro::Task<> WallpaperLibrary::load()
     }
 
     const QVariant status = rawReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    std::optional<QList<Wallpaper>> decoded;
-    Error error;
+    Result<QList<Wallpaper>> decoded;
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        error = httpStatusError(status.toInt());
+        decoded = failure(httpStatusError(status.toInt()));
     } else if (tooLarge) {
-        error = tooLargeError();
+        decoded = failure(tooLargeError());
     } else if (rawReply->error() != QNetworkReply::NoError) {
-        error = networkError(*rawReply, m_transferTimeoutMs, kNetworkErrorDomain);
+        decoded = failure(networkError(*rawReply, m_transferTimeoutMs, kNetworkErrorDomain));
     } else if (body.size() + rawReply->bytesAvailable() > kMaxManifestBytes) {
-        error = tooLargeError();
+        decoded = failure(tooLargeError());
     } else {
         body += rawReply->readAll();
-        decoded = decodeManifest(body, &error);
+        decoded = decodeManifest(body);
     }
 
     if (decoded) {
         setWallpapers(std::move(*decoded));
     } else {
         setWallpapers({});
-        setLoadError(error.description());
+        setLoadError(decoded.error().description());
     }
     setIsLoading(m_runningLoads > 0);
 }

@@ -24,25 +24,24 @@ inline constexpr double kFallbackFrameSeconds = 0.1;
 inline constexpr int kJpegQuality = 92;
 
 // The length of the video in seconds; nullopt when the file declares none.
-// Fails (with `error` set) only when the file cannot be opened as a video.
-std::optional<double> loadDuration(const QString &videoPath, Error &error);
+// Fails only when the file cannot be opened as a video.
+Result<std::optional<double>> loadDuration(const QString &videoPath);
 
 // The frame on screen at `seconds` from the video's start: the last frame that
 // starts at or before that time (the first frame for earlier times, the last
 // one for times past the end). Scaled down to cover `screenSize` when given,
 // never above the video's own size.
-std::optional<QImage> decodeFrame(const QString &videoPath, double seconds, Error &error,
-                                  const QSize &screenSize = {});
+Result<QImage> decodeFrame(const QString &videoPath, double seconds, const QSize &screenSize = {});
 
 // Encodes `image` as JPEG at quality 92 and replaces `destination` atomically:
 // readers see the old file or the new one, never part of one.
-std::optional<Error> writeJpeg(const QImage &image, const QString &destination);
+Result<> writeJpeg(const QImage &image, const QString &destination);
 
 // decodeFrame then writeJpeg; a time that is not finite and above zero means
 // 0.1 s. `screenSize`: the largest screen the picture is set on (a still
 // larger than that only costs memory, and desktops refuse huge pictures).
-std::optional<Error> writeFrame(const QUrl &videoFile, double seconds, const QUrl &destination,
-                                const QSize &screenSize = {});
+Result<> writeFrame(const QUrl &videoFile, double seconds, const QUrl &destination,
+                    const QSize &screenSize = {});
 
 Error encodeError();
 

@@ -71,12 +71,12 @@ void PreviousDesktopStore::captureIfNeeded()
     m_defaults.setData(m_defaultsKey, encode(snapshots));
 }
 
-std::optional<Error> PreviousDesktopStore::restore()
+Result<> PreviousDesktopStore::restore()
 {
     const std::optional<QByteArray> data = m_defaults.data(m_defaultsKey);
     const std::optional<QList<Snapshot>> snapshots = data ? decode(*data) : std::nullopt;
     if (!snapshots || snapshots->isEmpty())
-        return noSnapshotError();
+        return failure(noSnapshotError());
 
     for (const Screen &screen : m_screens.screens()) {
         const QString id = WallpaperManager::screenID(screen);
@@ -90,12 +90,13 @@ std::optional<Error> PreviousDesktopStore::restore()
                                                                : snapshots->first();
         if (!QFileInfo::exists(chosen.imagePath))
             continue;
-        if (auto error = m_pictures.setDesktopImage(QUrl::fromLocalFile(chosen.imagePath), screen,
-                                                    optionsFromText(chosen.options)))
-            return error;
+        Result<> set = m_pictures.setDesktopImage(QUrl::fromLocalFile(chosen.imagePath), screen,
+                                                  optionsFromText(chosen.options));
+        if (!set)
+            return set;
     }
     m_defaults.remove(m_defaultsKey);
-    return std::nullopt;
+    return {};
 }
 
 QMap<QString, QString> PreviousDesktopStore::optionsToText(const QVariantMap &options)

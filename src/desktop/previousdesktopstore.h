@@ -52,7 +52,7 @@ public:
     // noSnapshotError() when nothing usable is stored, or with the platform's
     // error when a picture cannot be set; then the snapshot stays stored and
     // screens after the failing one are left alone.
-    std::optional<Error> restore();
+    Result<> restore();
 
     static Error noSnapshotError();
 

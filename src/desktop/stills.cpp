@@ -10,20 +10,16 @@
 
 namespace lumivale::stills {
 
-std::optional<QString> supportDirectory(Error &error)
+Result<QString> supportDirectory()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty()) {
-        error = Error(QStringLiteral("FileSystem"), 1,
-                      QStringLiteral("The user's data folder cannot be found"));
-        return std::nullopt;
-    }
+    if (base.isEmpty())
+        return failure(QStringLiteral("FileSystem"), 1,
+                       QStringLiteral("The user's data folder cannot be found"));
     const QString folder = base + u'/' + kFolderName;
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
-        error = Error(QStringLiteral("FileSystem"), 2,
-                      QStringLiteral("Cannot create the folder \"%1\"").arg(folder));
-        return std::nullopt;
-    }
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return failure(QStringLiteral("FileSystem"), 2,
+                       QStringLiteral("Cannot create the folder \"%1\"").arg(folder));
     return folder;
 }
 
@@ -47,16 +43,14 @@ QString sanitizedWallpaperID(const QString &wallpaperID)
     return pieces.join(u'-');
 }
 
-std::optional<QUrl> lockScreenFallbackURL(const QString &wallpaperID, Error &error)
+Result<QUrl> lockScreenFallbackURL(const QString &wallpaperID)
 {
-    const std::optional<QString> folder = supportDirectory(error);
-    if (!folder)
-        return std::nullopt;
     const QString sanitized = sanitizedWallpaperID(wallpaperID);
     const QString name = sanitized.isEmpty()
                              ? QStringLiteral("LockScreenFallback.jpg")
                              : QStringLiteral("LockScreenFallback-%1.jpg").arg(sanitized);
-    return QUrl::fromLocalFile(*folder + u'/' + name);
+    return supportDirectory().transform(
+        [&](const QString &folder) { return QUrl::fromLocalFile(folder + u'/' + name); });
 }
 
 bool fallbackNeedsRegeneration(const QUrl &videoFile, const QUrl &pictureFile)
@@ -83,8 +77,7 @@ bool isOwnPicture(const QString &path)
                           name.endsWith(QStringLiteral(".jpg")));
     if (!ourName)
         return false;
-    Error error;
-    const std::optional<QString> folder = supportDirectory(error);
+    const Result<QString> folder = supportDirectory();
     if (!folder)
         return false;
     const QFileInfo ours(*folder);

@@ -21,7 +21,7 @@ inline const QString kFrozenWallpaperFileName = QStringLiteral("FrozenWallpaper.
 
 // The folder, created with its parents when missing; fails with the file
 // system's complaint when it can be neither found nor made.
-std::optional<QString> supportDirectory(Error &error);
+Result<QString> supportDirectory();
 
 // The wallpaper ID cut at every character that is not a letter, mark or digit,
 // empty pieces dropped, the rest joined with "-": "a/b  c" → "a-b-c".
@@ -29,7 +29,7 @@ QString sanitizedWallpaperID(const QString &wallpaperID);
 
 // "LockScreenFallback-<sanitised ID>.jpg" in the folder, or
 // "LockScreenFallback.jpg" when nothing of the ID is left.
-std::optional<QUrl> lockScreenFallbackURL(const QString &wallpaperID, Error &error);
+Result<QUrl> lockScreenFallbackURL(const QString &wallpaperID);
 
 // Whether the still must be (re)written: it is missing, or the video was
 // modified later than it. A video whose date cannot be read counts as newest.

@@ -291,10 +291,10 @@ void WallpaperManager::setCurrentWallpaperScreenIDs(QSet<QString> ids)
     Q_EMIT currentWallpaperScreenIDsChanged();
 }
 
-QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
+QCoro::Task<Result<>> WallpaperManager::freezeCurrentFrame()
 {
     if (!m_currentVideoURL)
-        co_return std::nullopt;
+        co_return {};
     // The frame on screen: the shown player's video at its time, which is
     // not the applied video while a hand-over is still being prepared.
     QUrl video = *m_currentVideoURL;
@@ -305,10 +305,9 @@ QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
             seconds = player->currentTime();
         }
     }
-    Error error;
-    const std::optional<QString> folder = stills::supportDirectory(error);
+    const Result<QString> folder = stills::supportDirectory();
     if (!folder)
-        co_return error;
+        co_return failure(folder.error());
     const QUrl destination = QUrl::fromLocalFile(*folder + u'/' + stills::kFrozenWallpaperFileName);
 
     QList<Screen> screens = targetScreens();
@@ -318,29 +317,28 @@ QCoro::Task<std::optional<Error>> WallpaperManager::freezeCurrentFrame()
     const QPointer<WallpaperManager> self(this);
     // Named rather than awaited in place: GCC 12 mishandles temporaries inside
     // a co_await expression.
-    QFuture<std::optional<Error>> work =
+    QFuture<Result<>> work =
         QtConcurrent::run([video, seconds, destination, size = largestSize(screens)] {
             return framewriter::writeFrame(video, seconds, destination, size);
         });
-    const std::optional<Error> written = co_await work;
-    if (written)
+    const Result<> written = co_await work;
+    if (!written)
         co_return written;
     if (!self)
-        co_return managerGoneError();
+        co_return failure(managerGoneError());
     co_return setDesktopPicture(destination, screens);
 }
 
-QCoro::Task<std::optional<Error>>
+QCoro::Task<Result<>>
 WallpaperManager::updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
                                            std::optional<QSet<QString>> screenIDs)
 {
     // Two applies in quick succession: the still of the later one is the one
     // that stays set, whichever is written first.
     const int generation = ++m_stillGeneration;
-    Error error;
-    const std::optional<QUrl> picture = stills::lockScreenFallbackURL(wallpaperID, error);
+    const Result<QUrl> picture = stills::lockScreenFallbackURL(wallpaperID);
     if (!picture)
-        co_return error;
+        co_return failure(picture.error());
 
     const QSet<QString> ids = normalizedScreenIDs(screenIDs);
     QList<Screen> screens = m_platform.screens().screens();
@@ -348,35 +346,32 @@ WallpaperManager::updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
 
     if (stills::fallbackNeedsRegeneration(videoFile, *picture)) {
         const QPointer<WallpaperManager> self(this);
-        QFuture<std::optional<Error>> work =
+        QFuture<Result<>> work =
             QtConcurrent::run([videoFile, destination = *picture, size = largestSize(screens)] {
-                Error loadError;
-                const std::optional<double> duration =
-                    framewriter::loadDuration(videoFile.toLocalFile(), loadError);
-                if (!duration && !loadError.domain().isEmpty())
-                    return std::optional(loadError);
-                return framewriter::writeFrame(videoFile, stills::lockScreenFrameSeconds(duration),
-                                               destination, size);
+                return framewriter::loadDuration(videoFile.toLocalFile())
+                    .and_then([&](std::optional<double> duration) {
+                        return framewriter::writeFrame(
+                            videoFile, stills::lockScreenFrameSeconds(duration), destination, size);
+                    });
             });
-        const std::optional<Error> written = co_await work;
-        if (written)
+        const Result<> written = co_await work;
+        if (!written)
             co_return written;
         if (!self)
-            co_return managerGoneError();
+            co_return failure(managerGoneError());
         if (generation != m_stillGeneration)
-            co_return std::nullopt;
+            co_return {};
     }
     co_return setDesktopPicture(*picture, screens);
 }
 
-std::optional<Error> WallpaperManager::setDesktopPicture(const QUrl &picture,
-                                                         const QList<Screen> &screens)
+Result<> WallpaperManager::setDesktopPicture(const QUrl &picture, const QList<Screen> &screens)
 {
     for (const Screen &screen : screens) {
-        if (auto error = m_platform.desktopPictures().setDesktopImage(picture, screen, {}))
-            return error;
+        if (Result<> set = m_platform.desktopPictures().setDesktopImage(picture, screen, {}); !set)
+            return set;
     }
-    return std::nullopt;
+    return {};
 }
 
 Error WallpaperManager::managerGoneError()

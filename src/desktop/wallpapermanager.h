@@ -103,13 +103,13 @@ public:
     // even while another video is being prepared; else the start of the video) to
     // "FrozenWallpaper.jpg", set on the target screens, or on every screen when none of them is
     // connected. Does nothing when no wallpaper is applied.
-    QCoro::Task<std::optional<Error>> freezeCurrentFrame();
+    QCoro::Task<Result<>> freezeCurrentFrame();
     // A frame 0.1 s before the end of `videoFile` to the wallpaper's
     // "LockScreenFallback-" file, set on the requested screens (as `apply`
     // resolves them). An existing still is reused unless the video is newer.
     // When a later call has begun meanwhile, the earlier one sets nothing: the
     // newer wallpaper's still is the one that stays.
-    QCoro::Task<std::optional<Error>>
+    QCoro::Task<Result<>>
     updateLockScreenFallback(QUrl videoFile, QString wallpaperID,
                              std::optional<QSet<QString>> screenIDs = std::nullopt);
 
@@ -151,7 +151,7 @@ private:
     void watchWindow(DesktopWindow &window);
     void handleVideoFailed(const QUrl &file);
     void revertToPreviousWallpaper();
-    std::optional<Error> setDesktopPicture(const QUrl &picture, const QList<Screen> &screens);
+    Result<> setDesktopPicture(const QUrl &picture, const QList<Screen> &screens);
     static Error managerGoneError();
 
     Platform &m_platform;

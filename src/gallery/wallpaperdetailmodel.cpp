@@ -131,8 +131,8 @@ QCoro::Task<> WallpaperDetailModel::loadDuration(quint64 generation)
     const QPointer<WallpaperDetailModel> self(this);
     // A remote video is probed over the network: never on the main thread.
     QFuture<std::optional<double>> probe = QtConcurrent::run([source] {
-        Error error;
-        return videoframes::loadDuration(source, error);
+        // A video that cannot be read shows no length, as one that declares none.
+        return videoframes::loadDuration(source).value_or(std::nullopt);
     });
     const std::optional<double> seconds = co_await probe;
     if (!self || generation != m_durationGeneration)
@@ -285,8 +285,8 @@ void WallpaperDetailModel::mainAction()
     if (isCurrent()) {
         WallpaperManager &manager = m_content->manager();
         manager.stop();
-        if (const std::optional<Error> error = manager.previousDesktopStore().restore()) {
-            setApplyError(error->description());
+        if (const Result<> restored = manager.previousDesktopStore().restore(); !restored) {
+            setApplyError(restored.error().description());
         } else {
             setApplyError({});
             setPickerPresented(false);
@@ -342,27 +342,27 @@ QCoro::Task<> WallpaperDetailModel::confirmAndWait()
 
     QCoro::Task<VideoDownloadResult> download = cache.download(wallpaper);
     const VideoDownloadResult downloaded = co_await std::move(download);
-    std::optional<Error> failure = downloaded.error;
-    if (!failure && manager) {
+    Result<> applied = downloaded ? Result<>() : failure(downloaded.error());
+    if (applied && manager) {
         // The screens ticked now; an emptied selection keeps the confirmed one.
         if (self && !m_selectedScreenIDs.isEmpty())
             screenIDs = m_selectedScreenIDs;
-        manager->apply(downloaded.fileURL, wallpaper.id(), screenIDs);
-        QCoro::Task<std::optional<Error>> still =
-            manager->updateLockScreenFallback(downloaded.fileURL, wallpaper.id(), screenIDs);
-        failure = co_await std::move(still);
+        manager->apply(*downloaded, wallpaper.id(), screenIDs);
+        QCoro::Task<Result<>> still =
+            manager->updateLockScreenFallback(*downloaded, wallpaper.id(), screenIDs);
+        applied = co_await std::move(still);
     }
-    if (!failure)
+    if (applied)
         cacheState.refresh();
     if (!self)
         co_return;
     setApplying(false);
-    if (failure) {
-        setApplyError(failure->description());
+    if (!applied) {
+        setApplyError(applied.error().description());
     } else {
         setPickerPresented(false);
     }
-    Q_EMIT applyFinished(!failure);
+    Q_EMIT applyFinished(applied.has_value());
 }
 
 void WallpaperDetailModel::toggleLike()

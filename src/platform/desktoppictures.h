@@ -22,8 +22,8 @@ public:
     virtual QVariantMap desktopImageOptions(const Screen &screen) const = 0;
     // Sets the screen's picture; on failure returns the platform's error and
     // leaves the picture as it was.
-    virtual std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                                 const QVariantMap &options) = 0;
+    virtual Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                                     const QVariantMap &options) = 0;
 };
 
 } // namespace lumivale

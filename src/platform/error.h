@@ -2,6 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <tl/expected.hpp>
 
 namespace lumivale {
 
@@ -30,6 +31,21 @@ private:
     int m_code = 0;
     QString m_description;
 };
+
+// What work that can fail gives back: its value, or the Error that stopped it.
+// `Result<>` is the outcome of work that has no value. Its interface is
+// std::expected's.
+template<typename T = void> using Result = tl::expected<T, Error>;
+
+// The failing side of a Result: `return failure(domain, code, description);`.
+inline tl::unexpected<Error> failure(QString domain, int code, QString description)
+{
+    return tl::unexpected<Error>(Error(std::move(domain), code, std::move(description)));
+}
+inline tl::unexpected<Error> failure(Error error)
+{
+    return tl::unexpected<Error>(std::move(error));
+}
 
 // Writes the single line a background failure leaves: `prefix` (lower case,
 // ending in a colon, for example "restore failed:"), a space and the error's

@@ -17,8 +17,8 @@ public:
     virtual Status status() const = 0;
     // Each returns the platform's error and leaves the registration as it was
     // when it fails.
-    virtual std::optional<Error> registerLoginItem() = 0;
-    virtual std::optional<Error> unregisterLoginItem() = 0;
+    virtual Result<> registerLoginItem() = 0;
+    virtual Result<> unregisterLoginItem() = 0;
 };
 
 } // namespace lumivale

@@ -43,7 +43,7 @@ QString describe(const QUrl &video)
     return video.isLocalFile() ? video.toLocalFile() : video.toDisplayString();
 }
 
-FormatPtr openVideo(const QUrl &video, Error &error)
+Result<FormatPtr> openVideo(const QUrl &video)
 {
     static std::once_flag networkReady;
     std::call_once(networkReady, [] { avformat_network_init(); });
@@ -52,10 +52,9 @@ FormatPtr openVideo(const QUrl &video, Error &error)
     const QByteArray location =
         video.isLocalFile() ? QFile::encodeName(video.toLocalFile()) : video.toEncoded();
     if (location.isEmpty() || !(video.isLocalFile() || scheme == u"http" || scheme == u"https")) {
-        error = Error(QStringLiteral("VideoFrames"), 1,
-                      QStringLiteral("\"%1\" is neither a local file nor a web address")
-                          .arg(video.toDisplayString()));
-        return nullptr;
+        return failure(QStringLiteral("VideoFrames"), 1,
+                       QStringLiteral("\"%1\" is neither a local file nor a web address")
+                           .arg(video.toDisplayString()));
     }
     AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist",
@@ -67,11 +66,9 @@ FormatPtr openVideo(const QUrl &video, Error &error)
     FormatPtr format(raw);
     if (result >= 0)
         result = avformat_find_stream_info(format.get(), nullptr);
-    if (result < 0) {
-        error = ffmpegError(result,
-                            QStringLiteral("Cannot read the video \"%1\"").arg(describe(video)));
-        return nullptr;
-    }
+    if (result < 0)
+        return failure(ffmpegError(
+            result, QStringLiteral("Cannot read the video \"%1\"").arg(describe(video))));
     return format;
 }
 
@@ -112,17 +109,15 @@ QImage transformed(const QImage &image, const QTransform &transform)
     return image.transformed(transform, Qt::SmoothTransformation);
 }
 
-QImage toImage(const AVFrame &frame, const QSize &size, Error &error)
+Result<QImage> toImage(const AVFrame &frame, const QSize &size)
 {
     ScalerPtr scaler(sws_getContext(
         frame.width, frame.height, AVPixelFormat(frame.format), size.width(), size.height(),
         AV_PIX_FMT_RGB32, size == QSize(frame.width, frame.height) ? SWS_POINT : SWS_BICUBIC,
         nullptr, nullptr, nullptr));
     QImage image(size, QImage::Format_RGB32);
-    if (!scaler || image.isNull()) {
-        error = ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot convert the frame"));
-        return {};
-    }
+    if (!scaler || image.isNull())
+        return failure(ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot convert the frame")));
     const int colorspace =
         frame.colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(frame.colorspace);
     sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(colorspace),
@@ -148,14 +143,12 @@ public:
         , m_latest(latest)
     {}
 
-    FramePtr run(Error &error)
+    Result<FramePtr> run()
     {
         PacketPtr packet(av_packet_alloc());
         m_incoming.reset(av_frame_alloc());
-        if (!packet || !m_incoming) {
-            error = ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot decode the video"));
-            return nullptr;
-        }
+        if (!packet || !m_incoming)
+            return failure(ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot decode the video")));
         int result = 0;
         while (!m_done && (result = av_read_frame(m_format, packet.get())) >= 0) {
             if (packet->stream_index == m_streamIndex) {
@@ -177,11 +170,9 @@ public:
             avcodec_send_packet(m_codec, nullptr); // drain what the decoder holds
             result = receiveFrames();
         }
-        if (!m_best) {
-            error = ffmpegError(result < 0 ? result : AVERROR_INVALIDDATA,
-                                QStringLiteral("Cannot decode a frame of the video"));
-            return nullptr;
-        }
+        if (!m_best)
+            return failure(ffmpegError(result < 0 ? result : AVERROR_INVALIDDATA,
+                                       QStringLiteral("Cannot decode a frame of the video")));
         return std::move(m_best);
     }
 
@@ -263,30 +254,30 @@ QSize scaledSize(const QSize &source, const QSizeF &bounds, Fit fit)
                  std::max(1, int(std::lround(source.height() * scale))));
 }
 
-std::optional<double> loadDuration(const QUrl &video, Error &error)
+Result<std::optional<double>> loadDuration(const QUrl &video)
 {
-    const FormatPtr format = openVideo(video, error);
+    const Result<FormatPtr> format = openVideo(video);
     if (!format)
+        return failure(format.error());
+    const int64_t duration = (*format)->duration;
+    if (duration == AV_NOPTS_VALUE || duration <= 0)
         return std::nullopt;
-    if (format->duration == AV_NOPTS_VALUE || format->duration <= 0)
-        return std::nullopt;
-    return double(format->duration) / AV_TIME_BASE;
+    return double(duration) / AV_TIME_BASE;
 }
 
-std::optional<QImage> decodeFrame(const QUrl &video, const FrameRequest &request, Error &error)
+Result<QImage> decodeFrame(const QUrl &video, const FrameRequest &request)
 {
-    const FormatPtr format = openVideo(video, error);
-    if (!format)
-        return std::nullopt;
+    Result<FormatPtr> opened = openVideo(video);
+    if (!opened)
+        return failure(opened.error());
+    const FormatPtr format = std::move(*opened);
     const AVCodec *decoder = nullptr;
     const int streamIndex =
         av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    if (streamIndex < 0) {
-        error = ffmpegError(
+    if (streamIndex < 0)
+        return failure(ffmpegError(
             streamIndex,
-            QStringLiteral("The file \"%1\" has no video to decode").arg(describe(video)));
-        return std::nullopt;
-    }
+            QStringLiteral("The file \"%1\" has no video to decode").arg(describe(video))));
     const AVStream *stream = format->streams[streamIndex];
 
     CodecPtr codec(avcodec_alloc_context3(decoder));
@@ -297,11 +288,9 @@ std::optional<QImage> decodeFrame(const QUrl &video, const FrameRequest &request
         codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         result = avcodec_open2(codec.get(), decoder, nullptr);
     }
-    if (result < 0) {
-        error = ffmpegError(
-            result, QStringLiteral("Cannot open the decoder for \"%1\"").arg(describe(video)));
-        return std::nullopt;
-    }
+    if (result < 0)
+        return failure(ffmpegError(
+            result, QStringLiteral("Cannot open the decoder for \"%1\"").arg(describe(video))));
 
     const int64_t origin = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     const auto streamTime = [&](double seconds) {
@@ -314,15 +303,14 @@ std::optional<QImage> decodeFrame(const QUrl &video, const FrameRequest &request
     // cannot seek, decoding simply starts where it is.
     if (av_seek_frame(format.get(), streamIndex, target, AVSEEK_FLAG_BACKWARD) >= 0)
         avcodec_flush_buffers(codec.get());
-    const FramePtr frame =
-        FrameDecoder(format.get(), streamIndex, codec.get(), request.pick, target, latest)
-            .run(error);
-    if (!frame)
-        return std::nullopt;
-    if (frame->width <= 0 || frame->height <= 0) {
-        error = ffmpegError(AVERROR_INVALIDDATA, QStringLiteral("The video's frame is empty"));
-        return std::nullopt;
-    }
+    Result<FramePtr> decoded =
+        FrameDecoder(format.get(), streamIndex, codec.get(), request.pick, target, latest).run();
+    if (!decoded)
+        return failure(decoded.error());
+    const FramePtr frame = std::move(*decoded);
+    if (frame->width <= 0 || frame->height <= 0)
+        return failure(
+            ffmpegError(AVERROR_INVALIDDATA, QStringLiteral("The video's frame is empty")));
 
     // Square pixels first, as the scale filter makes them: the width follows
     // the sample aspect ratio.
@@ -345,10 +333,10 @@ std::optional<QImage> decodeFrame(const QUrl &video, const FrameRequest &request
     if (orientation && !sideways && upright != shown) // any other angle
         unturned = scaledSize(shown, request.boundingSize, request.fit);
 
-    QImage image = toImage(*frame, unturned, error);
-    if (image.isNull())
-        return std::nullopt;
-    return orientation ? transformed(image, *orientation) : image;
+    Result<QImage> image = toImage(*frame, unturned);
+    if (!image || !orientation)
+        return image;
+    return transformed(*image, *orientation);
 }
 
 } // namespace lumivale::videoframes

@@ -22,9 +22,8 @@ namespace lumivale::videoframes {
 //
 // `video` is a local file or an http(s) URL (streamed as needed, with a 15 s
 // network timeout); nothing else is opened. Plain functions with no shared
-// state: blocking, safe from any thread. Failures come back in `error`, with
-// the domain "FFmpeg" and FFmpeg's error number as code, or the domain
-// "VideoFrames" for a URL of another kind.
+// state: blocking, safe from any thread. Failures carry the domain "FFmpeg" and FFmpeg's error
+// number as code, or the domain "VideoFrames" for a URL of another kind.
 
 // Which frame a time stands for.
 enum class Pick {
@@ -51,11 +50,11 @@ struct FrameRequest
     Fit fit = Fit::Inside;
 };
 
-// The length in seconds; nullopt with `error` untouched when the file
-// declares none. Fails only when the video cannot be opened.
-std::optional<double> loadDuration(const QUrl &video, Error &error);
+// The length in seconds, or nullopt when the file declares none. Fails only
+// when the video cannot be opened.
+Result<std::optional<double>> loadDuration(const QUrl &video);
 
-std::optional<QImage> decodeFrame(const QUrl &video, const FrameRequest &request, Error &error);
+Result<QImage> decodeFrame(const QUrl &video, const FrameRequest &request);
 
 // `source` scaled to fit inside `bounds` (Inside) or to cover it (Cover),
 // aspect ratio kept, rounded to whole pixels of at least 1; never larger than

@@ -176,18 +176,19 @@ struct CatalogueServer::Private
 
     void handleManifest(const httplib::Request &request, httplib::Response &response)
     {
-        Error error;
-        const auto snapshot = cache->manifest(videoBaseFor(request), &error);
-        if (!snapshot)
+        const auto found = cache->manifest(videoBaseFor(request));
+        if (!found)
             return sendError(response, 503,
-                             u"the like database is unavailable: "_s + error.description());
+                             u"the like database is unavailable: "_s + found.error().description());
+        const std::shared_ptr<const ManifestSnapshot> &snapshot = *found;
         const QString deviceID = QString::fromStdString(request.get_param_value("deviceId"));
         QStringList liked;
         if (!deviceID.isEmpty()) {
-            const auto likedIDs = database->likedBy(deviceID, &error);
+            const Result<QSet<QString>> likedIDs = database->likedBy(deviceID);
             if (!likedIDs)
                 return sendError(response, 503,
-                                 u"the like database is unavailable: "_s + error.description());
+                                 u"the like database is unavailable: "_s +
+                                     likedIDs.error().description());
             for (const QString &id : *likedIDs)
                 if (snapshot->indexByID.contains(id))
                     liked.append(id);
@@ -335,12 +336,12 @@ struct CatalogueServer::Private
                              u"too many likes from this device; try again in a second"_s);
         if (!cache->library()->indexByID.contains(wallpaperID.toString()))
             return sendError(response, 404, u"no wallpaper \"%1\""_s.arg(wallpaperID.toString()));
-        Error error;
-        const auto changed =
-            database->setLiked(wallpaperID.toString(), deviceID.toString(), liked.toBool(), &error);
+        const Result<bool> changed =
+            database->setLiked(wallpaperID.toString(), deviceID.toString(), liked.toBool());
         if (!changed)
             return sendError(response, 503,
-                             u"the like database is unavailable: "_s + error.description());
+                             u"the like database is unavailable: "_s +
+                                 changed.error().description());
         if (*changed)
             cache->countsChanged();
         response.status = 204;
@@ -348,10 +349,10 @@ struct CatalogueServer::Private
 
     void handleHealth(httplib::Response &response)
     {
-        Error error;
-        if (!database->ping(&error))
+        if (const Result<> answered = database->ping(); !answered)
             return sendError(response, 503,
-                             u"the like database is unavailable: "_s + error.description());
+                             u"the like database is unavailable: "_s +
+                                 answered.error().description());
         response.set_content(R"({"status":"ok"})", "application/json");
     }
 
@@ -422,20 +423,17 @@ CatalogueServer::~CatalogueServer()
     stop();
 }
 
-bool CatalogueServer::bind(Error *error)
+Result<> CatalogueServer::bind()
 {
     const QString databaseText = d->options.database.isEmpty()
                                      ? QDir(d->options.libraryFolder).filePath(u"likes.sqlite"_s)
                                      : d->options.database;
-    const auto location = DatabaseLocation::parse(databaseText, error);
+    const Result<DatabaseLocation> location = DatabaseLocation::parse(databaseText);
     if (!location)
-        return false;
-    if (!QFileInfo(d->options.libraryFolder).isDir()) {
-        if (error)
-            *error = Error(kLibraryErrorDomain, 4,
-                           u"no library folder \"%1\""_s.arg(d->options.libraryFolder));
-        return false;
-    }
+        return failure(location.error());
+    if (!QFileInfo(d->options.libraryFolder).isDir())
+        return failure(kLibraryErrorDomain, 4,
+                       u"no library folder \"%1\""_s.arg(d->options.libraryFolder));
     d->database = std::make_unique<LikeDatabase>(*location);
     d->cache = std::make_unique<ManifestCache>(d->options.libraryFolder, *d->database,
                                                d->options.videoBaseURL, d->options.refreshMs);
@@ -444,18 +442,14 @@ bool CatalogueServer::bind(Error *error)
     d->port = d->options.port == 0
                   ? d->http.bind_to_any_port(host)
                   : (d->http.bind_to_port(host, d->options.port) ? d->options.port : -1);
-    if (d->port <= 0) {
-        if (error)
-            *error = Error(u"Server"_s, 1,
-                           u"cannot listen on %1:%2"_s.arg(d->options.host).arg(d->options.port));
-        return false;
-    }
+    if (d->port <= 0)
+        return failure(u"Server"_s, 1,
+                       u"cannot listen on %1:%2"_s.arg(d->options.host).arg(d->options.port));
     // Look at the database once, so that a wrong address shows at start; the
     // service runs all the same and answers 503 until the database is there.
-    Error databaseError;
-    if (!d->database->ping(&databaseError))
-        logFailure(u"database check failed:", databaseError);
-    return true;
+    if (const Result<> answered = d->database->ping(); !answered)
+        logFailure(u"database check failed:", answered.error());
+    return {};
 }
 
 int CatalogueServer::port() const

@@ -28,7 +28,7 @@ public:
 
     // Binds the address; fails when it is taken or the database address is
     // malformed. The database itself may be down: that is not fatal.
-    bool bind(Error *error);
+    Result<> bind();
     // The port bound (the chosen one when the options asked for port 0).
     int port() const;
 

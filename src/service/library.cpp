@@ -55,27 +55,21 @@ QJsonObject LibraryEntry::toJson() const
     return object;
 }
 
-std::optional<QList<LibraryEntry>> readLibrary(const QString &folder, Error *error)
+Result<QList<LibraryEntry>> readLibrary(const QString &folder)
 {
     QFile file(QDir(folder).filePath(kLibraryFileName));
     if (!file.exists())
         return QList<LibraryEntry>();
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = Error(kLibraryErrorDomain, 1, file.errorString());
-        return std::nullopt;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(kLibraryErrorDomain, 1, file.errorString());
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (!document.isObject() || !document.object().value(u"wallpapers").isArray()) {
-        if (error)
-            *error = Error(kLibraryErrorDomain, 2,
-                           u"%1 is not a library file: %2"_s.arg(
-                               file.fileName(), parseError.error != QJsonParseError::NoError
-                                                    ? parseError.errorString()
-                                                    : u"no \"wallpapers\" array"_s));
-        return std::nullopt;
-    }
+    if (!document.isObject() || !document.object().value(u"wallpapers").isArray())
+        return failure(kLibraryErrorDomain, 2,
+                       u"%1 is not a library file: %2"_s.arg(
+                           file.fileName(), parseError.error != QJsonParseError::NoError
+                                                ? parseError.errorString()
+                                                : u"no \"wallpapers\" array"_s));
     QList<LibraryEntry> entries;
     QSet<QString> ids;
     for (const QJsonValue &value : document.object().value(u"wallpapers").toArray()) {
@@ -111,7 +105,7 @@ std::optional<QList<LibraryEntry>> readLibrary(const QString &folder, Error *err
     return entries;
 }
 
-bool writeLibrary(const QString &folder, const QList<LibraryEntry> &entries, Error *error)
+Result<> writeLibrary(const QString &folder, const QList<LibraryEntry> &entries)
 {
     QJsonArray array;
     for (const LibraryEntry &entry : entries)
@@ -120,11 +114,9 @@ bool writeLibrary(const QString &folder, const QList<LibraryEntry> &entries, Err
     if (file.open(QIODevice::WriteOnly)) {
         file.write(QJsonDocument(QJsonObject{{u"wallpapers"_s, array}}).toJson());
         if (file.commit())
-            return true;
+            return {};
     }
-    if (error)
-        *error = Error(kLibraryErrorDomain, 3, file.errorString());
-    return false;
+    return failure(kLibraryErrorDomain, 3, file.errorString());
 }
 
 } // namespace lumivale::service

@@ -40,10 +40,10 @@ inline const QString kLibraryErrorDomain = QStringLiteral("Library");
 // cannot store are dropped with one line each on standard output; a missing
 // metadata file gives an empty library. Fails only when the file exists but
 // is not a metadata file.
-std::optional<QList<LibraryEntry>> readLibrary(const QString &folder, Error *error);
+Result<QList<LibraryEntry>> readLibrary(const QString &folder);
 
 // Writes the metadata file atomically (a reader never sees half of it).
-bool writeLibrary(const QString &folder, const QList<LibraryEntry> &entries, Error *error);
+Result<> writeLibrary(const QString &folder, const QList<LibraryEntry> &entries);
 
 // Whether `id` can be a wallpaper ID: the application stores each video as
 // "<id>.mp4" in its cache, so an ID must make a plain file name.

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <atomic>
 #include <optional>
+#include <type_traits>
 
 namespace lumivale::service {
 
@@ -24,7 +25,7 @@ struct DatabaseLocation
     QString host, user, password, database;
     int port = 5432;
 
-    static std::optional<DatabaseLocation> parse(const QString &text, Error *error);
+    static Result<DatabaseLocation> parse(const QString &text);
 };
 
 // The likes: one row per device and wallpaper it likes, through Qt SQL with
@@ -45,19 +46,18 @@ public:
     LikeDatabase(const LikeDatabase &) = delete;
     LikeDatabase &operator=(const LikeDatabase &) = delete;
 
-    // Whether the database answers a trivial query.
-    bool ping(Error *error = nullptr);
+    // Succeeds when the database answers a trivial query.
+    Result<> ping();
 
     // Records that `deviceID` likes (or no longer likes) `wallpaperID`.
     // Idempotent: liking twice counts once. Gives whether anything changed.
-    std::optional<bool> setLiked(const QString &wallpaperID, const QString &deviceID, bool liked,
-                                 Error *error);
+    Result<bool> setLiked(const QString &wallpaperID, const QString &deviceID, bool liked);
 
     // Likes per wallpaper ID (wallpapers nobody likes are absent).
-    std::optional<QHash<QString, qint64>> likeCounts(Error *error);
+    Result<QHash<QString, qint64>> likeCounts();
 
     // The wallpapers `deviceID` likes.
-    std::optional<QSet<QString>> likedBy(const QString &deviceID, Error *error);
+    Result<QSet<QString>> likedBy(const QString &deviceID);
 
     // The schema version this build creates and reads.
     static constexpr int kSchemaVersion = 1;
@@ -65,11 +65,12 @@ public:
     struct Connection; // one thread's, private to the implementation
 
 private:
-    Connection *connection(Error *error);
+    Result<Connection *> connection();
     void dropConnection();
-    template<typename Result, typename Work>
-    std::optional<Result> withConnection(Error *error, Work work);
-    bool migrate(Connection &connection, Error *error);
+    // `work` on this thread's connection, tried once more on a fresh
+    // connection when a reused one fails.
+    template<typename Work> std::invoke_result_t<Work, Connection &> withConnection(Work work);
+    Result<> migrate(Connection &connection);
 
     DatabaseLocation m_location;
     const quint64 m_serial;

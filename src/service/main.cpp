@@ -36,10 +36,9 @@ int fail(const Error &error)
 
 int scan(const QString &folder)
 {
-    Error error;
-    const auto result = service::scanLibrary(folder, &error);
+    const Result<service::ScanResult> result = service::scanLibrary(folder);
     if (!result)
-        return fail(error);
+        return fail(result.error());
     for (const QString &skipped : result->skipped)
         logLine(u"scan: skipped "_s + skipped);
     logLine(u"scan: %1 videos in %2"_s.arg(result->entries.size()).arg(folder));
@@ -48,10 +47,9 @@ int scan(const QString &folder)
 
 int serve(const QStringList &arguments)
 {
-    Error error;
-    const auto options = service::parseServeArguments(arguments, &error);
+    const Result<service::ServeOptions> options = service::parseServeArguments(arguments);
     if (!options)
-        return fail(error);
+        return fail(options.error());
     // SIGTERM and SIGINT are taken by this thread alone, with sigwait, so
     // that the workers serve undisturbed until the drain.
     sigset_t stopSignals;
@@ -62,8 +60,8 @@ int serve(const QStringList &arguments)
     std::signal(SIGPIPE, SIG_IGN);
 
     service::CatalogueServer server(*options);
-    if (!server.bind(&error))
-        return fail(error);
+    if (const Result<> bound = server.bind(); !bound)
+        return fail(bound.error());
     logLine(u"lumivale-catalog: serving %1 on http://%2:%3/"_s
                 .arg(options->libraryFolder, options->host)
                 .arg(server.port()));

@@ -1,10 +1,10 @@
 #include "manifestcache.h"
 
 #include "catalogue/wallpaper.h"
+#include "steadyclock.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,16 +19,6 @@ namespace {
 // Different Host headers must not grow the cache without bound.
 constexpr qsizetype kMaxBases = 8;
 constexpr QByteArrayView kIsLikedFalse = ",\"isLiked\":false}";
-
-qint64 steadyMilliseconds()
-{
-    static const QElapsedTimer start = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return start.elapsed();
-}
 
 std::shared_ptr<ManifestSnapshot> build(const ManifestSnapshot &library,
                                         const QHash<QString, qint64> &counts,
@@ -110,11 +100,10 @@ bool ManifestCache::reloadLibraryIfChanged(qint64 now)
                                  : QByteArray("none");
     if (stamp == m_libraryStamp)
         return false;
-    Error error;
-    const auto entries = readLibrary(m_folder, &error);
+    const Result<QList<LibraryEntry>> entries = readLibrary(m_folder);
     if (!entries) {
         // Keep serving what was there; say once why the new file is refused.
-        logFailure(u"library reload failed:", error);
+        logFailure(u"library reload failed:", entries.error());
         m_libraryStamp = stamp;
         return false;
     }
@@ -137,8 +126,7 @@ std::shared_ptr<const ManifestSnapshot> ManifestCache::library()
     return m_library;
 }
 
-std::shared_ptr<const ManifestSnapshot> ManifestCache::manifest(const QString &videoBaseURL,
-                                                                Error *error)
+Result<std::shared_ptr<const ManifestSnapshot>> ManifestCache::manifest(const QString &videoBaseURL)
 {
     const std::lock_guard lock(m_mutex);
     const qint64 now = m_now();
@@ -146,10 +134,10 @@ std::shared_ptr<const ManifestSnapshot> ManifestCache::manifest(const QString &v
         ++m_generation;
     if (m_countsDirty.exchange(false) || m_countsReadAt < 0 ||
         now - m_countsReadAt >= m_refreshMs) {
-        auto counts = m_database.likeCounts(error);
+        Result<QHash<QString, qint64>> counts = m_database.likeCounts();
         if (!counts) {
             m_countsDirty = true;
-            return nullptr;
+            return failure(counts.error());
         }
         m_countsReadAt = now;
         if (*counts != m_counts) {

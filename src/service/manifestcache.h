@@ -47,7 +47,7 @@ public:
 
     // The current snapshot for videos under `videoBaseURL` (ending in "/");
     // fails when the database cannot give the counts.
-    std::shared_ptr<const ManifestSnapshot> manifest(const QString &videoBaseURL, Error *error);
+    Result<std::shared_ptr<const ManifestSnapshot>> manifest(const QString &videoBaseURL);
 
     // The library's entries and files, without the counts: never touches the
     // database.

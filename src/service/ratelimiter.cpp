@@ -1,6 +1,6 @@
 #include "ratelimiter.h"
 
-#include <QElapsedTimer>
+#include "steadyclock.h"
 
 namespace lumivale::service {
 namespace {
@@ -9,16 +9,6 @@ constexpr qint64 kWindowMs = 1000;
 // Past this many keys, windows that ended are forgotten, so that a stream of
 // new keys cannot grow the table without bound.
 constexpr qsizetype kPruneAbove = 50000;
-
-qint64 steadyMilliseconds()
-{
-    static const QElapsedTimer start = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return start.elapsed();
-}
 
 } // namespace
 

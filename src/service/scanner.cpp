@@ -29,11 +29,11 @@ QString nameFromFileName(const QString &baseName)
     return words.isEmpty() ? baseName : words.join(u' ');
 }
 
-std::optional<ScanResult> scanLibrary(const QString &folder, Error *error)
+Result<ScanResult> scanLibrary(const QString &folder)
 {
-    const auto existing = readLibrary(folder, error);
+    const Result<QList<LibraryEntry>> existing = readLibrary(folder);
     if (!existing)
-        return std::nullopt;
+        return failure(existing.error());
     QHash<QString, LibraryEntry> existingByFile;
     QStringList order;
     for (const LibraryEntry &entry : *existing) {
@@ -66,11 +66,10 @@ std::optional<ScanResult> scanLibrary(const QString &folder, Error *error)
                                                                                      entry.id));
             continue;
         }
-        Error probeError;
-        const auto facts = probeVideo(info.filePath(), &probeError);
+        const Result<VideoFacts> facts = probeVideo(info.filePath());
         if (!facts) {
             result.skipped.append(
-                u"%1: not a playable video (%2)"_s.arg(file, probeError.description()));
+                u"%1: not a playable video (%2)"_s.arg(file, facts.error().description()));
             continue;
         }
         ids.insert(entry.id);
@@ -86,9 +85,7 @@ std::optional<ScanResult> scanLibrary(const QString &folder, Error *error)
             entry.gradient->append(QColor(bands.pixel(0, y)).name(QColor::HexRgb).toUpper());
         result.entries.append(entry);
     }
-    if (!writeLibrary(folder, result.entries, error))
-        return std::nullopt;
-    return result;
+    return writeLibrary(folder, result.entries).transform([&] { return std::move(result); });
 }
 
 } // namespace lumivale::service

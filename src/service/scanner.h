@@ -26,7 +26,7 @@ struct ScanResult
 //
 // Fails, writing nothing, when the existing metadata file cannot be read or
 // the new one cannot be written. Blocking; any thread.
-std::optional<ScanResult> scanLibrary(const QString &folder, Error *error);
+Result<ScanResult> scanLibrary(const QString &folder);
 
 // "4K" for 2160 lines or more, else the lines followed by "p" ("1080p").
 QString resolutionLabel(int width, int height);

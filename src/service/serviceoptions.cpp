@@ -6,14 +6,10 @@ using namespace Qt::StringLiterals;
 
 namespace lumivale::service {
 
-std::optional<ServeOptions> parseServeArguments(const QStringList &arguments, Error *error)
+Result<ServeOptions> parseServeArguments(const QStringList &arguments)
 {
     ServeOptions options;
-    const auto fail = [error](const QString &message) {
-        if (error)
-            *error = Error(u"Arguments"_s, 1, message);
-        return std::nullopt;
-    };
+    const auto fail = [](const QString &message) { return failure(u"Arguments"_s, 1, message); };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (argument == u"--quiet") {

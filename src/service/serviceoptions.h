@@ -28,6 +28,6 @@ struct ServeOptions
 // The arguments after "serve": --library DIR (required), --listen HOST:PORT,
 // --db URL, --video-base-url URL, --likes-per-second N, --threads N,
 // --trusted-proxy ADDRESS, --quiet. Fails with a message that names the bad argument.
-std::optional<ServeOptions> parseServeArguments(const QStringList &arguments, Error *error);
+Result<ServeOptions> parseServeArguments(const QStringList &arguments);
 
 } // namespace lumivale::service

@@ -22,15 +22,13 @@ const QSizeF kFrameSize(96, 96);
 
 } // namespace
 
-std::optional<VideoFacts> probeVideo(const QString &path, Error *error)
+Result<VideoFacts> probeVideo(const QString &path)
 {
     // The reason for a refusal is reported once, in the scan's own words;
     // FFmpeg's complaints about the same file would only repeat it.
     av_log_set_level(AV_LOG_FATAL);
-    const auto fail = [error](int code, const QString &message) {
-        if (error)
-            *error = Error(kErrorDomain, code, message);
-        return std::nullopt;
+    const auto fail = [](int code, const QString &message) {
+        return failure(kErrorDomain, code, message);
     };
     AVFormatContext *rawFormat = nullptr;
     if (avformat_open_input(&rawFormat, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)

@@ -21,6 +21,6 @@ struct VideoFacts
 // decodes one frame through the application's poster-frame extraction. Fails
 // when the file is not a video that plays: no video stream, no decoder, no
 // length, or no frame. Blocking; any thread.
-std::optional<VideoFacts> probeVideo(const QString &path, Error *error);
+Result<VideoFacts> probeVideo(const QString &path);
 
 } // namespace lumivale::service

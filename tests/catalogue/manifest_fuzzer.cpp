@@ -13,11 +13,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using namespace lumivale;
-    Error error;
-    const auto wallpapers =
-        decodeManifest(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), &error);
+    const Result<QList<Wallpaper>> wallpapers =
+        decodeManifest(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!wallpapers) {
-        if (error.description().isEmpty())
+        if (wallpapers.error().description().isEmpty())
             std::abort();
         return 0;
     }

@@ -35,15 +35,14 @@ QByteArray manifestOf(const QJsonObject &element)
 }
 
 // Decodes one element given as JSON object members, on top of validElement().
-std::optional<Wallpaper> decodeWith(const QByteArray &members, Error *error = nullptr)
+Result<Wallpaper> decodeWith(const QByteArray &members)
 {
     QByteArray base = manifestOf(validElement());
     if (!members.isEmpty())
         base.replace("{", "{" + members + ",");
-    auto decoded = decodeManifest(base, error, kNow);
-    if (!decoded)
-        return std::nullopt;
-    return decoded->first();
+    return decodeManifest(base, kNow).transform([](const QList<Wallpaper> &wallpapers) {
+        return wallpapers.first();
+    });
 }
 
 // The decoded fields as text ("none": absent), by name.
@@ -219,8 +218,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, json);
         QFETCH(int, code);
         QFETCH(QString, key);
-        Error error;
-        QVERIFY(!decodeManifest(json, &error, kNow));
+        const auto decoded = decodeManifest(json, kNow);
+        QVERIFY(!decoded);
+        const Error &error = decoded.error();
         QCOMPARE(error.domain(), ManifestError::kDomain);
         QCOMPARE(error.code(), code);
         QVERIFY2(error.description().contains(key), qPrintable(error.description()));
@@ -231,9 +231,9 @@ private Q_SLOTS:
     void oversizedManifestIsRefusedUnread()
     {
         const QByteArray huge(kMaxManifestBytes + 1, ' ');
-        Error error;
-        QVERIFY(!decodeManifest(huge, &error));
-        QCOMPARE(error.code(), int(ManifestError::TooLarge));
+        const auto decoded = decodeManifest(huge);
+        QVERIFY(!decoded);
+        QCOMPARE(decoded.error().code(), int(ManifestError::TooLarge));
     }
 
     void internetDateTimeIsStrict_data()

@@ -129,8 +129,9 @@ private Q_SLOTS:
         green.fill(Qt::green);
         QVERIFY(green.save(m_dir.filePath("green.png")));
         for (const Screen &screen : screens)
-            QVERIFY(!Platform::instance().desktopPictures().setDesktopImage(
-                QUrl::fromLocalFile(m_dir.filePath("green.png")), screen, {}));
+            QCOMPARE(errorOf(Platform::instance().desktopPictures().setDesktopImage(
+                         QUrl::fromLocalFile(m_dir.filePath("green.png")), screen, {})),
+                     std::nullopt);
 
         const QString manifest = QStringLiteral(
             "[{\"id\":\"w1\",\"name\":\"Red Field\",\"category\":\"Nature\",\"resolution\":"

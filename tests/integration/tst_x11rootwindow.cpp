@@ -55,10 +55,13 @@ private Q_SLOTS:
     {
         RootWindowDesktopPictures pictures({}, record(QStringLiteral("ours.json")));
         QVERIFY(!pictures.desktopImageURL(leftHalf)); // a bare root window: nothing to say
-        QVERIFY(
-            !pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf, {}));
-        QVERIFY(!pictures.setDesktopImage(picture(QStringLiteral("blue.png"), Qt::blue), rightHalf,
-                                          {{QStringLiteral("mode"), QStringLiteral("stretch")}}));
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red),
+                                                  leftHalf, {})),
+                 std::nullopt);
+        QCOMPARE(errorOf(pictures.setDesktopImage(
+                     picture(QStringLiteral("blue.png"), Qt::blue), rightHalf,
+                     {{QStringLiteral("mode"), QStringLiteral("stretch")}})),
+                 std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(320, 360))), Hue::Red);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Blue);
 
@@ -75,10 +78,12 @@ private Q_SLOTS:
     {
         RootWindowDesktopPictures ours({}, record(QStringLiteral("ours2.json")));
         RootWindowDesktopPictures someoneElse({}, record(QStringLiteral("theirs.json")));
-        QVERIFY(!someoneElse.setDesktopImage(picture(QStringLiteral("green.png"), Qt::green),
-                                             leftHalf, {}));
-        QVERIFY(!someoneElse.setDesktopImage(picture(QStringLiteral("green.png"), Qt::green),
-                                             rightHalf, {}));
+        QCOMPARE(errorOf(someoneElse.setDesktopImage(
+                     picture(QStringLiteral("green.png"), Qt::green), leftHalf, {})),
+                 std::nullopt);
+        QCOMPARE(errorOf(someoneElse.setDesktopImage(
+                     picture(QStringLiteral("green.png"), Qt::green), rightHalf, {})),
+                 std::nullopt);
 
         fake::FakeScreenSystem screens;
         screens.setScreens({leftHalf, rightHalf});
@@ -87,8 +92,12 @@ private Q_SLOTS:
         store.captureIfNeeded();
         QVERIFY(defaults.contains(QStringLiteral("snapshots")));
 
-        QVERIFY(!ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf, {}));
-        QVERIFY(!ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), rightHalf, {}));
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf,
+                                              {})),
+                 std::nullopt);
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red),
+                                              rightHalf, {})),
+                 std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Red);
 
         QCOMPARE(store.restore(), std::nullopt);
@@ -99,18 +108,20 @@ private Q_SLOTS:
     void badInputFailsAndLeavesTheScreen()
     {
         RootWindowDesktopPictures pictures({}, record(QStringLiteral("bad.json")));
-        QVERIFY(
-            !pictures.setDesktopImage(picture(QStringLiteral("blue.png"), Qt::blue), leftHalf, {}));
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(QStringLiteral("blue.png"), Qt::blue),
+                                                  leftHalf, {})),
+                 std::nullopt);
         const QString text = m_dir.filePath(QStringLiteral("text.png"));
         QFile file(text);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a picture");
         file.close();
-        auto error = pictures.setDesktopImage(QUrl::fromLocalFile(text), leftHalf, {});
+        auto error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(text), leftHalf, {}));
         QVERIFY(error);
         QCOMPARE(error->domain(), QStringLiteral("DesktopPictures"));
-        error = pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf,
-                                         {{QStringLiteral("mode"), QStringLiteral("sideways")}});
+        error = errorOf(
+            pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf,
+                                     {{QStringLiteral("mode"), QStringLiteral("sideways")}}));
         QVERIFY(error);
         QCOMPARE(classify(XSession::colorAt(QPoint(320, 360))), Hue::Blue);
     }

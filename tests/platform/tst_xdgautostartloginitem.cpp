@@ -87,9 +87,9 @@ private Q_SLOTS:
     {
         XdgAutostartLoginItem loginItem = item();
         QCOMPARE(loginItem.status(), Status::NotRegistered);
-        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt); // nothing there yet
+        QCOMPARE(errorOf(loginItem.unregisterLoginItem()), std::nullopt); // nothing there yet
 
-        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);
         QCOMPARE(loginItem.status(), Status::Enabled);
         QCOMPARE(autostartFiles(), QStringList{QStringLiteral("lumivale.desktop")});
         const QList<QByteArray> lines = readAll(entryPath()).split('\n');
@@ -101,13 +101,13 @@ private Q_SLOTS:
         QVERIFY(lines.contains("Exec=" + m_executable.toUtf8() + " --login-item"));
 
         // Registering again changes nothing that matters.
-        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);
         QCOMPARE(loginItem.status(), Status::Enabled);
 
-        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.unregisterLoginItem()), std::nullopt);
         QCOMPARE(loginItem.status(), Status::NotRegistered);
         QVERIFY(autostartFiles().isEmpty());
-        QCOMPARE(loginItem.unregisterLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.unregisterLoginItem()), std::nullopt);
     }
 
     void theEntryIsAValidDesktopFile()
@@ -117,7 +117,7 @@ private Q_SLOTS:
         if (validator.isEmpty())
             QSKIP("desktop-file-validate is missing (package desktop-file-utils)");
         m_executable = makeExecutable(QStringLiteral("My \"Apps\" $HOME 100% \\ it's"));
-        QCOMPARE(item().registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(item().registerLoginItem()), std::nullopt);
         QProcess validate;
         validate.start(validator, {entryPath()});
         QVERIFY(validate.waitForFinished());
@@ -170,7 +170,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, folder);
         m_executable = makeExecutable(folder);
-        QCOMPARE(item().registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(item().registerLoginItem()), std::nullopt);
         QCOMPARE(item().status(), Status::Enabled);
         // Another install at a neighbouring path is not this one.
         const QString neighbour = makeExecutable(folder + QStringLiteral("2"));
@@ -192,7 +192,7 @@ private Q_SLOTS:
             " --login-item\nX-Lumivale-LoginItem=true\n" + disabling + "\n");
         XdgAutostartLoginItem loginItem = item();
         QCOMPARE(loginItem.status(), Status::NotRegistered);
-        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);
         QCOMPARE(loginItem.status(), Status::Enabled);
         QVERIFY(!readAll(entryPath()).contains(disabling));
     }
@@ -242,7 +242,7 @@ private Q_SLOTS:
         XdgAutostartLoginItem loginItem = item();
         QCOMPARE(loginItem.status(), status);
         // Whatever was there, registering leaves an entry of ours.
-        QCOMPARE(loginItem.registerLoginItem(), std::nullopt);
+        QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);
         QCOMPARE(loginItem.status(), Status::Enabled);
         QVERIFY(readAll(entryPath()).contains("X-Lumivale-LoginItem=true"));
     }
@@ -253,7 +253,7 @@ private Q_SLOTS:
         QDir().mkpath(m_dir->filePath(QStringLiteral("config")));
         QVERIFY(writeFile(m_autostart, "in the way"));
         XdgAutostartLoginItem loginItem = item();
-        const std::optional<Error> error = loginItem.registerLoginItem();
+        const std::optional<Error> error = errorOf(loginItem.registerLoginItem());
         QVERIFY(error);
         QCOMPARE(error->domain(), QStringLiteral("LoginItem"));
         QCOMPARE(error->code(), int(XdgAutostartLoginItem::CannotCreateFolder));
@@ -269,14 +269,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(entryPath() + QStringLiteral("/keep"), "kept"));
         XdgAutostartLoginItem loginItem = item();
 
-        const std::optional<Error> writeError = loginItem.registerLoginItem();
+        const std::optional<Error> writeError = errorOf(loginItem.registerLoginItem());
         QVERIFY(writeError);
         QCOMPARE(writeError->domain(), QStringLiteral("LoginItem"));
         QCOMPARE(writeError->code(), int(XdgAutostartLoginItem::CannotWriteEntry));
         QVERIFY2(writeError->description().contains(entryPath()),
                  qPrintable(writeError->description()));
 
-        const std::optional<Error> removeError = loginItem.unregisterLoginItem();
+        const std::optional<Error> removeError = errorOf(loginItem.unregisterLoginItem());
         QVERIFY(removeError);
         QCOMPARE(removeError->code(), int(XdgAutostartLoginItem::CannotRemoveEntry));
         QVERIFY2(removeError->description().contains(entryPath()),
@@ -296,8 +296,8 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(m_autostart, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         XdgAutostartLoginItem loginItem = item();
 
-        const std::optional<Error> writeError = loginItem.registerLoginItem();
-        const std::optional<Error> removeError = loginItem.unregisterLoginItem();
+        const std::optional<Error> writeError = errorOf(loginItem.registerLoginItem());
+        const std::optional<Error> removeError = errorOf(loginItem.unregisterLoginItem());
         QFile::setPermissions(m_autostart, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ExeOwner);
         QVERIFY(writeError);

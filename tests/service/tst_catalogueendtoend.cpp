@@ -111,8 +111,7 @@ private Q_SLOTS:
         options.database = m_dir.filePath(u"likes.sqlite"_s);
         options.logRequests = false;
         m_server = std::make_unique<service::CatalogueServer>(options);
-        Error error;
-        QVERIFY2(m_server->bind(&error), qPrintable(error.description()));
+        QCOMPARE(errorOf(m_server->bind()), std::nullopt);
         m_server->start();
         qputenv("LUMIVALE_MANIFEST_URL",
                 u"http://127.0.0.1:%1/manifest.json"_s.arg(m_server->port()).toUtf8());

@@ -94,9 +94,8 @@ private:
         options.logRequests = false;
         options.trustedProxy = trustedProxy;
         auto server = std::make_unique<CatalogueServer>(options);
-        Error error;
-        if (!server->bind(&error))
-            qFatal("cannot start the service: %s", qPrintable(error.description()));
+        if (const Result<> bound = server->bind(); !bound)
+            qFatal("cannot start the service: %s", qPrintable(bound.error().description()));
         server->start();
         return server;
     }
@@ -123,9 +122,8 @@ private:
     {
         const Reply reply = get(port, u"/manifest.json?deviceId="_s + device);
         [&] { QCOMPARE(reply.status, 200); }();
-        Error error;
-        const auto wallpapers = decodeManifest(reply.body, &error);
-        [&] { QVERIFY2(wallpapers, qPrintable(error.debugText())); }();
+        const auto wallpapers = decodeManifest(reply.body);
+        [&] { QCOMPARE(errorOf(wallpapers), std::nullopt); }();
         return wallpapers.value_or(QList<Wallpaper>());
     }
 
@@ -150,9 +148,9 @@ private Q_SLOTS:
         metadata.write(
             R"({"wallpapers": [{"id": "red", "file": "red.mp4", "name": "Crimson Tide", "category": "Nature"}]})");
         metadata.close();
-        Error error;
-        m_scan = scanLibrary(m_library, &error);
-        QVERIFY2(m_scan, qPrintable(error.debugText()));
+        const Result<ScanResult> scanned = scanLibrary(m_library);
+        QCOMPARE(errorOf(scanned), std::nullopt);
+        m_scan = *scanned;
 
         m_servers[u"sqlite"_s] = startServer(QString());
         m_postgresProblem = test::PostgresCluster::unavailableReason();
@@ -187,7 +185,7 @@ private Q_SLOTS:
         QCOMPARE(m_scan->skipped.size(), 1);
         QVERIFY(m_scan->skipped.first().startsWith(u"notes.mp4: not a playable video"_s));
         // Scanning again changes nothing a person wrote.
-        const auto again = scanLibrary(m_library, nullptr);
+        const auto again = scanLibrary(m_library);
         QCOMPARE(again->entries, m_scan->entries);
     }
 
@@ -213,10 +211,10 @@ private Q_SLOTS:
         QFETCH(QString, words);
         QFETCH(QString, problem);
         const QStringList arguments = words.split(u' ');
-        Error error;
-        const auto options = parseServeArguments(arguments, &error);
+        const auto options = parseServeArguments(arguments);
+        const QString error = options ? QString() : options.error().description();
         QCOMPARE(options.has_value(), problem.isEmpty());
-        QVERIFY2(error.description().contains(problem), qPrintable(error.description()));
+        QVERIFY2(error.contains(problem), qPrintable(error));
         if (options && arguments.contains(u"--video-base-url"_s))
             QCOMPARE(options->videoBaseURL, u"https://cdn.example/v/"_s);
     }

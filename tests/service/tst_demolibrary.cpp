@@ -62,9 +62,8 @@ private Q_SLOTS:
                                                      u"" LUMIVALE_CATALOG_EXECUTABLE ""_s});
         QVERIFY(script.waitForFinished(1100 * 1000));
         QCOMPARE(script.exitCode(), 0);
-        Error error;
-        const auto entries = readLibrary(u"" LUMIVALE_DEMO_DIR ""_s, &error);
-        QVERIFY2(entries, qPrintable(error.debugText()));
+        const auto entries = readLibrary(u"" LUMIVALE_DEMO_DIR ""_s);
+        QCOMPARE(errorOf(entries), std::nullopt);
         m_entries = *entries;
         QVERIFY(m_entries.size() >= 10);
         QSet<QString> categories;
@@ -85,9 +84,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, file);
         const QString path = u"" LUMIVALE_DEMO_DIR "/"_s + file;
-        Error error;
-        const auto facts = probeVideo(path, &error);
-        QVERIFY2(facts, qPrintable(error.debugText()));
+        const auto facts = probeVideo(path);
+        QCOMPARE(errorOf(facts), std::nullopt);
         QCOMPARE(QSize(facts->width, facts->height), QSize(1920, 1080));
         QVERIFY2(facts->durationSeconds >= 5.9 && facts->durationSeconds <= 12.1,
                  qPrintable(QString::number(facts->durationSeconds)));

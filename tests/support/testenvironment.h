@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results.h"
+
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>

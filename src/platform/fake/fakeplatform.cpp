@@ -138,14 +138,14 @@ QVariantMap FakeDesktopPictures::desktopImageOptions(const Screen &screen) const
     return m_pictures.value(screen.name).options;
 }
 
-std::optional<Error> FakeDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
-                                                          const QVariantMap &options)
+Result<> FakeDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
+                                              const QVariantMap &options)
 {
-    if (const auto failure = m_failures.constFind(screen.name); failure != m_failures.cend())
-        return *failure;
+    if (const auto refused = m_failures.constFind(screen.name); refused != m_failures.cend())
+        return failure(*refused);
     m_pictures.insert(screen.name, Picture{image, options});
     m_writes.append({screen.name, Picture{image, options}});
-    return std::nullopt;
+    return {};
 }
 
 void FakeDesktopPictures::setPicture(const QString &screenName, const Picture &picture)
@@ -173,22 +173,22 @@ void FakePowerState::setLowPowerModeEnabled(bool enabled)
     Q_EMIT powerStateChanged();
 }
 
-std::optional<Error> FakeLoginItemService::registerLoginItem()
+Result<> FakeLoginItemService::registerLoginItem()
 {
     ++m_registerCalls;
     if (m_failure)
-        return m_failure;
+        return failure(*m_failure);
     m_status = Status::Enabled;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Error> FakeLoginItemService::unregisterLoginItem()
+Result<> FakeLoginItemService::unregisterLoginItem()
 {
     ++m_unregisterCalls;
     if (m_failure)
-        return m_failure;
+        return failure(*m_failure);
     m_status = Status::NotRegistered;
-    return std::nullopt;
+    return {};
 }
 
 void FakeUserPrompts::notePrompt()

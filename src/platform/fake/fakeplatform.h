@@ -165,8 +165,8 @@ public:
 
     std::optional<QUrl> desktopImageURL(const Screen &screen) const override;
     QVariantMap desktopImageOptions(const Screen &screen) const override;
-    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                         const QVariantMap &options) override;
+    Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                             const QVariantMap &options) override;
 
     // Test controls, keyed by screen name.
     void setPicture(const QString &screenName, const Picture &picture);
@@ -223,8 +223,8 @@ class FakeLoginItemService : public LoginItemService
 {
 public:
     Status status() const override { return m_status; }
-    std::optional<Error> registerLoginItem() override;
-    std::optional<Error> unregisterLoginItem() override;
+    Result<> registerLoginItem() override;
+    Result<> unregisterLoginItem() override;
 
     // Test controls.
     void setStatus(Status status) { m_status = status; }

@@ -2,11 +2,11 @@
 
 namespace lumivale {
 
-std::optional<Error> UnsupportedDesktopPictures::setDesktopImage(const QUrl &, const Screen &,
-                                                                 const QVariantMap &)
+Result<> UnsupportedDesktopPictures::setDesktopImage(const QUrl &, const Screen &,
+                                                     const QVariantMap &)
 {
-    return Error(QStringLiteral("DesktopPictures"), kUnsupportedCode,
-                 QStringLiteral("Lumivale cannot set the desktop picture on this desktop"));
+    return failure(QStringLiteral("DesktopPictures"), kUnsupportedCode,
+                   QStringLiteral("Lumivale cannot set the desktop picture on this desktop"));
 }
 
 } // namespace lumivale

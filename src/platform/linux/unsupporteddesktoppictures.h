@@ -11,8 +11,8 @@ class UnsupportedDesktopPictures : public DesktopPictures
 public:
     std::optional<QUrl> desktopImageURL(const Screen &) const override { return std::nullopt; }
     QVariantMap desktopImageOptions(const Screen &) const override { return {}; }
-    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                         const QVariantMap &options) override;
+    Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                             const QVariantMap &options) override;
 
     static constexpr int kUnsupportedCode = 1;
 };

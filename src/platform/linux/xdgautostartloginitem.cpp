@@ -171,10 +171,10 @@ LoginItemService::Status XdgAutostartLoginItem::status() const
     return Status::Enabled;
 }
 
-std::optional<Error> XdgAutostartLoginItem::registerLoginItem()
+Result<> XdgAutostartLoginItem::registerLoginItem()
 {
     if (!QDir().mkpath(m_autostartFolder)) {
-        return Error(
+        return failure(
             kErrorDomain, CannotCreateFolder,
             QStringLiteral("Cannot create the autostart folder \"%1\".").arg(m_autostartFolder));
     }
@@ -202,26 +202,26 @@ std::optional<Error> XdgAutostartLoginItem::registerLoginItem()
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(data.get(), qint64(length)) != qint64(length) || !file.commit()) {
-        return Error(kErrorDomain, CannotWriteEntry,
-                     QStringLiteral("Cannot write the autostart entry \"%1\": %2")
-                         .arg(path, file.errorString()));
+        return failure(kErrorDomain, CannotWriteEntry,
+                       QStringLiteral("Cannot write the autostart entry \"%1\": %2")
+                           .arg(path, file.errorString()));
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Error> XdgAutostartLoginItem::unregisterLoginItem()
+Result<> XdgAutostartLoginItem::unregisterLoginItem()
 {
     const QString path = entryPath();
     QFile file(path);
     if (file.remove())
-        return std::nullopt;
+        return {};
     // Nothing to remove is what was asked for.
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
-        return std::nullopt;
-    return Error(kErrorDomain, CannotRemoveEntry,
-                 QStringLiteral("Cannot remove the autostart entry \"%1\": %2")
-                     .arg(path, file.errorString()));
+        return {};
+    return failure(kErrorDomain, CannotRemoveEntry,
+                   QStringLiteral("Cannot remove the autostart entry \"%1\": %2")
+                       .arg(path, file.errorString()));
 }
 
 } // namespace lumivale

@@ -49,8 +49,8 @@ public:
     ~XdgAutostartLoginItem() override;
 
     Status status() const override;
-    std::optional<Error> registerLoginItem() override;
-    std::optional<Error> unregisterLoginItem() override;
+    Result<> registerLoginItem() override;
+    Result<> unregisterLoginItem() override;
 
     QString entryPath() const;
     QString executablePath() const { return m_executablePath; }

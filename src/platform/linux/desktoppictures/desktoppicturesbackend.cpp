@@ -117,9 +117,9 @@ std::unique_ptr<DesktopPictures> makeDesktopPictures(DesktopPicturesBackend back
 }
 
 namespace desktoppictureserrors {
-Error make(int code, const QString &description)
+tl::unexpected<Error> make(int code, const QString &description)
 {
-    return Error(QStringLiteral("DesktopPictures"), code, description);
+    return failure(QStringLiteral("DesktopPictures"), code, description);
 }
 } // namespace desktoppictureserrors
 

@@ -54,7 +54,8 @@ inline constexpr int kInvalidOption = 3; // an option value the desktop does not
 inline constexpr int kNotWritable = 4;   // the desktop refused or locked the setting
 inline constexpr int kNoSuchScreen = 5;  // the desktop does not know the screen
 inline constexpr int kDesktopFailed = 6; // the desktop's service or tool failed
-Error make(int code, const QString &description);
+// The failing side of a Result, in the "DesktopPictures" domain.
+tl::unexpected<Error> make(int code, const QString &description);
 } // namespace desktoppictureserrors
 
 // The longest a backend waits for a desktop's service or tool, on the main

@@ -115,8 +115,8 @@ QVariantMap GSettingsDesktopPictures::desktopImageOptions(const Screen &) const
     return options;
 }
 
-std::optional<Error> GSettingsDesktopPictures::setDesktopImage(const QUrl &image, const Screen &,
-                                                               const QVariantMap &options)
+Result<> GSettingsDesktopPictures::setDesktopImage(const QUrl &image, const Screen &,
+                                                   const QVariantMap &options)
 {
     if (!m_settings)
         return make(kUnsupported, QStringLiteral("The desktop-picture settings are not installed"));
@@ -162,7 +162,7 @@ std::optional<Error> GSettingsDesktopPictures::setDesktopImage(const QUrl &image
     if (m_flavor == Flavor::Cinnamon)
         disableCinnamonSlideshow();
     g_settings_sync();
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

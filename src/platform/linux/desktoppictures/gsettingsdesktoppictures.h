@@ -35,8 +35,8 @@ public:
 
     std::optional<QUrl> desktopImageURL(const Screen &screen) const override;
     QVariantMap desktopImageOptions(const Screen &screen) const override;
-    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                         const QVariantMap &options) override;
+    Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                             const QVariantMap &options) override;
 
     static inline const QString kPictureOptionsKey = QStringLiteral("picture-options");
     static inline const QString kDarkPictureKey = QStringLiteral("picture-uri-dark");

@@ -41,20 +41,17 @@ PlasmaDesktopPictures::PlasmaDesktopPictures(QDBusConnection bus)
     : m_bus(std::move(bus))
 {}
 
-std::optional<QString> PlasmaDesktopPictures::evaluate(const QString &script, Error *error) const
+Result<QString> PlasmaDesktopPictures::evaluate(const QString &script) const
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.plasmashell"), QStringLiteral("/PlasmaShell"),
         QStringLiteral("org.kde.PlasmaShell"), QStringLiteral("evaluateScript"));
     call.setArguments({script});
     const QDBusMessage answer = m_bus.call(call, QDBus::Block, kCallTimeoutMs);
-    if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
-        if (error)
-            *error =
-                make(kDesktopFailed, QStringLiteral("Plasma did not run the desktop script: %1")
-                                         .arg(answer.errorMessage()));
-        return std::nullopt;
-    }
+    if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
+        return make(
+            kDesktopFailed,
+            QStringLiteral("Plasma did not run the desktop script: %1").arg(answer.errorMessage()));
     return answer.arguments().first().toString();
 }
 
@@ -67,7 +64,7 @@ QVariantMap PlasmaDesktopPictures::readScreen(const Screen &screen) const
                        "  print(JSON.stringify({plugin: d.wallpaperPlugin,\n"
                        "                        image: String(d.readConfig('Image')),\n"
                        "                        fillMode: String(d.readConfig('FillMode'))}));"));
-    const std::optional<QString> output = evaluate(script, nullptr);
+    const Result<QString> output = evaluate(script);
     if (!output)
         return {};
     const QJsonObject found =
@@ -94,8 +91,8 @@ QVariantMap PlasmaDesktopPictures::desktopImageOptions(const Screen &screen) con
     return isNumber ? QVariantMap{{kFillModeKey, mode}} : QVariantMap();
 }
 
-std::optional<Error> PlasmaDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
-                                                            const QVariantMap &options)
+Result<> PlasmaDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
+                                                const QVariantMap &options)
 {
     bool isNumber = true;
     const int mode = options.value(kFillModeKey, 2).toInt(&isNumber);
@@ -120,14 +117,13 @@ std::optional<Error> PlasmaDesktopPictures::setDesktopImage(const QUrl &image, c
                         .arg(url)
                         .arg(mode)) +
         QStringLiteral("print(matched);\n");
-    Error error;
-    const std::optional<QString> output = evaluate(script, &error);
+    const Result<QString> output = evaluate(script);
     if (!output)
-        return error;
+        return failure(output.error());
     if (output->trimmed().toInt() < 1)
         return make(kNoSuchScreen,
                     QStringLiteral("Plasma has no desktop on the screen %1").arg(screen.name));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

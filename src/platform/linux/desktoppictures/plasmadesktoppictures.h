@@ -24,14 +24,14 @@ public:
 
     std::optional<QUrl> desktopImageURL(const Screen &screen) const override;
     QVariantMap desktopImageOptions(const Screen &screen) const override;
-    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                         const QVariantMap &options) override;
+    Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                             const QVariantMap &options) override;
 
     static inline const QString kFillModeKey = QStringLiteral("FillMode");
 
 private:
     // The script's printed output, or the error plasmashell answered with.
-    std::optional<QString> evaluate(const QString &script, Error *error) const;
+    Result<QString> evaluate(const QString &script) const;
     QVariantMap readScreen(const Screen &screen) const;
 
     QDBusConnection m_bus;

@@ -199,9 +199,8 @@ QVariantMap RootWindowDesktopPictures::desktopImageOptions(const Screen &screen)
     return entry ? entry->options : QVariantMap();
 }
 
-std::optional<Error> RootWindowDesktopPictures::setDesktopImage(const QUrl &image,
-                                                                const Screen &screen,
-                                                                const QVariantMap &options)
+Result<> RootWindowDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
+                                                    const QVariantMap &options)
 {
     const QString mode = options.value(kModeKey, QStringLiteral("fill")).toString();
     if (!isBackgroundMode(mode))
@@ -273,7 +272,7 @@ std::optional<Error> RootWindowDesktopPictures::setDesktopImage(const QUrl &imag
                     QStringLiteral("The picture is set, but Lumivale cannot note it in %1")
                         .arg(m_record.filePath()));
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

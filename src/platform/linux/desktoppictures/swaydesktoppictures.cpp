@@ -25,8 +25,8 @@ QVariantMap SwayDesktopPictures::desktopImageOptions(const Screen &screen) const
     return entry ? entry->options : QVariantMap();
 }
 
-std::optional<Error> SwayDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
-                                                          const QVariantMap &options)
+Result<> SwayDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
+                                              const QVariantMap &options)
 {
     const QString mode = options.value(kModeKey, QStringLiteral("fill")).toString();
     if (!isBackgroundMode(mode))
@@ -56,7 +56,7 @@ std::optional<Error> SwayDesktopPictures::setDesktopImage(const QUrl &image, con
         return make(kDesktopFailed,
                     QStringLiteral("The picture is set, but Lumivale cannot note it in %1")
                         .arg(m_record.filePath()));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

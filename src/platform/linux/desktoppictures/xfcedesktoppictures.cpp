@@ -59,8 +59,8 @@ QVariantMap XfceDesktopPictures::desktopImageOptions(const Screen &screen) const
     return {{kImageStyleKey, style->toInt()}};
 }
 
-std::optional<Error> XfceDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
-                                                          const QVariantMap &options)
+Result<> XfceDesktopPictures::setDesktopImage(const QUrl &image, const Screen &screen,
+                                              const QVariantMap &options)
 {
     bool isNumber = true;
     const int style = options.value(kImageStyleKey, 5).toInt(&isNumber);
@@ -100,7 +100,7 @@ std::optional<Error> XfceDesktopPictures::setDesktopImage(const QUrl &image, con
               std::pair{QStringLiteral("last-image"), QVariant(image.toLocalFile())}}) {
             const QString path = prefix + key;
             const std::optional<QVariant> before = property(path);
-            if (const auto error = setProperty(path, value)) {
+            if (Result<> set = setProperty(path, value); !set) {
                 for (auto it = changed.crbegin(); it != changed.crend(); ++it) {
                     if (it->second)
                         setProperty(it->first, *it->second);
@@ -109,15 +109,15 @@ std::optional<Error> XfceDesktopPictures::setDesktopImage(const QUrl &image, con
                                               {channel, it->first, false}),
                                    QDBus::Block, kCallTimeoutMs);
                 }
-                return error;
+                return set;
             }
             changed.append({path, before});
         }
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Error> XfceDesktopPictures::setProperty(const QString &path, const QVariant &value)
+Result<> XfceDesktopPictures::setProperty(const QString &path, const QVariant &value)
 {
     const QDBusMessage answer =
         m_bus.call(xfconfCall(QStringLiteral("SetProperty"),
@@ -127,7 +127,7 @@ std::optional<Error> XfceDesktopPictures::setProperty(const QString &path, const
         return make(
             kDesktopFailed,
             QStringLiteral("XFCE did not take the desktop picture: %1").arg(answer.errorMessage()));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace lumivale

@@ -26,15 +26,15 @@ public:
 
     std::optional<QUrl> desktopImageURL(const Screen &screen) const override;
     QVariantMap desktopImageOptions(const Screen &screen) const override;
-    std::optional<Error> setDesktopImage(const QUrl &image, const Screen &screen,
-                                         const QVariantMap &options) override;
+    Result<> setDesktopImage(const QUrl &image, const Screen &screen,
+                             const QVariantMap &options) override;
 
     static inline const QString kImageStyleKey = QStringLiteral("image-style");
 
 private:
     QString monitorBase(const Screen &screen) const;
     std::optional<QVariant> property(const QString &path) const;
-    std::optional<Error> setProperty(const QString &path, const QVariant &value);
+    Result<> setProperty(const QString &path, const QVariant &value);
 
     QDBusConnection m_bus;
     ScreenOutputName m_outputName;
