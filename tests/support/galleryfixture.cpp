@@ -12,7 +12,6 @@
 namespace lumivale::test {
 
 using namespace Qt::Literals::StringLiterals;
-using namespace Qt::StringLiterals;
 
 QByteArray manifestOf(const QStringList &records)
 {
