@@ -8,8 +8,6 @@
 #include <QTimer>
 #include <algorithm>
 
-using namespace Qt::StringLiterals;
-
 namespace lumivale::test {
 namespace {
 
@@ -107,8 +105,8 @@ LoopbackHttpServer::~LoopbackHttpServer() = default;
 QUrl LoopbackHttpServer::url(const QString &path) const
 {
     QUrl url;
-    url.setScheme(u"http"_s);
-    url.setHost(u"127.0.0.1"_s);
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
     url.setPort(port());
     url.setPath(path);
     return url;
