@@ -35,6 +35,13 @@ QString configDir()
     return qEnvironmentVariable("XDG_CONFIG_HOME");
 }
 
+// Runs an X tool's command line, split at spaces, and returns its output.
+QString x(const QString &commandLine)
+{
+    QStringList words = commandLine.split(u' ');
+    return XSession::run(words.takeFirst(), words);
+}
+
 Hue hueAtCentre()
 {
     return classify(XSession::colorAt(kCentre));
@@ -260,8 +267,7 @@ private Q_SLOTS:
         QCOMPARE(m_app->exitCode(), 0);
         QVERIFY(QFileInfo(frozen).size() > 0);
         // The bare X11 desktop now shows the frozen frame where the windows were.
-        QVERIFY(
-            XSession::run(u"xprop"_s, {u"-root"_s, u"_XROOTPMAP_ID"_s}).contains(u"pixmap id"_s));
+        QVERIFY(x(u"xprop -root _XROOTPMAP_ID"_s).contains(u"pixmap id"_s));
         QCOMPARE(hueAtCentre(), Hue::Red);
     }
 
@@ -273,7 +279,7 @@ private Q_SLOTS:
         QVERIFY(defaults.open(QIODevice::WriteOnly));
         defaults.write(R"({"currentWallpaperID": "red", "currentWallpaperScreenIDs": []})");
         defaults.close();
-        XSession::run(u"xsetroot"_s, {u"-solid"_s, u"green"_s});
+        x(u"xsetroot -solid green"_s);
         startApp();
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCentre(), Hue::Red, 20000);
         QVERIFY(playback(u"playing"_s));
@@ -290,16 +296,12 @@ private Q_SLOTS:
         QVERIFY(other);
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(window =
-                  XSession::run(u"xdotool"_s, {u"search"_s, u"--name"_s, u"^Coverer$"_s}).trimmed())
-                 .isEmpty(),
-            10000);
+            !(window = x(u"xdotool search --name ^Coverer$"_s).trimmed()).isEmpty(), 10000);
         // Xt programs do not say which process they belong to; toolkits do.
-        XSession::run(u"xprop"_s,
-                      {u"-id"_s, window.section(u'\n', 0, 0), u"-f"_s, u"_NET_WM_PID"_s, u"32c"_s,
-                       u"-set"_s, u"_NET_WM_PID"_s, QString::number(other->processId())});
-        XSession::run(u"wmctrl"_s, {u"-a"_s, u"Coverer"_s});
-        XSession::run(u"wmctrl"_s, {u"-r"_s, u"Coverer"_s, u"-b"_s, u"add,fullscreen"_s});
+        x(u"xprop -id %1 -f _NET_WM_PID 32c -set _NET_WM_PID %2"_s.arg(window.section(u'\n', 0, 0))
+              .arg(other->processId()));
+        x(u"wmctrl -a Coverer"_s);
+        x(u"wmctrl -r Coverer -b add,fullscreen"_s);
         QTRY_VERIFY_WITH_TIMEOUT(playback(u"paused"_s), 15000);
 
         other->terminate();
@@ -364,26 +366,20 @@ private Q_SLOTS:
             "\"lumivale\"\\)\\s+(\\d+)x(\\d+)\\S*\\s+\\+(\\d+)\\+(\\d+)"));
         QRegularExpressionMatch embedded;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (embedded = iconWindow.match(XSession::run(u"xwininfo"_s, {u"-root"_s, u"-tree"_s})))
-                .hasMatch(),
-            15000);
+            (embedded = iconWindow.match(x(u"xwininfo -root -tree"_s))).hasMatch(), 15000);
         const QPoint icon(embedded.captured(3).toInt() + embedded.captured(1).toInt() / 2,
                           embedded.captured(4).toInt() + embedded.captured(2).toInt() / 2);
-        XSession::run(u"xdotool"_s, {u"mousemove"_s, QString::number(icon.x()),
-                                     QString::number(icon.y()), u"click"_s, u"1"_s});
+        x(u"xdotool mousemove %1 %2 click 1"_s.arg(icon.x()).arg(icon.y()));
         // The menu is an override-redirect popup of our process.
-        QTRY_VERIFY_WITH_TIMEOUT(XSession::run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s,
-                                                              u"--class"_s, u"lumivale"_s})
-                                         .trimmed()
-                                         .size() > 0,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            x(u"xdotool search --onlyvisible --class lumivale"_s).trimmed().size() > 0, 10000);
         QTest::qWait(500);
         saveScreenshot(u"tray-menu.png"_s);
         // Keyboard through the open menu: the meters cannot be chosen, so the
         // seventh choosable item is "Pause / Resume".
         for (int i = 0; i < 7; ++i)
-            XSession::run(u"xdotool"_s, {u"key"_s, u"Down"_s});
-        XSession::run(u"xdotool"_s, {u"key"_s, u"Return"_s});
+            x(u"xdotool key Down"_s);
+        x(u"xdotool key Return"_s);
         QTRY_VERIFY_WITH_TIMEOUT(playback(u"paused"_s), 10000);
     }
 };

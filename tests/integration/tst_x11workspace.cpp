@@ -329,6 +329,9 @@ private:
                });
     }
 
+    // Activated, and every report of the workspace about it is in.
+    bool activateAndSettle(quint32 window) { return activateAndWait(window) && passBarrier(); }
+
 private Q_SLOTS:
     void init() { m_workspace = std::make_unique<X11Workspace>(); }
 
@@ -467,8 +470,7 @@ private Q_SLOTS:
     {
         const Client &a = startClient(u"switch-a"_s);
         const Client &b = startClient(u"switch-b"_s);
-        QVERIFY(activateAndWait(a.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(a.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         QVERIFY(activate(b.window));
@@ -482,8 +484,7 @@ private Q_SLOTS:
     void reportsWhenNoWindowIsFocused()
     {
         const Client &client = startClient(u"last-one"_s);
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // openbox leaves nothing focused when the only window goes.
@@ -499,8 +500,7 @@ private Q_SLOTS:
         Client &second = startClient(u"handover-b"_s, false);
         QVERIFY(setCardinal(hex(second.window), u"_NET_WM_PID"_s, first.pid));
         const Client &other = startClient(u"handover-c"_s);
-        QVERIFY(activateAndWait(first.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(first.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // How openbox can leave things when the focus leaves a window before
@@ -533,8 +533,7 @@ private Q_SLOTS:
     void reportsFocusLeavingForNoWindow()
     {
         const Client &client = startClient(u"leaving"_s);
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // When nothing is to have the focus, openbox clears the name first and
@@ -559,8 +558,7 @@ private Q_SLOTS:
     void reportsFullScreenAndResize()
     {
         const Client &client = startClient(u"resized"_s);
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         QVERIFY(tool(u"wmctrl -i -r %X -b add,fullscreen"_s, client.window));
@@ -616,8 +614,7 @@ private Q_SLOTS:
         }
         if (!next)
             QSKIP("the X server did not hand the window ID out again");
-        QVERIFY(activateAndWait(next->window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(next->window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
         QVERIFY(tool(u"xdotool windowsize %D 420 310"_s, next->window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
@@ -633,8 +630,7 @@ private Q_SLOTS:
         QCOMPARE(decorationFrame(sibling.window).size(), decorationFrame(b.window).size());
 
         QVERIFY(activateAndWait(a.window));
-        QVERIFY(activateAndWait(b.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(b.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // A window that was focused before, and the focused window's title.
@@ -645,8 +641,7 @@ private Q_SLOTS:
                                        QString::number(b.window)}));
         QVERIFY(setCardinal({}, u"_LUMIVALE_UNRELATED"_s, 7));
         // Another window of the same process, of the same size.
-        QVERIFY(activateAndWait(sibling.window));
-        QVERIFY(passBarrier());
+        QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
 
         // The check still sees what matters.
