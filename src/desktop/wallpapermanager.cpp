@@ -28,17 +28,15 @@ QSize largestSize(const QList<Screen> &screens)
 
 } // namespace
 
-WallpaperManager::WallpaperManager(Platform &platform, UserDefaults &defaults, QObject *parent)
+WallpaperManager::WallpaperManager(Platform &platform, UserDefaults &defaults, GalleryClock &clock,
+                                   QObject *parent)
     : QObject(parent)
     , m_platform(platform)
     , m_defaults(defaults)
+    , m_clock(clock)
     , m_previousDesktopStore(kPreviousDesktopSnapshotsKey, defaults, platform.screens(),
                              platform.desktopPictures())
 {
-    m_rebuildWorkItem.setSingleShot(true);
-    m_rebuildWorkItem.setTimerType(Qt::PreciseTimer);
-    m_rebuildWorkItem.setInterval(kRebuildDelayMs);
-    connect(&m_rebuildWorkItem, &QTimer::timeout, this, [this] { rebuildWindows(false); });
     connect(&platform.screens(), &ScreenSystem::screenParametersChanged, this,
             &WallpaperManager::scheduleRebuild);
 }
@@ -202,8 +200,11 @@ void WallpaperManager::revertToPreviousWallpaper()
 
 void WallpaperManager::scheduleRebuild()
 {
-    // Restarting the single-shot timer cancels the rebuild still waiting.
-    m_rebuildWorkItem.start();
+    // Replacing the pending call cancels the rebuild still waiting.
+    m_pendingRebuild = m_clock.callAfter(kRebuildDelayMs, [this] {
+        m_runningRebuild = std::move(m_pendingRebuild);
+        rebuildWindows(false);
+    });
 }
 
 QList<QUrl> WallpaperManager::videosInUse() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "desktopwindow.h"
+#include "gallery/galleryclock.h"
 #include "platform/error.h"
 #include "playbackpolicy.h"
 #include "previousdesktopstore.h"
@@ -8,7 +9,6 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 #include <map>
 #include <memory>
@@ -39,7 +39,8 @@ class UserDefaults;
 //
 // Main thread only. `shared()` is made on first use over the installed
 // platform and the standard user defaults, and is never destroyed; tests make
-// their own instances, whose platform and defaults must outlive them.
+// their own instances, whose platform, defaults and clock must outlive them.
+// The clock times the rebuild delay; tests pass one they move by hand.
 class WallpaperManager : public QObject
 {
     Q_OBJECT
@@ -52,7 +53,8 @@ class WallpaperManager : public QObject
 public:
     static constexpr int kRebuildDelayMs = 300;
 
-    WallpaperManager(Platform &platform, UserDefaults &defaults, QObject *parent = nullptr);
+    WallpaperManager(Platform &platform, UserDefaults &defaults,
+                     GalleryClock &clock = GalleryClock::system(), QObject *parent = nullptr);
     ~WallpaperManager() override;
 
     static WallpaperManager &shared();
@@ -127,7 +129,7 @@ public:
     const std::map<QString, std::unique_ptr<DesktopWindow>> &windows() const { return m_windows; }
     std::optional<QUrl> currentVideoURL() const { return m_currentVideoURL; }
     const QSet<QString> &targetScreenIDs() const { return m_targetScreenIDs; }
-    bool isRebuildScheduled() const { return m_rebuildWorkItem.isActive(); }
+    bool isRebuildScheduled() const { return m_pendingRebuild != nullptr; }
     PreviousDesktopStore &previousDesktopStore() { return m_previousDesktopStore; }
 
     static inline const QString kCurrentWallpaperIDKey = QStringLiteral("currentWallpaperID");
@@ -164,7 +166,10 @@ private:
     std::map<QString, std::unique_ptr<DesktopWindow>> m_windows;
     std::optional<QUrl> m_currentVideoURL;
     QSet<QString> m_targetScreenIDs;
-    QTimer m_rebuildWorkItem;
+    GalleryClock &m_clock;
+    std::unique_ptr<PendingCall> m_pendingRebuild;
+    // The rebuild that is running, kept alive until it returns.
+    std::unique_ptr<PendingCall> m_runningRebuild;
     PreviousDesktopStore m_previousDesktopStore;
     PlaybackPolicy m_policy;
     quint64 m_changeCount = 0;

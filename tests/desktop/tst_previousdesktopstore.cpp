@@ -14,12 +14,13 @@
 
 using namespace lumivale;
 using namespace lumivale::fake;
+using namespace Qt::StringLiterals;
 using Picture = FakeDesktopPictures::Picture;
 
 namespace {
-const QString key = QStringLiteral("previousDesktopSnapshots");
-const Screen left{QStringLiteral("Left"), 101, QRect(0, 0, 1920, 1080)};
-const Screen right{QStringLiteral("Right"), 202, QRect(1920, 0, 1280, 1024)};
+const QString key = u"previousDesktopSnapshots"_s;
+const Screen left{u"Left"_s, 101, QRect(0, 0, 1920, 1080)};
+const Screen right{u"Right"_s, 202, QRect(1920, 0, 1280, 1024)};
 } // namespace
 
 class TestPreviousDesktopStore : public QObject
@@ -52,58 +53,51 @@ private Q_SLOTS:
     {
         m_platform = std::make_unique<FakePlatform>();
         m_platform->screens().setScreens({left, right});
-        m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("d.json")));
+        m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(u"d.json"_s));
         m_defaults->remove(key);
         m_store = std::make_unique<PreviousDesktopStore>(key, *m_defaults, m_platform->screens(),
                                                          pictures());
-        m_hills = makePicture(QStringLiteral("hills.jpg"));
-        m_beach = makePicture(QStringLiteral("beach.png"));
+        m_hills = makePicture(u"hills.jpg"_s);
+        m_beach = makePicture(u"beach.png"_s);
     }
 
-    void captureStoresEveryScreenWithAPicture()
+    // The stored form is the documented JSON: option values as texts, only
+    // for screens with a picture; a restore gives whole numbers back typed.
+    void captureStoresEveryScreenWithAPictureAndRestoreTypesIt()
     {
-        pictures().setPicture(QStringLiteral("Left"),
-                              {QUrl::fromLocalFile(m_hills),
-                               {{QStringLiteral("scaling"), 3},
-                                {QStringLiteral("clip"), true},
-                                {QStringLiteral("mode"), QStringLiteral("zoom")},
-                                {QStringLiteral("fill"), QVariant::fromValue(QColor(Qt::red))}}});
-        m_store->captureIfNeeded();
-        const auto snapshots = PreviousDesktopStore::decode(*m_defaults->data(key));
-        QVERIFY(snapshots);
-        QCOMPARE(snapshots->size(), 1); // the right screen has no picture
-        const PreviousDesktopStore::Snapshot &s = snapshots->first();
-        QCOMPARE(s.screenID, QStringLiteral("101"));
-        QCOMPARE(s.screenName, QStringLiteral("Left"));
-        QCOMPARE(s.imagePath, m_hills);
-        QCOMPARE(s.options,
-                 (QMap<QString, QString>{{QStringLiteral("scaling"), QStringLiteral("3")},
-                                         {QStringLiteral("clip"), QStringLiteral("1")},
-                                         {QStringLiteral("mode"), QStringLiteral("zoom")}}));
-    }
-
-    void storedFormIsTheDocumentedJSON()
-    {
-        pictures().setPicture(QStringLiteral("Left"),
-                              {QUrl::fromLocalFile(m_hills), {{QStringLiteral("scaling"), 2}}});
+        pictures().setPicture(u"Left"_s, {QUrl::fromLocalFile(m_hills),
+                                          {{u"scaling"_s, 3},
+                                           {u"clip"_s, true},
+                                           {u"mode"_s, u"zoom"_s},
+                                           {u"fill"_s, QVariant::fromValue(QColor(Qt::red))}}});
         m_store->captureIfNeeded();
         const QJsonArray array = QJsonDocument::fromJson(*m_defaults->data(key)).array();
-        QCOMPARE(array.size(), 1);
+        QCOMPARE(array.size(), 1); // the right screen has no picture
         const QJsonObject object = array.first().toObject();
         QCOMPARE(object.keys(),
-                 (QStringList{QStringLiteral("imagePath"), QStringLiteral("options"),
-                              QStringLiteral("screenID"), QStringLiteral("screenName")}));
+                 (QStringList{u"imagePath"_s, u"options"_s, u"screenID"_s, u"screenName"_s}));
+        QCOMPARE(object.value(u"screenID"_s), QJsonValue(u"101"_s));
+        QCOMPARE(object.value(u"screenName"_s), QJsonValue(u"Left"_s));
+        QCOMPARE(object.value(u"imagePath"_s), QJsonValue(m_hills));
         QCOMPARE(
-            object.value(QStringLiteral("options")).toObject().value(QStringLiteral("scaling")),
-            QJsonValue(QStringLiteral("2")));
+            object.value(u"options"_s).toObject(),
+            (QJsonObject{{u"scaling"_s, u"3"_s}, {u"clip"_s, u"1"_s}, {u"mode"_s, u"zoom"_s}}));
+
+        pictures().setPicture(u"Left"_s, {QUrl::fromLocalFile(m_beach), {}});
+        QCOMPARE(errorOf(m_store->restore()), std::nullopt);
+        const Picture restored = *pictures().picture(u"Left"_s);
+        QCOMPARE(restored.url, QUrl::fromLocalFile(m_hills));
+        QCOMPARE(restored.options, (QVariantMap{{u"scaling"_s, qlonglong(3)},
+                                                {u"clip"_s, qlonglong(1)},
+                                                {u"mode"_s, u"zoom"_s}}));
     }
 
     void firstSnapshotIsNeverOverwritten()
     {
-        pictures().setPicture(QStringLiteral("Left"), {QUrl::fromLocalFile(m_hills), {}});
+        pictures().setPicture(u"Left"_s, {QUrl::fromLocalFile(m_hills), {}});
         m_store->captureIfNeeded();
         const QByteArray first = *m_defaults->data(key);
-        pictures().setPicture(QStringLiteral("Left"), {QUrl::fromLocalFile(m_beach), {}});
+        pictures().setPicture(u"Left"_s, {QUrl::fromLocalFile(m_beach), {}});
         m_store->captureIfNeeded();
         QCOMPARE(*m_defaults->data(key), first);
 
@@ -119,15 +113,13 @@ private Q_SLOTS:
         QVERIFY(!m_defaults->contains(key));
         // Our own stills are not the user's pictures: they count as none.
         const QString ours = *stills::supportDirectory();
+        pictures().setPicture(u"Left"_s,
+                              {QUrl::fromLocalFile(ours + u"/FrozenWallpaper.jpg"_s), {}});
         pictures().setPicture(
-            QStringLiteral("Left"),
-            {QUrl::fromLocalFile(ours + QStringLiteral("/FrozenWallpaper.jpg")), {}});
-        pictures().setPicture(
-            QStringLiteral("Right"),
-            {QUrl::fromLocalFile(ours + QStringLiteral("/LockScreenFallback-aurora.jpg")), {}});
+            u"Right"_s, {QUrl::fromLocalFile(ours + u"/LockScreenFallback-aurora.jpg"_s), {}});
         m_store->captureIfNeeded();
         QVERIFY(!m_defaults->contains(key));
-        pictures().setPicture(QStringLiteral("Right"), {QUrl::fromLocalFile(m_beach), {}});
+        pictures().setPicture(u"Right"_s, {QUrl::fromLocalFile(m_beach), {}});
         m_store->captureIfNeeded();
         QVERIFY(m_defaults->data(key));
     }
@@ -158,10 +150,9 @@ private Q_SLOTS:
             m_defaults->setData(key, stored);
         const std::optional<Error> error = errorOf(m_store->restore());
         QVERIFY(error);
-        QCOMPARE(error->domain(), QStringLiteral("WallpaperManager"));
+        QCOMPARE(error->domain(), u"WallpaperManager"_s);
         QCOMPARE(error->code(), 2);
-        QCOMPARE(error->description(),
-                 QStringLiteral("No previous macOS wallpaper snapshot was saved"));
+        QCOMPARE(error->description(), u"No previous macOS wallpaper snapshot was saved"_s);
         QVERIFY(pictures().writes().isEmpty());
         QCOMPARE(m_defaults->contains(key), keptAfter);
         if (keptAfter)
@@ -171,48 +162,43 @@ private Q_SLOTS:
     void restoreMatchesByIDThenNameThenFirst()
     {
         const QList<PreviousDesktopStore::Snapshot> saved{
-            {QStringLiteral("999"), QStringLiteral("Right"), m_beach, {}},
-            {QStringLiteral("101"), QStringLiteral("Renamed"), m_hills, {}},
+            {u"999"_s, u"Right"_s, m_beach, {}},
+            {u"101"_s, u"Renamed"_s, m_hills, {}},
         };
         m_defaults->setData(key, PreviousDesktopStore::encode(saved));
-        const Screen third{QStringLiteral("Third"), 303, QRect(0, 1080, 800, 600)};
+        const Screen third{u"Third"_s, 303, QRect(0, 1080, 800, 600)};
         m_platform->screens().setScreens({left, right, third});
 
         QCOMPARE(errorOf(m_store->restore()), std::nullopt);
-        QCOMPARE(pictureOf(QStringLiteral("Left")), QUrl::fromLocalFile(m_hills));  // by number
-        QCOMPARE(pictureOf(QStringLiteral("Right")), QUrl::fromLocalFile(m_beach)); // by name
-        QCOMPARE(pictureOf(QStringLiteral("Third")), QUrl::fromLocalFile(m_beach)); // first
+        QCOMPARE(pictureOf(u"Left"_s), QUrl::fromLocalFile(m_hills));  // by number
+        QCOMPARE(pictureOf(u"Right"_s), QUrl::fromLocalFile(m_beach)); // by name
+        QCOMPARE(pictureOf(u"Third"_s), QUrl::fromLocalFile(m_beach)); // first
         QVERIFY(!m_defaults->contains(key));
         QCOMPARE(m_store->restore().error().code(), 2);
     }
 
     void missingPictureFileIsSkippedAndSnapshotStillRemoved()
     {
-        m_defaults->setData(key,
-                            PreviousDesktopStore::encode(
-                                {{QStringLiteral("101"),
-                                  QStringLiteral("Left"),
-                                  m_dir.filePath(QStringLiteral("gone.jpg")),
-                                  {}},
-                                 {QStringLiteral("202"), QStringLiteral("Right"), m_beach, {}}}));
+        m_defaults->setData(key, PreviousDesktopStore::encode(
+                                     {{u"101"_s, u"Left"_s, m_dir.filePath(u"gone.jpg"_s), {}},
+                                      {u"202"_s, u"Right"_s, m_beach, {}}}));
         QCOMPARE(errorOf(m_store->restore()), std::nullopt);
-        QVERIFY(!pictures().picture(QStringLiteral("Left")));
-        QCOMPARE(pictureOf(QStringLiteral("Right")), QUrl::fromLocalFile(m_beach));
+        QVERIFY(!pictures().picture(u"Left"_s));
+        QCOMPARE(pictureOf(u"Right"_s), QUrl::fromLocalFile(m_beach));
         QVERIFY(!m_defaults->contains(key));
     }
 
     void failingWriteStopsAndKeepsTheSnapshot()
     {
         const QByteArray stored = PreviousDesktopStore::encode(
-            {{QStringLiteral("101"), QStringLiteral("Left"), m_hills, {}},
-             {QStringLiteral("202"), QStringLiteral("Right"), m_beach, {}}});
+            {{u"101"_s, u"Left"_s, m_hills, {}}, {u"202"_s, u"Right"_s, m_beach, {}}});
         m_defaults->setData(key, stored);
-        const Error refused(QStringLiteral("DesktopPictures"), 5, QStringLiteral("refused"));
+        const Error refused(u"DesktopPictures"_s, 5, u"refused"_s);
         m_platform->screens().setScreens({right, left});
-        pictures().failWritesFor(QStringLiteral("Right"), refused);
+        pictures().failWritesFor(u"Right"_s, refused);
 
         QCOMPARE(errorOf(m_store->restore()), std::optional(refused));
-        QVERIFY(!pictures().picture(QStringLiteral("Left"))); // after the failure: untouched
+        QVERIFY(!pictures().picture(u"Left"_s)); // after the failure: untouched
         QCOMPARE(*m_defaults->data(key), stored);
     }
 
@@ -220,48 +206,30 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QVariant>("value");
-        QTest::newRow("digits") << QStringLiteral("3") << QVariant(qlonglong(3));
-        QTest::newRow("plus") << QStringLiteral("+42") << QVariant(qlonglong(42));
-        QTest::newRow("minus") << QStringLiteral("-7") << QVariant(qlonglong(-7));
-        QTest::newRow("leading zeros") << QStringLiteral("007") << QVariant(qlonglong(7));
+        QTest::newRow("digits") << u"3"_s << QVariant(qlonglong(3));
+        QTest::newRow("plus") << u"+42"_s << QVariant(qlonglong(42));
+        QTest::newRow("minus") << u"-7"_s << QVariant(qlonglong(-7));
+        QTest::newRow("leading zeros") << u"007"_s << QVariant(qlonglong(7));
         QTest::newRow("int64 max")
-            << QStringLiteral("9223372036854775807") << QVariant(qlonglong(9223372036854775807));
-        QTest::newRow("int64 min") << QStringLiteral("-9223372036854775808")
-                                   << QVariant(std::numeric_limits<qlonglong>::min());
-        QTest::newRow("too big") << QStringLiteral("9223372036854775808")
-                                 << QVariant(QStringLiteral("9223372036854775808"));
+            << u"9223372036854775807"_s << QVariant(qlonglong(9223372036854775807));
+        QTest::newRow("int64 min")
+            << u"-9223372036854775808"_s << QVariant(std::numeric_limits<qlonglong>::min());
+        QTest::newRow("too big") << u"9223372036854775808"_s << QVariant(u"9223372036854775808"_s);
         QTest::newRow("empty") << QString() << QVariant(QString());
-        QTest::newRow("lone sign") << QStringLiteral("-") << QVariant(QStringLiteral("-"));
-        QTest::newRow("letters") << QStringLiteral("12px") << QVariant(QStringLiteral("12px"));
-        QTest::newRow("blank") << QStringLiteral(" 1") << QVariant(QStringLiteral(" 1"));
-        QTest::newRow("decimal") << QStringLiteral("1.5") << QVariant(QStringLiteral("1.5"));
-        QTest::newRow("arabic digits")
-            << QStringLiteral("\u0661") << QVariant(QStringLiteral("\u0661"));
-        QTest::newRow("double sign") << QStringLiteral("+-1") << QVariant(QStringLiteral("+-1"));
+        QTest::newRow("lone sign") << u"-"_s << QVariant(u"-"_s);
+        QTest::newRow("letters") << u"12px"_s << QVariant(u"12px"_s);
+        QTest::newRow("blank") << u" 1"_s << QVariant(u" 1"_s);
+        QTest::newRow("decimal") << u"1.5"_s << QVariant(u"1.5"_s);
+        QTest::newRow("arabic digits") << u"\u0661"_s << QVariant(u"\u0661"_s);
+        QTest::newRow("double sign") << u"+-1"_s << QVariant(u"+-1"_s);
     }
     void optionTextsComeBackAsNumbersOnlyWhenWholeIntegers()
     {
         QFETCH(QString, text);
         QFETCH(QVariant, value);
-        const QVariantMap options =
-            PreviousDesktopStore::optionsFromText({{QStringLiteral("k"), text}});
-        QCOMPARE(options.value(QStringLiteral("k")).typeId(), value.typeId());
-        QCOMPARE(options.value(QStringLiteral("k")), value);
-    }
-
-    void restoredOptionsAreTyped()
-    {
-        pictures().setPicture(
-            QStringLiteral("Left"),
-            {QUrl::fromLocalFile(m_hills),
-             {{QStringLiteral("scaling"), 2}, {QStringLiteral("mode"), QStringLiteral("zoom")}}});
-        m_store->captureIfNeeded();
-        pictures().setPicture(QStringLiteral("Left"), {QUrl::fromLocalFile(m_beach), {}});
-        QCOMPARE(errorOf(m_store->restore()), std::nullopt);
-        const Picture restored = *pictures().picture(QStringLiteral("Left"));
-        QCOMPARE(restored.url, QUrl::fromLocalFile(m_hills));
-        QCOMPARE(restored.options.value(QStringLiteral("scaling")), QVariant(qlonglong(2)));
-        QCOMPARE(restored.options.value(QStringLiteral("mode")), QVariant(QStringLiteral("zoom")));
+        const QVariantMap options = PreviousDesktopStore::optionsFromText({{u"k"_s, text}});
+        QCOMPARE(options.value(u"k"_s).typeId(), value.typeId());
+        QCOMPARE(options.value(u"k"_s), value);
     }
 };
 

@@ -21,6 +21,7 @@
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -32,6 +33,13 @@ const QPoint kCentre(kScreenWidth / 2, kScreenHeight / 2);
 QString configDir()
 {
     return qEnvironmentVariable("XDG_CONFIG_HOME");
+}
+
+// Runs an X tool's command line, split at spaces, and returns its output.
+QString x(const QString &commandLine)
+{
+    QStringList words = commandLine.split(u' ');
+    return XSession::run(words.takeFirst(), words);
 }
 
 Hue hueAtCentre()
@@ -57,15 +65,14 @@ private:
     QProcessEnvironment environment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("LUMIVALE_DESKTOP_PICTURES"), QStringLiteral("x11"));
-        env.insert(QStringLiteral("LUMIVALE_MANIFEST_URL"),
-                   m_server.url(QStringLiteral("/manifest")).toString());
-        env.remove(QStringLiteral("LUMIVALE_SU_PUBLIC_ED_KEY"));
+        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        env.insert(u"LUMIVALE_DESKTOP_PICTURES"_s, u"x11"_s);
+        env.insert(u"LUMIVALE_MANIFEST_URL"_s, m_server.url(u"/manifest"_s).toString());
+        env.remove(u"LUMIVALE_SU_PUBLIC_ED_KEY"_s);
         return env;
     }
 
-    void startApp(const QStringList &arguments = {QStringLiteral("--login-item")})
+    void startApp(const QStringList &arguments = {u"--login-item"_s})
     {
         m_output.clear();
         m_app = std::make_unique<QProcess>();
@@ -79,8 +86,8 @@ private:
         // status says "not running").
         QVERIFY(QTest::qWaitFor(
             [this] {
-                const auto [code, text] = command({QStringLiteral("--status")});
-                return code == 0 && !text.contains(QStringLiteral("not running"));
+                const auto [code, text] = command({u"--status"_s});
+                return code == 0 && !text.contains(u"not running"_s);
             },
             30000));
         QVERIFY(m_app->state() == QProcess::Running);
@@ -100,13 +107,20 @@ private:
         if (!QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 60000)) {
             second.kill();
             second.waitForFinished(5000);
-            return {-1, QStringLiteral("timed out")};
+            return {-1, u"timed out"_s};
         }
         return {second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1,
                 QString::fromUtf8(second.readAllStandardOutput() + second.readAllStandardError())};
     }
 
-    QString status() { return command({QStringLiteral("--status")}).second; }
+    QString status() { return command({u"--status"_s}).second; }
+    bool playback(const QString &state) { return status().contains(u"playback: "_s + state); }
+    // Applies the red clip through a second process; it plays.
+    void applyRed()
+    {
+        QCOMPARE(command({u"--apply"_s, mediaPath(u"red"_s)}).first, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"playing"_s), 15000);
+    }
 
     QProcess *startHelper(const QString &program, const QStringList &arguments,
                           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
@@ -137,14 +151,14 @@ private:
 
     void serveRed()
     {
-        const QByteArray manifest = QStringLiteral(R"([{"id":"red","name":"Red","video":"%1"}])")
-                                        .arg(m_server.url(QStringLiteral("/red.mp4")).toString())
+        const QByteArray manifest = uR"([{"id":"red","name":"Red","video":"%1"}])"_s
+                                        .arg(m_server.url(u"/red.mp4"_s).toString())
                                         .toUtf8();
         m_server.setHandler([manifest](const LoopbackHttpServer::Request &request) {
             if (request.path() == "/manifest")
                 return LoopbackHttpServer::json(manifest);
             if (request.path() == "/red.mp4")
-                return LoopbackHttpServer::file(mediaPath(QStringLiteral("red")), request);
+                return LoopbackHttpServer::file(mediaPath(u"red"_s), request);
             return LoopbackHttpServer::Response{404, {}, "not here", 0, false};
         });
     }
@@ -178,61 +192,60 @@ private Q_SLOTS:
             delete helper;
         }
         m_helpers.clear();
-        QFile::remove(configDir() + QStringLiteral("/lumivale/lumivale.json"));
+        QFile::remove(configDir() + u"/lumivale/lumivale.json"_s);
     }
 
     void secondProcessesActOnTheFirst()
     {
         startApp();
-        auto [code, text] = command({QStringLiteral("--apply"), mediaPath(QStringLiteral("red"))});
+        auto [code, text] = command({u"--apply"_s, mediaPath(u"red"_s)});
         QCOMPARE(code, 0);
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCentre(), Hue::Red, 15000);
-        QVERIFY2(status().contains(QStringLiteral("playback: playing")), qPrintable(status()));
-        QVERIFY2(status().contains(QStringLiteral("\nrender: ")), qPrintable(status()));
+        QVERIFY2(playback(u"playing"_s), qPrintable(status()));
+        QVERIFY2(status().contains(u"\nrender: "_s), qPrintable(status()));
 
-        std::tie(code, text) = command({QStringLiteral("--pause")});
+        std::tie(code, text) = command({u"--pause"_s});
         QCOMPARE(code, 0);
-        QVERIFY(status().contains(QStringLiteral("wallpaper: red\n")));
-        QVERIFY(status().contains(QStringLiteral("playback: paused")));
+        QVERIFY(status().contains(u"wallpaper: red\n"_s));
+        QVERIFY(playback(u"paused"_s));
 
         // A failure reaches the caller's standard error and exit status.
-        std::tie(code, text) =
-            command({QStringLiteral("--apply"), QStringLiteral("no-such-wallpaper")});
+        std::tie(code, text) = command({u"--apply"_s, u"no-such-wallpaper"_s});
         QCOMPARE(code, 1);
-        QVERIFY2(text.contains(QStringLiteral("No such file or wallpaper: no-such-wallpaper")),
+        QVERIFY2(text.contains(u"No such file or wallpaper: no-such-wallpaper"_s),
                  qPrintable(text));
 
-        std::tie(code, text) = command({QStringLiteral("--quit")});
+        std::tie(code, text) = command({u"--quit"_s});
         QVERIFY2(code == 0, qPrintable(text));
         QVERIFY(m_app->waitForFinished(20000));
         QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app->exitCode(), 0);
         // Nothing runs now; the status says what the next launch restores.
-        std::tie(code, text) = command({QStringLiteral("--status")});
+        std::tie(code, text) = command({u"--status"_s});
         QCOMPARE(code, 0);
-        QVERIFY2(text.contains(QStringLiteral("not running")), qPrintable(text));
+        QVERIFY2(text.contains(u"not running"_s), qPrintable(text));
     }
 
     void commandsReachTheInstanceAsMeant()
     {
         startApp();
         // A relative file is the caller's, whatever the instance's folder.
-        const QFileInfo red(mediaPath(QStringLiteral("red")));
-        auto [code, text] = command({QStringLiteral("--apply"), red.fileName()}, red.path());
+        const QFileInfo red(mediaPath(u"red"_s));
+        auto [code, text] = command({u"--apply"_s, red.fileName()}, red.path());
         QVERIFY2(code == 0, qPrintable(text));
-        QVERIFY(status().contains(QStringLiteral("wallpaper: red\n")));
+        QVERIFY(status().contains(u"wallpaper: red\n"_s));
 
         // An instance that does not answer is given up after 10 s, clearly.
         ::kill(pid_t(m_app->processId()), SIGSTOP);
-        std::tie(code, text) = command({QStringLiteral("--status")});
+        std::tie(code, text) = command({u"--status"_s});
         ::kill(pid_t(m_app->processId()), SIGCONT);
         QCOMPARE(code, 1);
-        QVERIFY2(text.contains(QStringLiteral("does not answer")), qPrintable(text));
+        QVERIFY2(text.contains(u"does not answer"_s), qPrintable(text));
 
         // `lumivale --quit && lumivale`: the new launch waits for the old
         // instance to let go, and is a fresh instance.
         std::unique_ptr<QProcess> old = std::move(m_app);
-        QCOMPARE(command({QStringLiteral("--quit")}).first, 0);
+        QCOMPARE(command({u"--quit"_s}).first, 0);
         startApp();
         QCOMPARE(old->state(), QProcess::NotRunning);
         QCOMPARE(old->exitCode(), 0);
@@ -242,10 +255,10 @@ private Q_SLOTS:
     void sigtermFreezesTheFrameIntoTheDesktop()
     {
         startApp();
-        QCOMPARE(command({QStringLiteral("--apply"), mediaPath(QStringLiteral("red"))}).first, 0);
+        QCOMPARE(command({u"--apply"_s, mediaPath(u"red"_s)}).first, 0);
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCentre(), Hue::Red, 15000);
         const QString frozen =
-            qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Lumivale/FrozenWallpaper.jpg");
+            qEnvironmentVariable("XDG_DATA_HOME") + u"/Lumivale/FrozenWallpaper.jpg"_s;
         QFile::remove(frozen);
 
         QVERIFY(m_app->processId() > 0);
@@ -254,122 +267,97 @@ private Q_SLOTS:
         QCOMPARE(m_app->exitCode(), 0);
         QVERIFY(QFileInfo(frozen).size() > 0);
         // The bare X11 desktop now shows the frozen frame where the windows were.
-        QVERIFY(XSession::run(QStringLiteral("xprop"),
-                              {QStringLiteral("-root"), QStringLiteral("_XROOTPMAP_ID")})
-                    .contains(QStringLiteral("pixmap id")));
+        QVERIFY(x(u"xprop -root _XROOTPMAP_ID"_s).contains(u"pixmap id"_s));
         QCOMPARE(hueAtCentre(), Hue::Red);
     }
 
     void launchRestoresTheLastWallpaper()
     {
         // What a previous run left: the wallpaper's ID and its video in the cache.
-        QDir().mkpath(configDir() + QStringLiteral("/lumivale"));
-        QFile defaults(configDir() + QStringLiteral("/lumivale/lumivale.json"));
+        QDir().mkpath(configDir() + u"/lumivale"_s);
+        QFile defaults(configDir() + u"/lumivale/lumivale.json"_s);
         QVERIFY(defaults.open(QIODevice::WriteOnly));
         defaults.write(R"({"currentWallpaperID": "red", "currentWallpaperScreenIDs": []})");
         defaults.close();
-        XSession::run(QStringLiteral("xsetroot"),
-                      {QStringLiteral("-solid"), QStringLiteral("green")});
+        x(u"xsetroot -solid green"_s);
         startApp();
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCentre(), Hue::Red, 20000);
-        QVERIFY(status().contains(QStringLiteral("playback: playing")));
+        QVERIFY(playback(u"playing"_s));
     }
 
     void fullScreenWindowPausesAndClosingItResumes()
     {
         startApp();
-        QCOMPARE(command({QStringLiteral("--apply"), mediaPath(QStringLiteral("red"))}).first, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: playing")), 15000);
+        applyRed();
 
-        QProcess *other = startHelper(QStringLiteral("xmessage"),
-                                      {QStringLiteral("-name"), QStringLiteral("coverer"),
-                                       QStringLiteral("-title"), QStringLiteral("Coverer"),
-                                       QStringLiteral("A window of another application")});
+        QProcess *other =
+            startHelper(u"xmessage"_s, {u"-name"_s, u"coverer"_s, u"-title"_s, u"Coverer"_s,
+                                        u"A window of another application"_s});
         QVERIFY(other);
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = XSession::run(QStringLiteral("xdotool"),
-                                     {QStringLiteral("search"), QStringLiteral("--name"),
-                                      QStringLiteral("^Coverer$")})
-                           .trimmed())
-                 .isEmpty(),
-            10000);
+            !(window = x(u"xdotool search --name ^Coverer$"_s).trimmed()).isEmpty(), 10000);
         // Xt programs do not say which process they belong to; toolkits do.
-        XSession::run(QStringLiteral("xprop"),
-                      {QStringLiteral("-id"), window.section(u'\n', 0, 0), QStringLiteral("-f"),
-                       QStringLiteral("_NET_WM_PID"), QStringLiteral("32c"), QStringLiteral("-set"),
-                       QStringLiteral("_NET_WM_PID"), QString::number(other->processId())});
-        XSession::run(QStringLiteral("wmctrl"), {QStringLiteral("-a"), QStringLiteral("Coverer")});
-        XSession::run(QStringLiteral("wmctrl"),
-                      {QStringLiteral("-r"), QStringLiteral("Coverer"), QStringLiteral("-b"),
-                       QStringLiteral("add,fullscreen")});
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: paused")), 15000);
+        x(u"xprop -id %1 -f _NET_WM_PID 32c -set _NET_WM_PID %2"_s.arg(window.section(u'\n', 0, 0))
+              .arg(other->processId()));
+        x(u"wmctrl -a Coverer"_s);
+        x(u"wmctrl -r Coverer -b add,fullscreen"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"paused"_s), 15000);
 
         other->terminate();
         other->waitForFinished(5000);
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: playing")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"playing"_s), 15000);
     }
 
     void powerSaverPausesAndBalancedResumes()
     {
-        const QString python = QStringLiteral("/usr/bin/python3");
+        const QString python = u"/usr/bin/python3"_s;
         if (!QFileInfo(python).isExecutable())
             QSKIP("python3-dbusmock needs /usr/bin/python3");
         // A private bus that stands in for the system bus.
-        QProcess *bus = startHelper(QStringLiteral("dbus-daemon"),
-                                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                     QStringLiteral("--print-address")});
-        QVERIFY(bus);
-        QVERIFY(QTest::qWaitFor([bus] { return bus->canReadLine(); }, 10000));
-        const QString address = QString::fromUtf8(bus->readLine()).trimmed();
+        const PrivateBus bus;
+        const QString &address = bus.address();
+        QVERIFY(!address.isEmpty());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
-        QProcess *daemon = startHelper(python,
-                                       {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                        QStringLiteral("--system"), QStringLiteral("--template"),
-                                        QStringLiteral("power_profiles_daemon")},
-                                       env);
+        env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, address);
+        QProcess *daemon = startHelper(
+            python,
+            {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"power_profiles_daemon"_s},
+            env);
         QVERIFY(daemon);
         const auto setProfile = [&](const QString &profile) {
             QProcess call;
             call.setProcessEnvironment(env);
-            call.start(QStringLiteral("gdbus"),
-                       {QStringLiteral("call"), QStringLiteral("--system"),
-                        QStringLiteral("--dest"), QStringLiteral("net.hadess.PowerProfiles"),
-                        QStringLiteral("--object-path"),
-                        QStringLiteral("/net/hadess/PowerProfiles"), QStringLiteral("--method"),
-                        QStringLiteral("org.freedesktop.DBus.Properties.Set"),
-                        QStringLiteral("net.hadess.PowerProfiles"), QStringLiteral("ActiveProfile"),
-                        QStringLiteral("<'%1'>").arg(profile)});
+            call.start(u"gdbus"_s,
+                       {u"call"_s, u"--system"_s, u"--dest"_s, u"net.hadess.PowerProfiles"_s,
+                        u"--object-path"_s, u"/net/hadess/PowerProfiles"_s, u"--method"_s,
+                        u"org.freedesktop.DBus.Properties.Set"_s, u"net.hadess.PowerProfiles"_s,
+                        u"ActiveProfile"_s, u"<'%1'>"_s.arg(profile)});
             call.waitForFinished(10000);
             return call.exitCode() == 0;
         };
-        QVERIFY(QTest::qWaitFor([&] { return setProfile(QStringLiteral("balanced")); }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return setProfile(u"balanced"_s); }, 15000));
 
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
         startApp();
         qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        QCOMPARE(command({QStringLiteral("--apply"), mediaPath(QStringLiteral("red"))}).first, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: playing")), 15000);
+        applyRed();
 
-        QVERIFY(setProfile(QStringLiteral("power-saver")));
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: paused")), 15000);
-        QVERIFY(setProfile(QStringLiteral("balanced")));
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: playing")), 15000);
+        QVERIFY(setProfile(u"power-saver"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"paused"_s), 15000);
+        QVERIFY(setProfile(u"balanced"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"playing"_s), 15000);
     }
 
     void trayIconShowsAndItsMenuWorks()
     {
         // The application starts before the tray exists, as it may at login.
         startApp();
-        QCOMPARE(command({QStringLiteral("--apply"), mediaPath(QStringLiteral("red"))}).first, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: playing")), 15000);
-        QProcess *tray = startHelper(
-            QStringLiteral("trayer"),
-            {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-             QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-             QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--height"),
-             QStringLiteral("32"), QStringLiteral("--SetDockType"), QStringLiteral("true")});
+        applyRed();
+        QProcess *tray =
+            startHelper(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--align"_s, u"right"_s,
+                                      u"--widthtype"_s, u"pixel"_s, u"--width"_s, u"64"_s,
+                                      u"--height"_s, u"32"_s, u"--SetDockType"_s, u"true"_s});
         QVERIFY(tray);
         // Our icon is embedded: a window of ours inside trayer's panel.
         const QRegularExpression iconWindow(QStringLiteral(
@@ -378,32 +366,21 @@ private Q_SLOTS:
             "\"lumivale\"\\)\\s+(\\d+)x(\\d+)\\S*\\s+\\+(\\d+)\\+(\\d+)"));
         QRegularExpressionMatch embedded;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (embedded = iconWindow.match(XSession::run(
-                 QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})))
-                .hasMatch(),
-            15000);
+            (embedded = iconWindow.match(x(u"xwininfo -root -tree"_s))).hasMatch(), 15000);
         const QPoint icon(embedded.captured(3).toInt() + embedded.captured(1).toInt() / 2,
                           embedded.captured(4).toInt() + embedded.captured(2).toInt() / 2);
-        XSession::run(QStringLiteral("xdotool"),
-                      {QStringLiteral("mousemove"), QString::number(icon.x()),
-                       QString::number(icon.y()), QStringLiteral("click"), QStringLiteral("1")});
+        x(u"xdotool mousemove %1 %2 click 1"_s.arg(icon.x()).arg(icon.y()));
         // The menu is an override-redirect popup of our process.
         QTRY_VERIFY_WITH_TIMEOUT(
-            XSession::run(QStringLiteral("xdotool"),
-                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                           QStringLiteral("--class"), QStringLiteral("lumivale")})
-                    .trimmed()
-                    .size() > 0,
-            10000);
+            x(u"xdotool search --onlyvisible --class lumivale"_s).trimmed().size() > 0, 10000);
         QTest::qWait(500);
-        saveScreenshot(QStringLiteral("tray-menu.png"));
+        saveScreenshot(u"tray-menu.png"_s);
         // Keyboard through the open menu: the meters cannot be chosen, so the
         // seventh choosable item is "Pause / Resume".
         for (int i = 0; i < 7; ++i)
-            XSession::run(QStringLiteral("xdotool"),
-                          {QStringLiteral("key"), QStringLiteral("Down")});
-        XSession::run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-        QTRY_VERIFY_WITH_TIMEOUT(status().contains(QStringLiteral("playback: paused")), 10000);
+            x(u"xdotool key Down"_s);
+        x(u"xdotool key Return"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(playback(u"paused"_s), 10000);
     }
 };
 

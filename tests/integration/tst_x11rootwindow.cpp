@@ -15,15 +15,15 @@
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-const Screen leftHalf{QStringLiteral("Left"), 1, QRect(0, 0, 640, 720)};
-const Screen rightHalf{QStringLiteral("Right"), 2, QRect(640, 0, 640, 720)};
+const Screen leftHalf{u"Left"_s, 1, QRect(0, 0, 640, 720)};
+const Screen rightHalf{u"Right"_s, 2, QRect(640, 0, 640, 720)};
 
 QString rootPixmap(const char *property)
 {
-    return XSession::run(QStringLiteral("xprop"),
-                         {QStringLiteral("-root"), QString::fromLatin1(property)});
+    return XSession::run(u"xprop"_s, {u"-root"_s, QString::fromLatin1(property)});
 }
 } // namespace
 
@@ -53,50 +53,45 @@ private:
 private Q_SLOTS:
     void eachScreenGetsItsOwnPicture()
     {
-        RootWindowDesktopPictures pictures({}, record(QStringLiteral("ours.json")));
+        RootWindowDesktopPictures pictures({}, record(u"ours.json"_s));
         QVERIFY(!pictures.desktopImageURL(leftHalf)); // a bare root window: nothing to say
-        QCOMPARE(errorOf(pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red),
-                                                  leftHalf, {})),
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(u"red.png"_s, Qt::red), leftHalf, {})),
                  std::nullopt);
-        QCOMPARE(errorOf(pictures.setDesktopImage(
-                     picture(QStringLiteral("blue.png"), Qt::blue), rightHalf,
-                     {{QStringLiteral("mode"), QStringLiteral("stretch")}})),
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(u"blue.png"_s, Qt::blue), rightHalf,
+                                                  {{u"mode"_s, u"stretch"_s}})),
                  std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(320, 360))), Hue::Red);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Blue);
 
         const QString rootID = rootPixmap("_XROOTPMAP_ID");
-        QVERIFY2(rootID.contains(QStringLiteral("pixmap id #")), qPrintable(rootID));
+        QVERIFY2(rootID.contains(u"pixmap id #"_s), qPrintable(rootID));
         QCOMPARE(rootPixmap("ESETROOT_PMAP_ID").section(u'#', 1), rootID.section(u'#', 1));
 
-        QCOMPARE(pictures.desktopImageURL(leftHalf), picture(QStringLiteral("red.png"), Qt::red));
-        QCOMPARE(pictures.desktopImageOptions(rightHalf).value(QStringLiteral("mode")),
-                 QVariant(QStringLiteral("stretch")));
+        QCOMPARE(pictures.desktopImageURL(leftHalf), picture(u"red.png"_s, Qt::red));
+        QCOMPARE(pictures.desktopImageOptions(rightHalf).value(u"mode"_s), QVariant(u"stretch"_s));
     }
 
     void anotherSettersPictureIsSavedAndPutBack()
     {
-        RootWindowDesktopPictures ours({}, record(QStringLiteral("ours2.json")));
-        RootWindowDesktopPictures someoneElse({}, record(QStringLiteral("theirs.json")));
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(
-                     picture(QStringLiteral("green.png"), Qt::green), leftHalf, {})),
-                 std::nullopt);
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(
-                     picture(QStringLiteral("green.png"), Qt::green), rightHalf, {})),
-                 std::nullopt);
+        RootWindowDesktopPictures ours({}, record(u"ours2.json"_s));
+        RootWindowDesktopPictures someoneElse({}, record(u"theirs.json"_s));
+        QCOMPARE(
+            errorOf(someoneElse.setDesktopImage(picture(u"green.png"_s, Qt::green), leftHalf, {})),
+            std::nullopt);
+        QCOMPARE(
+            errorOf(someoneElse.setDesktopImage(picture(u"green.png"_s, Qt::green), rightHalf, {})),
+            std::nullopt);
 
         fake::FakeScreenSystem screens;
         screens.setScreens({leftHalf, rightHalf});
-        UserDefaults defaults(m_dir.filePath(QStringLiteral("defaults.json")));
-        PreviousDesktopStore store(QStringLiteral("snapshots"), defaults, screens, ours);
+        UserDefaults defaults(m_dir.filePath(u"defaults.json"_s));
+        PreviousDesktopStore store(u"snapshots"_s, defaults, screens, ours);
         store.captureIfNeeded();
-        QVERIFY(defaults.contains(QStringLiteral("snapshots")));
+        QVERIFY(defaults.contains(u"snapshots"_s));
 
-        QCOMPARE(errorOf(ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf,
-                                              {})),
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(u"red.png"_s, Qt::red), leftHalf, {})),
                  std::nullopt);
-        QCOMPARE(errorOf(ours.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red),
-                                              rightHalf, {})),
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(u"red.png"_s, Qt::red), rightHalf, {})),
                  std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Red);
 
@@ -107,21 +102,19 @@ private Q_SLOTS:
 
     void badInputFailsAndLeavesTheScreen()
     {
-        RootWindowDesktopPictures pictures({}, record(QStringLiteral("bad.json")));
-        QCOMPARE(errorOf(pictures.setDesktopImage(picture(QStringLiteral("blue.png"), Qt::blue),
-                                                  leftHalf, {})),
+        RootWindowDesktopPictures pictures({}, record(u"bad.json"_s));
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(u"blue.png"_s, Qt::blue), leftHalf, {})),
                  std::nullopt);
-        const QString text = m_dir.filePath(QStringLiteral("text.png"));
+        const QString text = m_dir.filePath(u"text.png"_s);
         QFile file(text);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a picture");
         file.close();
         auto error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(text), leftHalf, {}));
         QVERIFY(error);
-        QCOMPARE(error->domain(), QStringLiteral("DesktopPictures"));
-        error = errorOf(
-            pictures.setDesktopImage(picture(QStringLiteral("red.png"), Qt::red), leftHalf,
-                                     {{QStringLiteral("mode"), QStringLiteral("sideways")}}));
+        QCOMPARE(error->domain(), u"DesktopPictures"_s);
+        error = errorOf(pictures.setDesktopImage(picture(u"red.png"_s, Qt::red), leftHalf,
+                                                 {{u"mode"_s, u"sideways"_s}}));
         QVERIFY(error);
         QCOMPARE(classify(XSession::colorAt(QPoint(320, 360))), Hue::Blue);
     }

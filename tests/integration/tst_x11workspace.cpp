@@ -18,6 +18,7 @@
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,7 +28,7 @@ const QRect kScreen(0, 0, 1280, 720);
 
 QString hex(quint32 window)
 {
-    return QStringLiteral("0x%1").arg(window, 0, 16);
+    return u"0x%1"_s.arg(window, 0, 16);
 }
 
 bool runTool(const QString &program, const QStringList &arguments)
@@ -40,77 +41,52 @@ bool runTool(const QString &program, const QStringList &arguments)
     return exitCode == 0;
 }
 
-bool wmctrl(const QStringList &arguments)
+// Runs a tool's command line, split at spaces, where %X and %D stand for
+// `window` in hex and in decimal.
+bool tool(QString command, quint32 window = 0)
 {
-    return runTool(QStringLiteral("wmctrl"), arguments);
+    command.replace(u"%X"_s, hex(window)).replace(u"%D"_s, QString::number(window));
+    QStringList words = command.split(u' ');
+    return runTool(words.takeFirst(), words);
 }
 
 bool activate(quint32 window)
 {
-    return wmctrl({QStringLiteral("-i"), QStringLiteral("-a"), hex(window)});
-}
-
-bool changeState(quint32 window, const QString &change)
-{
-    return wmctrl(
-        {QStringLiteral("-i"), QStringLiteral("-r"), hex(window), QStringLiteral("-b"), change});
+    return tool(u"wmctrl -i -a %X"_s, window);
 }
 
 bool setCardinal(const QString &target, const QString &property, qint64 value)
 {
-    QStringList arguments = target.isEmpty() ? QStringList{QStringLiteral("-root")}
-                                             : QStringList{QStringLiteral("-id"), target};
-    arguments << QStringLiteral("-f") << property << QStringLiteral("32c") << QStringLiteral("-set")
-              << property << QString::number(value);
-    return runTool(QStringLiteral("xprop"), arguments);
+    QStringList arguments =
+        target.isEmpty() ? QStringList{u"-root"_s} : QStringList{u"-id"_s, target};
+    arguments << u"-f"_s << property << u"32c"_s << u"-set"_s << property << QString::number(value);
+    return runTool(u"xprop"_s, arguments);
 }
 
 quint32 activeWindow()
 {
-    const QString text = XSession::run(
-        QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    const QString text = XSession::run(u"xprop"_s, {u"-root"_s, u"_NET_ACTIVE_WINDOW"_s});
     const qsizetype hash = text.indexOf(u'#');
     return hash < 0 ? 0 : text.mid(hash + 1).trimmed().toUInt(nullptr, 16);
 }
 
 int xwininfoField(const QString &text, const QString &label)
 {
-    const QRegularExpression pattern(QRegularExpression::escape(label) +
-                                     QStringLiteral(":\\s*(-?\\d+)"));
+    const QRegularExpression pattern(QRegularExpression::escape(label) + u":\\s*(-?\\d+)"_s);
     return pattern.match(text).captured(1).toInt();
-}
-
-bool isHidden(const WindowDescription &window)
-{
-    return window.isHidden;
-}
-bool isShown(const WindowDescription &window)
-{
-    return !window.isHidden;
-}
-bool isHere(const WindowDescription &window)
-{
-    return window.isOnCurrentWorkspace;
-}
-bool isElsewhere(const WindowDescription &window)
-{
-    return !window.isOnCurrentWorkspace;
 }
 
 // Where the window manager's frame around a client lies on the screen, read
 // from the frame window itself (openbox reparents each client into it).
 QRect decorationFrame(quint32 window)
 {
-    const QString tree = XSession::run(
-        QStringLiteral("xwininfo"), {QStringLiteral("-id"), hex(window), QStringLiteral("-tree")});
-    const QString parent = QRegularExpression(QStringLiteral("Parent window id: (0x[0-9a-f]+)"))
-                               .match(tree)
-                               .captured(1);
-    const QString info = XSession::run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), parent});
-    return QRect(xwininfoField(info, QStringLiteral("Absolute upper-left X")),
-                 xwininfoField(info, QStringLiteral("Absolute upper-left Y")),
-                 xwininfoField(info, QStringLiteral("Width")),
-                 xwininfoField(info, QStringLiteral("Height")));
+    const QString tree = XSession::run(u"xwininfo"_s, {u"-id"_s, hex(window), u"-tree"_s});
+    const QString parent =
+        QRegularExpression(u"Parent window id: (0x[0-9a-f]+)"_s).match(tree).captured(1);
+    const QString info = XSession::run(u"xwininfo"_s, {u"-id"_s, parent});
+    return QRect(xwininfoField(info, u"Absolute upper-left X"_s),
+                 xwininfoField(info, u"Absolute upper-left Y"_s), xwininfoField(info, u"Width"_s),
+                 xwininfoField(info, u"Height"_s));
 }
 
 xcb_connection_t *qtConnection()
@@ -118,65 +94,10 @@ xcb_connection_t *qtConnection()
     return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
 }
 
-void setRootWindowList(const char *name, const QList<quint32> &windows)
+xcb_window_t rootWindow()
 {
-    xcb_connection_t *connection = qtConnection();
-    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_WINDOW, 32,
-                        uint32_t(windows.size()), windows.constData());
-    xcb_flush(connection);
-    std::free(atom);
+    return xcb_setup_roots_iterator(xcb_get_setup(qtConnection())).data->root;
 }
-
-// Lets every X event caused so far reach the application, and every check
-// those events queued run: a property set on the root window after them
-// comes back after them.
-class EventBarrier : public QAbstractNativeEventFilter
-{
-public:
-    EventBarrier() { QCoreApplication::instance()->installNativeEventFilter(this); }
-    ~EventBarrier() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
-
-    bool pass()
-    {
-        xcb_connection_t *connection = qtConnection();
-        if (m_atom == XCB_ATOM_NONE) {
-            const char name[] = "_LUMIVALE_TEST_BARRIER";
-            xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-                connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
-            m_atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-            std::free(reply);
-        }
-        const int expected = ++m_sent;
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, m_atom, XCB_ATOM_CARDINAL, 32,
-                            1, &expected);
-        xcb_flush(connection);
-        if (!waitUntil([&] { return m_seen >= expected; }, kTimeout))
-            return false;
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        return true;
-    }
-
-    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
-    {
-        if (type != "xcb_generic_event_t")
-            return false;
-        const auto *event = static_cast<const xcb_generic_event_t *>(message);
-        if ((event->response_type & ~0x80) == XCB_PROPERTY_NOTIFY &&
-            reinterpret_cast<const xcb_property_notify_event_t *>(event)->atom == m_atom)
-            ++m_seen;
-        return false;
-    }
-
-private:
-    xcb_atom_t m_atom = XCB_ATOM_NONE;
-    int m_sent = 0;
-    int m_seen = 0;
-};
 
 xcb_atom_t internAtom(const char *name)
 {
@@ -186,6 +107,14 @@ xcb_atom_t internAtom(const char *name)
     const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(reply);
     return atom;
+}
+
+void setRootWindowList(const char *name, const QList<quint32> &windows)
+{
+    xcb_connection_t *connection = qtConnection();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, rootWindow(), internAtom(name),
+                        XCB_ATOM_WINDOW, 32, uint32_t(windows.size()), windows.constData());
+    xcb_flush(connection);
 }
 
 // The window that has the X server's input focus (or PointerRoot, or none).
@@ -199,71 +128,57 @@ quint32 inputFocus()
     return focus;
 }
 
-// A round trip through the window manager: openbox handles the events that
-// reach it in order, so once it has answered a request sent now, it has
-// handled every request made of it before (activations, new windows to
-// focus). The request asks for the frame extents of a window it does not
-// manage, which it answers by setting _NET_FRAME_EXTENTS on that window.
-class WindowManagerRoundTrip : public QAbstractNativeEventFilter
+// Counts the changes of one property of one window that reach the
+// application, so that a test can wait for the answer to what it sent.
+class PropertyWatch : public QAbstractNativeEventFilter
 {
 public:
-    WindowManagerRoundTrip() { QCoreApplication::instance()->installNativeEventFilter(this); }
-    ~WindowManagerRoundTrip() override
+    PropertyWatch(xcb_window_t window, xcb_atom_t atom)
+        : m_window(window)
+        , m_atom(atom)
     {
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-        if (m_window != XCB_WINDOW_NONE) {
-            xcb_destroy_window(qtConnection(), m_window);
-            xcb_flush(qtConnection());
-        }
+        QCoreApplication::instance()->installNativeEventFilter(this);
     }
+    ~PropertyWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
 
-    bool pass()
+    // Sends, and waits for one more change than were awaited before.
+    bool roundTrip(const std::function<void()> &send)
     {
-        xcb_connection_t *connection = qtConnection();
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        if (m_window == XCB_WINDOW_NONE) {
-            m_extents = internAtom("_NET_FRAME_EXTENTS");
-            m_request = internAtom("_NET_REQUEST_FRAME_EXTENTS");
-            // Never mapped, so never managed.
-            m_window = xcb_generate_id(connection);
-            const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-            xcb_create_window(connection, XCB_COPY_FROM_PARENT, m_window, root, -10, -10, 1, 1, 0,
-                              XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-                              XCB_CW_EVENT_MASK, &events);
-        }
         const int expected = ++m_sent;
-        xcb_client_message_event_t request{};
-        request.response_type = XCB_CLIENT_MESSAGE;
-        request.format = 32;
-        request.window = m_window;
-        request.type = m_request;
-        xcb_send_event(connection, 0, root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char *>(&request));
-        xcb_flush(connection);
+        send();
+        xcb_flush(qtConnection());
         return waitUntil([&] { return m_seen >= expected; }, kTimeout);
     }
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {
-        if (type != "xcb_generic_event_t" || m_window == XCB_WINDOW_NONE)
-            return false;
         const auto *event = static_cast<const xcb_generic_event_t *>(message);
-        if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
+        if (type != "xcb_generic_event_t" || (event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
             return false;
         const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
-        if (change->window == m_window && change->atom == m_extents)
+        if (change->window == m_window && change->atom == m_atom)
             ++m_seen;
         return false;
     }
 
 private:
-    xcb_window_t m_window = XCB_WINDOW_NONE;
-    xcb_atom_t m_extents = XCB_ATOM_NONE;
-    xcb_atom_t m_request = XCB_ATOM_NONE;
+    xcb_window_t m_window;
+    xcb_atom_t m_atom;
     int m_sent = 0;
     int m_seen = 0;
 };
+
+// A window that is never mapped, so never managed.
+xcb_window_t makeHiddenWindow()
+{
+    xcb_connection_t *connection = qtConnection();
+    const xcb_window_t window = xcb_generate_id(connection);
+    const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, rootWindow(), -10, -10, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                      &events);
+    return window;
+}
 
 } // namespace
 
@@ -284,8 +199,46 @@ private:
 
     std::list<Client> m_clients;
     std::unique_ptr<X11Workspace> m_workspace;
-    EventBarrier m_barrier;
-    WindowManagerRoundTrip m_windowManager;
+    PropertyWatch m_barrier{rootWindow(), internAtom("_LUMIVALE_TEST_BARRIER")};
+    const xcb_window_t m_unmanaged = makeHiddenWindow();
+    PropertyWatch m_frameExtents{m_unmanaged, internAtom("_NET_FRAME_EXTENTS")};
+
+    // Lets every X event caused so far reach the application, and every
+    // check those events queued run: a property set on the root window after
+    // them comes back after them.
+    bool passBarrier()
+    {
+        const quint32 value = 1;
+        if (!m_barrier.roundTrip([&] {
+                xcb_change_property(qtConnection(), XCB_PROP_MODE_REPLACE, rootWindow(),
+                                    internAtom("_LUMIVALE_TEST_BARRIER"), XCB_ATOM_CARDINAL, 32, 1,
+                                    &value);
+            }))
+            return false;
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        return true;
+    }
+
+    // A round trip through the window manager: openbox handles the events
+    // that reach it in order, so once it has answered a request sent now, it
+    // has handled every request made of it before (activations, new windows
+    // to focus). The request asks for the frame extents of a window it does
+    // not manage, which it answers by setting _NET_FRAME_EXTENTS on it.
+    bool passWindowManager()
+    {
+        return m_frameExtents.roundTrip([&] {
+            xcb_client_message_event_t request{};
+            request.response_type = XCB_CLIENT_MESSAGE;
+            request.format = 32;
+            request.window = m_unmanaged;
+            request.type = internAtom("_NET_REQUEST_FRAME_EXTENTS");
+            xcb_send_event(qtConnection(), 0, rootWindow(),
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
+                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char *>(&request));
+        });
+    }
 
     // An xmessage window of a process of its own, managed by the window
     // manager. Xt does not publish _NET_WM_PID, so unless told otherwise the
@@ -295,16 +248,14 @@ private:
         Client &client = m_clients.emplace_back();
         client.process = std::make_unique<QProcess>();
         client.process->setStandardErrorFile(QProcess::nullDevice());
-        client.process->start(QStringLiteral("xmessage"),
-                              {QStringLiteral("-title"), title, QStringLiteral("Same text")});
+        client.process->start(u"xmessage"_s, {u"-title"_s, title, u"Same text"_s});
         if (!client.process->waitForStarted(kTimeout))
             return client;
         client.pid = client.process->processId();
         waitUntil(
             [&] {
-                const QString found = XSession::run(
-                    QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--name"), u'^' + title + u'$'});
+                const QString found =
+                    XSession::run(u"xdotool"_s, {u"search"_s, u"--name"_s, u'^' + title + u'$'});
                 client.window = found.section(u'\n', 0, 0).toUInt();
                 return client.window != 0;
             },
@@ -312,9 +263,8 @@ private:
         // Managed once the window manager has given it decorations.
         waitUntil(
             [&] {
-                return XSession::run(QStringLiteral("xprop"),
-                                     {QStringLiteral("-id"), hex(client.window),
-                                      QStringLiteral("_NET_FRAME_EXTENTS")})
+                return XSession::run(u"xprop"_s,
+                                     {u"-id"_s, hex(client.window), u"_NET_FRAME_EXTENTS"_s})
                     .contains(u'=');
             },
             kTimeout);
@@ -322,7 +272,7 @@ private:
         // once it has answered a request made after.
         waitForWindowManager([] { return true; });
         if (publishPID)
-            setCardinal(hex(client.window), QStringLiteral("_NET_WM_PID"), client.pid);
+            setCardinal(hex(client.window), u"_NET_WM_PID"_s, client.pid);
         return client;
     }
 
@@ -336,13 +286,6 @@ private:
                 return window;
         }
         return std::nullopt;
-    }
-
-    // Whether the window of that process is listed and passes the test.
-    bool windowOf(qint64 pid, const std::function<bool(const WindowDescription &)> &test) const
-    {
-        const auto description = describe(pid);
-        return description && test(*description);
     }
 
     std::optional<QRect> frameOf(qint64 pid) const
@@ -370,7 +313,7 @@ private:
     {
         const QDeadlineTimer deadline(kTimeout);
         for (int rounds = 0; rounds < 2;) {
-            if (deadline.hasExpired() || !m_windowManager.pass())
+            if (deadline.hasExpired() || !passWindowManager())
                 return false;
             rounds = settled() ? rounds + 1 : 0;
         }
@@ -386,6 +329,9 @@ private:
                });
     }
 
+    // Activated, and every report of the workspace about it is in.
+    bool activateAndSettle(quint32 window) { return activateAndWait(window) && passBarrier(); }
+
 private Q_SLOTS:
     void init() { m_workspace = std::make_unique<X11Workspace>(); }
 
@@ -399,14 +345,14 @@ private Q_SLOTS:
             client.process->waitForFinished();
         }
         m_clients.clear();
-        wmctrl({QStringLiteral("-s"), QStringLiteral("0")});
+        tool(u"wmctrl -s 0"_s);
     }
 
     void listsWindowsFrontToBack()
     {
-        const Client &a = startClient(QStringLiteral("order-a"));
-        const Client &b = startClient(QStringLiteral("order-b"));
-        const Client &c = startClient(QStringLiteral("order-c"));
+        const Client &a = startClient(u"order-a"_s);
+        const Client &b = startClient(u"order-b"_s);
+        const Client &c = startClient(u"order-c"_s);
         const QList<qint64> pids{a.pid, b.pid, c.pid};
 
         QVERIFY(activateAndWait(c.window));
@@ -419,57 +365,98 @@ private Q_SLOTS:
                                   kTimeout);
     }
 
-    void describesOneWindow()
+    // What the listing says of a window after the window manager or a
+    // client changed its properties. Commands name the window as %X (hex) or
+    // %D (decimal); the active frame is "" (not checked), "own", "screen" or
+    // "none".
+    void windowPropertiesReachTheListing_data()
     {
-        const Client &client = startClient(QStringLiteral("describe"));
-        QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
-        const WindowDescription description = *describe(client.pid);
-        QCOMPARE(description.ownerProcessID, client.pid);
-        QVERIFY(!description.isHidden);
-        QVERIFY(description.isOnCurrentWorkspace);
-        // The frame is the decorated one, larger than the client itself.
-        QVERIFY(description.frame.has_value());
-        QCOMPARE(*description.frame, decorationFrame(client.window));
-        const QString extents =
-            XSession::run(QStringLiteral("xprop"), {QStringLiteral("-id"), hex(client.window),
-                                                    QStringLiteral("_NET_FRAME_EXTENTS")});
-        const QString info =
-            XSession::run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), hex(client.window)});
-        QVERIFY2(description.frame->height() > xwininfoField(info, QStringLiteral("Height")),
-                 qPrintable(extents));
-
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<bool>("publishPID");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("hidden");
+        QTest::addColumn<bool>("here");
+        QTest::addColumn<QString>("activeFrame");
+        QTest::newRow("plain") << QStringList() << true << true << false << true << "own";
+        QTest::newRow("without a PID") << QStringList() << false << true << false << true << "own";
+        QTest::newRow("desktop type")
+            << QStringList{u"xprop -id %X -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "
+                           "_NET_WM_WINDOW_TYPE_DESKTOP"_s}
+            << true << false << false << true << "";
+        QTest::newRow("full screen") << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s} << true
+                                     << true << false << true << "screen";
+        QTest::newRow("full screen and back")
+            << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s,
+                           u"wmctrl -i -r %X -b remove,fullscreen"_s}
+            << true << true << false << true << "own";
+        // openbox leaves no window focused.
+        QTest::newRow("minimised") << QStringList{u"xdotool windowminimize %D"_s} << true << true
+                                   << true << true << "none";
+        QTest::newRow("minimised and brought back")
+            << QStringList{u"xdotool windowminimize %D"_s, u"wmctrl -i -a %X"_s} << true << true
+            << false << true << "own";
+        QTest::newRow("on another desktop")
+            << QStringList{u"wmctrl -i -r %X -t 1"_s} << true << true << false << false << "";
+        QTest::newRow("on the desktop switched to")
+            << QStringList{u"wmctrl -i -r %X -t 1"_s, u"wmctrl -s 1"_s} << true << true << false
+            << true << "";
+        // openbox ignores wmctrl's sticky.
+        QTest::newRow("on every desktop")
+            << QStringList{u"wmctrl -i -r %X -t 1"_s,
+                           u"xdotool set_desktop_for_window %D 4294967295"_s}
+            << true << true << false << true << "";
+    }
+    void windowPropertiesReachTheListing()
+    {
+        QFETCH(QStringList, commands);
+        QFETCH(bool, publishPID);
+        QFETCH(bool, listed);
+        QFETCH(bool, hidden);
+        QFETCH(bool, here);
+        QFETCH(QString, activeFrame);
+        const Client &client = startClient(QString::fromUtf8(QTest::currentDataTag()), publishPID);
+        const QRect decorated = decorationFrame(client.window);
+        const auto find = [&]() -> std::optional<WindowDescription> {
+            if (publishPID)
+                return describe(client.pid);
+            for (const auto &window :
+                 m_workspace->windowsFrontToBack().value_or(QList<WindowDescription>{})) {
+                if (window.frame == decorated)
+                    return window;
+            }
+            return std::nullopt;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(find().has_value(), kTimeout);
         QVERIFY(activateAndWait(client.window));
-        QCOMPARE(m_workspace->activeWindowFrame(), description.frame);
-    }
-
-    void leavesOutDesktopWindows()
-    {
-        const Client &client = startClient(QStringLiteral("desktop-type"));
-        QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
-        QVERIFY(runTool(QStringLiteral("xprop"),
-                        {QStringLiteral("-id"), hex(client.window), QStringLiteral("-f"),
-                         QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
-                         QStringLiteral("-set"), QStringLiteral("_NET_WM_WINDOW_TYPE"),
-                         QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP")}));
-        QTRY_VERIFY_WITH_TIMEOUT(!describe(client.pid).has_value(), kTimeout);
-    }
-
-    void windowWithoutPIDHasNoOwner()
-    {
-        const Client &client = startClient(QStringLiteral("anonymous"), false);
-        const QRect frame = decorationFrame(client.window);
-        const auto windows = m_workspace->windowsFrontToBack();
-        QVERIFY(windows.has_value());
-        const auto it = std::find_if(windows->begin(), windows->end(),
-                                     [&](const WindowDescription &w) { return w.frame == frame; });
-        QVERIFY(it != windows->end());
-        QCOMPARE(it->ownerProcessID, std::nullopt);
+        for (const QString &command : commands)
+            QVERIFY(tool(command, client.window));
+        const QRect frame = activeFrame == u"screen" ? kScreen : decorated;
+        const auto matches = [&] {
+            const auto window = find();
+            if (!window)
+                return !listed;
+            // Of a window on another desktop, only that is said for sure.
+            return listed && window->isOnCurrentWorkspace == here &&
+                   (!here || (window->isHidden == hidden && window->frame == frame)) &&
+                   window->ownerProcessID ==
+                       (publishPID ? std::optional(client.pid) : std::nullopt);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(matches(), kTimeout);
+        if (activeFrame == u"none")
+            QTRY_COMPARE_WITH_TIMEOUT(m_workspace->activeWindowFrame(), std::nullopt, kTimeout);
+        else if (!activeFrame.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(m_workspace->activeWindowFrame(), frame, kTimeout);
+        if (activeFrame == u"own") {
+            // The frame is the decorated one, larger than the client itself.
+            const QString info = XSession::run(u"xwininfo"_s, {u"-id"_s, hex(client.window)});
+            QVERIFY(frame.height() > xwininfoField(info, u"Height"_s));
+        }
     }
 
     void ownWindowCarriesOwnPID()
     {
         QWidget widget;
-        widget.setWindowTitle(QStringLiteral("own window"));
+        widget.setWindowTitle(u"own window"_s);
         widget.resize(320, 200);
         widget.show();
         QVERIFY(QTest::qWaitForWindowExposed(&widget, kTimeout));
@@ -479,64 +466,16 @@ private Q_SLOTS:
                                   kTimeout);
     }
 
-    void fullScreenFrameIsTheScreen()
-    {
-        const Client &client = startClient(QStringLiteral("full"));
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(changeState(client.window, QStringLiteral("add,fullscreen")));
-        QTRY_COMPARE_WITH_TIMEOUT(frameOf(client.pid), kScreen, kTimeout);
-        QCOMPARE(QGuiApplication::primaryScreen()->geometry(), kScreen);
-        QCOMPARE(m_workspace->activeWindowFrame(), kScreen);
-        QVERIFY(changeState(client.window, QStringLiteral("remove,fullscreen")));
-        QTRY_VERIFY_WITH_TIMEOUT(frameOf(client.pid) && frameOf(client.pid) != kScreen, kTimeout);
-    }
-
-    void minimisedWindowIsHidden()
-    {
-        const Client &client = startClient(QStringLiteral("minimised"));
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("windowminimize"), QString::number(client.window)}));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isHidden), kTimeout);
-        QVERIFY(windowOf(client.pid, isHere));
-        // openbox leaves no window focused.
-        QTRY_COMPARE_WITH_TIMEOUT(m_workspace->activeWindowFrame(), std::nullopt, kTimeout);
-
-        QVERIFY(activateAndWait(client.window));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isShown), kTimeout);
-    }
-
-    void windowOnAnotherDesktop()
-    {
-        const Client &client = startClient(QStringLiteral("elsewhere"));
-        QVERIFY(wmctrl({QStringLiteral("-i"), QStringLiteral("-r"), hex(client.window),
-                        QStringLiteral("-t"), QStringLiteral("1")}));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isElsewhere), kTimeout);
-
-        QVERIFY(wmctrl({QStringLiteral("-s"), QStringLiteral("1")}));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isHere), kTimeout);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isShown), kTimeout);
-
-        QVERIFY(wmctrl({QStringLiteral("-s"), QStringLiteral("0")}));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isElsewhere), kTimeout);
-        // On every desktop (openbox ignores wmctrl's sticky).
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("set_desktop_for_window"), QString::number(client.window),
-                         QStringLiteral("4294967295")}));
-        QTRY_VERIFY_WITH_TIMEOUT(windowOf(client.pid, isHere), kTimeout);
-    }
-
     void reportsActivationOfAnotherProcess()
     {
-        const Client &a = startClient(QStringLiteral("switch-a"));
-        const Client &b = startClient(QStringLiteral("switch-b"));
-        QVERIFY(activateAndWait(a.window));
-        QVERIFY(m_barrier.pass());
+        const Client &a = startClient(u"switch-a"_s);
+        const Client &b = startClient(u"switch-b"_s);
+        QVERIFY(activateAndSettle(a.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         QVERIFY(activate(b.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QVERIFY(m_barrier.pass());
+        QVERIFY(passBarrier());
         changes.clear();
         QVERIFY(activate(a.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
@@ -544,14 +483,12 @@ private Q_SLOTS:
 
     void reportsWhenNoWindowIsFocused()
     {
-        const Client &client = startClient(QStringLiteral("last-one"));
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(m_barrier.pass());
+        const Client &client = startClient(u"last-one"_s);
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // openbox leaves nothing focused when the only window goes.
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("windowminimize"), QString::number(client.window)}));
+        QVERIFY(tool(u"xdotool windowminimize %D"_s, client.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), quint32(0), kTimeout);
         QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
@@ -559,12 +496,11 @@ private Q_SLOTS:
 
     void ignoresGapWhileFocusMoves()
     {
-        const Client &first = startClient(QStringLiteral("handover-a"));
-        Client &second = startClient(QStringLiteral("handover-b"), false);
-        QVERIFY(setCardinal(hex(second.window), QStringLiteral("_NET_WM_PID"), first.pid));
-        const Client &other = startClient(QStringLiteral("handover-c"));
-        QVERIFY(activateAndWait(first.window));
-        QVERIFY(m_barrier.pass());
+        const Client &first = startClient(u"handover-a"_s);
+        Client &second = startClient(u"handover-b"_s, false);
+        QVERIFY(setCardinal(hex(second.window), u"_NET_WM_PID"_s, first.pid));
+        const Client &other = startClient(u"handover-c"_s);
+        QVERIFY(activateAndSettle(first.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // How openbox can leave things when the focus leaves a window before
@@ -577,7 +513,7 @@ private Q_SLOTS:
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, second.window,
                             XCB_CURRENT_TIME);
         setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
-        const bool looked = m_barrier.pass();
+        const bool looked = passBarrier();
         xcb_ungrab_server(connection);
         xcb_flush(connection);
         QVERIFY(looked);
@@ -586,7 +522,7 @@ private Q_SLOTS:
         // openbox sees the focus arrive and names the window: the same
         // process as before.
         QVERIFY(waitForWindowManager([&] { return activeWindow() == second.window; }));
-        QVERIFY(m_barrier.pass());
+        QVERIFY(passBarrier());
         QCOMPARE(changes.count(), 0);
 
         // A window of another process after the gap is still news.
@@ -596,9 +532,8 @@ private Q_SLOTS:
 
     void reportsFocusLeavingForNoWindow()
     {
-        const Client &client = startClient(QStringLiteral("leaving"));
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(m_barrier.pass());
+        const Client &client = startClient(u"leaving"_s);
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // When nothing is to have the focus, openbox clears the name first and
@@ -607,11 +542,11 @@ private Q_SLOTS:
         xcb_connection_t *connection = qtConnection();
         xcb_grab_server(connection);
         setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
-        bool looked = m_barrier.pass();
+        bool looked = passBarrier();
         const qsizetype whileFocused = changes.count();
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT,
                             XCB_CURRENT_TIME);
-        looked = m_barrier.pass() && looked;
+        looked = passBarrier() && looked;
         const qsizetype afterFocusLeft = changes.count();
         xcb_ungrab_server(connection);
         xcb_flush(connection);
@@ -622,42 +557,37 @@ private Q_SLOTS:
 
     void reportsFullScreenAndResize()
     {
-        const Client &client = startClient(QStringLiteral("resized"));
-        QVERIFY(activateAndWait(client.window));
-        QVERIFY(m_barrier.pass());
+        const Client &client = startClient(u"resized"_s);
+        QVERIFY(activateAndSettle(client.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
-        QVERIFY(changeState(client.window, QStringLiteral("add,fullscreen")));
+        QVERIFY(tool(u"wmctrl -i -r %X -b add,fullscreen"_s, client.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(m_workspace->activeWindowFrame(), kScreen, kTimeout);
-        QVERIFY(m_barrier.pass());
+        QVERIFY(passBarrier());
         changes.clear();
 
-        QVERIFY(changeState(client.window, QStringLiteral("remove,fullscreen")));
+        QVERIFY(tool(u"wmctrl -i -r %X -b remove,fullscreen"_s, client.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
         QTRY_VERIFY_WITH_TIMEOUT(m_workspace->activeWindowFrame() != kScreen, kTimeout);
-        QVERIFY(m_barrier.pass());
+        QVERIFY(passBarrier());
         changes.clear();
 
         const QSize before = m_workspace->activeWindowFrame()->size();
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("windowsize"), QString::number(client.window),
-                         QStringLiteral("400"), QStringLiteral("300")}));
+        QVERIFY(tool(u"xdotool windowsize %D 400 300"_s, client.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
         QVERIFY(m_workspace->activeWindowFrame()->size() != before);
     }
 
     void keepsWatchingWhenAnotherInstanceGoes()
     {
-        const Client &client = startClient(QStringLiteral("shared"));
+        const Client &client = startClient(u"shared"_s);
         QVERIFY(activateAndWait(client.window));
         auto other = std::make_unique<X11Workspace>();
-        QVERIFY(m_barrier.pass());
+        QVERIFY(passBarrier());
         other.reset();
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("windowsize"), QString::number(client.window),
-                         QStringLiteral("500"), QStringLiteral("320")}));
+        QVERIFY(tool(u"xdotool windowsize %D 500 320"_s, client.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
@@ -666,7 +596,7 @@ private Q_SLOTS:
         // The server hands a freed window ID to the next client's window:
         // the focused window named at the start is gone, and a new window
         // with its ID comes to the front.
-        Client &gone = startClient(QStringLiteral("reused"));
+        Client &gone = startClient(u"reused"_s);
         const quint32 id = gone.window;
         gone.process->terminate();
         QVERIFY(gone.process->waitForFinished(kTimeout));
@@ -678,48 +608,40 @@ private Q_SLOTS:
         // clients that get other slots are kept so that they hold them.
         const Client *next = nullptr;
         for (int attempt = 0; attempt < 5 && !next; ++attempt) {
-            const Client &candidate = startClient(QStringLiteral("reused-%1").arg(attempt));
+            const Client &candidate = startClient(u"reused-%1"_s.arg(attempt));
             if (candidate.window == id)
                 next = &candidate;
         }
         if (!next)
             QSKIP("the X server did not hand the window ID out again");
-        QVERIFY(activateAndWait(next->window));
-        QVERIFY(m_barrier.pass());
+        QVERIFY(activateAndSettle(next->window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("windowsize"), QString::number(next->window),
-                         QStringLiteral("420"), QStringLiteral("310")}));
+        QVERIFY(tool(u"xdotool windowsize %D 420 310"_s, next->window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
     void ignoresUnrelatedChanges()
     {
-        const Client &a = startClient(QStringLiteral("quiet-a"));
-        const Client &b = startClient(QStringLiteral("quiet-b"));
+        const Client &a = startClient(u"quiet-a"_s);
+        const Client &b = startClient(u"quiet-b"_s);
         // One more window of b's process, the same size as b's.
-        Client &sibling = startClient(QStringLiteral("quiet-c"), false);
-        QVERIFY(setCardinal(hex(sibling.window), QStringLiteral("_NET_WM_PID"), b.pid));
+        Client &sibling = startClient(u"quiet-c"_s, false);
+        QVERIFY(setCardinal(hex(sibling.window), u"_NET_WM_PID"_s, b.pid));
         QCOMPARE(decorationFrame(sibling.window).size(), decorationFrame(b.window).size());
 
         QVERIFY(activateAndWait(a.window));
-        QVERIFY(activateAndWait(b.window));
-        QVERIFY(m_barrier.pass());
+        QVERIFY(activateAndSettle(b.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
 
         // A window that was focused before, and the focused window's title.
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("set_window"), QStringLiteral("--name"),
-                         QStringLiteral("renamed"), QString::number(a.window)}));
-        QVERIFY(setCardinal(hex(a.window), QStringLiteral("_NET_WM_PID"), 1));
-        QVERIFY(changeState(a.window, QStringLiteral("add,above")));
-        QVERIFY(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("set_window"), QStringLiteral("--name"),
-                         QStringLiteral("renamed too"), QString::number(b.window)}));
-        QVERIFY(setCardinal({}, QStringLiteral("_LUMIVALE_UNRELATED"), 7));
+        QVERIFY(tool(u"xdotool set_window --name renamed %D"_s, a.window));
+        QVERIFY(setCardinal(hex(a.window), u"_NET_WM_PID"_s, 1));
+        QVERIFY(tool(u"wmctrl -i -r %X -b add,above"_s, a.window));
+        QVERIFY(runTool(u"xdotool"_s, {u"set_window"_s, u"--name"_s, u"renamed too"_s,
+                                       QString::number(b.window)}));
+        QVERIFY(setCardinal({}, u"_LUMIVALE_UNRELATED"_s, 7));
         // Another window of the same process, of the same size.
-        QVERIFY(activateAndWait(sibling.window));
-        QVERIFY(m_barrier.pass());
+        QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
 
         // The check still sees what matters.
@@ -750,21 +672,20 @@ private Q_SLOTS:
     // Last: the window manager is gone afterwards.
     void listAbsentWithoutWindowManager()
     {
-        const Client &client = startClient(QStringLiteral("unmanaged"));
+        const Client &client = startClient(u"unmanaged"_s);
         session->stopWindowManager();
         // Whatever openbox left behind is removed by hand.
         const auto removeFromRoot = [](const QString &property) {
-            return runTool(QStringLiteral("xprop"),
-                           {QStringLiteral("-root"), QStringLiteral("-remove"), property});
+            return runTool(u"xprop"_s, {u"-root"_s, u"-remove"_s, property});
         };
-        QVERIFY(removeFromRoot(QStringLiteral("_NET_CLIENT_LIST_STACKING")));
-        QVERIFY(setCardinal({}, QStringLiteral("_NET_CURRENT_DESKTOP"), 0));
+        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST_STACKING"_s));
+        QVERIFY(setCardinal({}, u"_NET_CURRENT_DESKTOP"_s, 0));
         // The mapping-order list alone still names the windows.
         setRootWindowList("_NET_CLIENT_LIST", {client.window});
         QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
 
-        QVERIFY(removeFromRoot(QStringLiteral("_NET_CLIENT_LIST")));
-        QVERIFY(removeFromRoot(QStringLiteral("_NET_ACTIVE_WINDOW")));
+        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST"_s));
+        QVERIFY(removeFromRoot(u"_NET_ACTIVE_WINDOW"_s));
         QTRY_COMPARE_WITH_TIMEOUT(m_workspace->windowsFrontToBack(), std::nullopt, kTimeout);
         QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
     }

@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 class TestAppConfig : public QObject
 {
@@ -16,8 +17,7 @@ private Q_SLOTS:
         qunsetenv("LUMIVALE_MANIFEST_URL");
         const QString built = infoDictionaryValue(InfoKey::ManifestURL);
         qputenv("LUMIVALE_MANIFEST_URL", "http://127.0.0.1:9/manifest.json");
-        QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL),
-                 QStringLiteral("http://127.0.0.1:9/manifest.json"));
+        QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL), u"http://127.0.0.1:9/manifest.json"_s);
         // Set but empty still wins: that is how a build's address is switched off.
         qputenv("LUMIVALE_MANIFEST_URL", "");
         QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL), QString());
@@ -28,9 +28,9 @@ private Q_SLOTS:
     void valuesAreNotTrimmedOrInterpreted()
     {
         qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "  $(SU_KEY) ");
-        QCOMPARE(infoDictionaryValue(InfoKey::SUPublicEDKey), QStringLiteral("  $(SU_KEY) "));
+        QCOMPARE(infoDictionaryValue(InfoKey::SUPublicEDKey), u"  $(SU_KEY) "_s);
         qunsetenv("LUMIVALE_SU_PUBLIC_ED_KEY");
-        QCOMPARE(infoKeyName(InfoKey::SUPublicEDKey), QStringLiteral("SUPublicEDKey"));
+        QCOMPARE(infoKeyName(InfoKey::SUPublicEDKey), u"SUPublicEDKey"_s);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 using Kind = DesktopIntegration::Kind;
 using Window = DesktopIntegration::Window;
 
@@ -31,61 +32,45 @@ private Q_SLOTS:
         QTest::addColumn<QString>("description");
 
         const QString none;
-        QTest::newRow("openbox") << none << "x11"
-                                 << "Openbox" << none << false << Kind::Ewmh << Window::DesktopType
-                                 << true << false << "ewmh";
-        QTest::newRow("GNOME on X11") << "GNOME"
-                                      << "x11"
-                                      << "GNOME Shell" << none << false << Kind::Gnome
-                                      << Window::DesktopType << true << false << "gnome";
+        QTest::newRow("openbox") << none << u"x11"_s << u"Openbox"_s << none << false << Kind::Ewmh
+                                 << Window::DesktopType << true << false << u"ewmh"_s;
+        QTest::newRow("GNOME on X11")
+            << u"GNOME"_s << u"x11"_s << u"GNOME Shell"_s << none << false << Kind::Gnome
+            << Window::DesktopType << true << false << u"gnome"_s;
         QTest::newRow("GNOME on Wayland")
-            << "ubuntu:GNOME"
-            << "wayland" << none << none << false << Kind::Gnome << Window::DesktopType << true
-            << true << "gnome, through XWayland";
+            << u"ubuntu:GNOME"_s << u"wayland"_s << none << none << false << Kind::Gnome
+            << Window::DesktopType << true << true << u"gnome, through XWayland"_s;
         QTest::newRow("Budgie names GNOME second")
-            << "Budgie:GNOME"
-            << "x11"
-            << "Mutter(Budgie)" << none << false << Kind::Budgie << Window::DesktopType << true
-            << false << "budgie";
-        QTest::newRow("Cinnamon") << "X-Cinnamon"
-                                  << "x11"
-                                  << "Mutter (Muffin)" << none << false << Kind::Cinnamon
-                                  << Window::DesktopType << true << false << "cinnamon";
+            << u"Budgie:GNOME"_s << u"x11"_s << u"Mutter(Budgie)"_s << none << false << Kind::Budgie
+            << Window::DesktopType << true << false << u"budgie"_s;
+        QTest::newRow("Cinnamon") << u"X-Cinnamon"_s << u"x11"_s << u"Mutter (Muffin)"_s << none
+                                  << false << Kind::Cinnamon << Window::DesktopType << true << false
+                                  << u"cinnamon"_s;
         QTest::newRow("XFCE, not taken over")
-            << "XFCE"
-            << "x11"
-            << "Xfwm4" << none << false << Kind::Xfce << Window::DesktopType << false << false
-            << "xfce, live playback off on XFCE: desktop not taken over";
+            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << false << Kind::Xfce
+            << Window::DesktopType << false << false
+            << u"xfce, live playback off on XFCE: desktop not taken over"_s;
         QTest::newRow("XFCE, taken over")
-            << "XFCE"
-            << "x11"
-            << "Xfwm4" << none << true << Kind::Xfce << Window::DesktopType << true << false
-            << "xfce, desktop taken over";
+            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << true << Kind::Xfce
+            << Window::DesktopType << true << false << u"xfce, desktop taken over"_s;
         QTest::newRow("MATE, not taken over")
-            << "MATE"
-            << "x11"
-            << "Metacity (Marco)" << none << false << Kind::Mate << Window::DesktopType << false
-            << false << "mate, live playback off on MATE: desktop not taken over";
+            << u"MATE"_s << u"x11"_s << u"Metacity (Marco)"_s << none << false << Kind::Mate
+            << Window::DesktopType << false << false
+            << u"mate, live playback off on MATE: desktop not taken over"_s;
         QTest::newRow("i3 by its name alone")
-            << none << "x11"
-            << "i3" << none << false << Kind::Tiling << Window::BottomUnmanaged << true << false
-            << "tiling";
-        QTest::newRow("i3 session") << "i3"
-                                    << "x11" << none << none << false << Kind::Tiling
-                                    << Window::BottomUnmanaged << true << false << "tiling";
-        QTest::newRow("override wins") << "XFCE"
-                                       << "x11"
-                                       << "Xfwm4"
-                                       << " Tiling " << false << Kind::Tiling
-                                       << Window::BottomUnmanaged << true << false << "tiling";
+            << none << u"x11"_s << u"i3"_s << none << false << Kind::Tiling
+            << Window::BottomUnmanaged << true << false << u"tiling"_s;
+        QTest::newRow("i3 session") << u"i3"_s << u"x11"_s << none << none << false << Kind::Tiling
+                                    << Window::BottomUnmanaged << true << false << u"tiling"_s;
+        QTest::newRow("override wins")
+            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << u" Tiling "_s << false << Kind::Tiling
+            << Window::BottomUnmanaged << true << false << u"tiling"_s;
         QTest::newRow("unknown override is ignored")
-            << "GNOME"
-            << "x11" << none << "kde" << false << Kind::Gnome << Window::DesktopType << true
-            << false << "gnome";
+            << u"GNOME"_s << u"x11"_s << none << u"kde"_s << false << Kind::Gnome
+            << Window::DesktopType << true << false << u"gnome"_s;
         QTest::newRow("taking over means nothing on openbox")
-            << none << "x11"
-            << "Openbox" << none << true << Kind::Ewmh << Window::DesktopType << true << false
-            << "ewmh";
+            << none << u"x11"_s << u"Openbox"_s << none << true << Kind::Ewmh << Window::DesktopType
+            << true << false << u"ewmh"_s;
     }
 
     void sessionDecidesTheIntegration()

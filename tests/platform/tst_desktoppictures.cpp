@@ -32,14 +32,15 @@
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 using Backend = DesktopPicturesBackend;
 using Flavor = GSettingsDesktopPictures::Flavor;
 Q_DECLARE_METATYPE(lumivale::DesktopPicturesBackend)
 Q_DECLARE_METATYPE(lumivale::GSettingsDesktopPictures::Flavor)
 
 namespace {
-const Screen left{QStringLiteral("DELL U2720Q DP-1"), 101, QRect(0, 0, 1920, 1080)};
-const Screen right{QStringLiteral("HDMI-2"), 202, QRect(1920, 0, 1280, 1024)};
+const Screen left{u"DELL U2720Q DP-1"_s, 101, QRect(0, 0, 1920, 1080)};
+const Screen right{u"HDMI-2"_s, 202, QRect(1920, 0, 1280, 1024)};
 
 QString outputOf(const Screen &screen)
 {
@@ -49,7 +50,7 @@ QString outputOf(const Screen &screen)
 QString gsettings(const QStringList &arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("gsettings"), arguments);
+    process.start(u"gsettings"_s, arguments);
     process.waitForFinished();
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
@@ -72,7 +73,7 @@ public Q_SLOTS:
     {
         scripts.append(script);
         QJSEngine engine;
-        const QString prelude = QStringLiteral(R"(
+        const QString prelude = uR"(
 var __out = [];
 var __state = %1;
 function print(text) { __out.push(String(text)); }
@@ -92,16 +93,15 @@ function desktops() {
     };
   });
 }
-)")
-                                    .arg(QString::fromUtf8(QJsonDocument(containments).toJson()));
+)"_s.arg(QString::fromUtf8(QJsonDocument(containments).toJson()));
         const QJSValue result = engine.evaluate(
-            prelude + script + QStringLiteral("\nJSON.stringify({out: __out, state: __state});"));
+            prelude + script + u"\nJSON.stringify({out: __out, state: __state});"_s);
         if (result.isError())
-            return QStringLiteral("error: ") + result.toString();
+            return u"error: "_s + result.toString();
         const QJsonObject answer = QJsonDocument::fromJson(result.toString().toUtf8()).object();
-        containments = answer.value(QStringLiteral("state")).toArray();
+        containments = answer.value(u"state"_s).toArray();
         QStringList lines;
-        for (const QJsonValue &line : answer.value(QStringLiteral("out")).toArray())
+        for (const QJsonValue &line : answer.value(u"out"_s).toArray())
             lines.append(line.toString());
         return lines.join(u'\n');
     }
@@ -109,15 +109,13 @@ function desktops() {
 
 QJsonObject containment(int screen, const QRect &geometry, const QString &image, int fillMode)
 {
-    return QJsonObject{
-        {QStringLiteral("screen"), screen},
-        {QStringLiteral("geometry"), QJsonObject{{QStringLiteral("x"), geometry.x()},
-                                                 {QStringLiteral("y"), geometry.y()},
-                                                 {QStringLiteral("width"), geometry.width()},
-                                                 {QStringLiteral("height"), geometry.height()}}},
-        {QStringLiteral("plugin"), QStringLiteral("org.kde.image")},
-        {QStringLiteral("config"),
-         QJsonObject{{QStringLiteral("Image"), image}, {QStringLiteral("FillMode"), fillMode}}}};
+    return QJsonObject{{u"screen"_s, screen},
+                       {u"geometry"_s, QJsonObject{{u"x"_s, geometry.x()},
+                                                   {u"y"_s, geometry.y()},
+                                                   {u"width"_s, geometry.width()},
+                                                   {u"height"_s, geometry.height()}}},
+                       {u"plugin"_s, u"org.kde.image"_s},
+                       {u"config"_s, QJsonObject{{u"Image"_s, image}, {u"FillMode"_s, fillMode}}}};
 }
 
 } // namespace
@@ -128,8 +126,8 @@ class TestDesktopPictures : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_bus;
-    QString m_busAddress;
+    // xfconfd is started on it on demand, with this test's XDG_CONFIG_HOME.
+    test::PrivateBus m_bus;
     QString m_hills, m_beach;
 
     QString makePicture(const QString &name)
@@ -142,7 +140,7 @@ private:
     }
     QDBusConnection privateBus(const QString &name)
     {
-        return QDBusConnection::connectToBus(m_busAddress, name);
+        return QDBusConnection::connectToBus(m_bus.address(), name);
     }
 
 private Q_SLOTS:
@@ -150,25 +148,14 @@ private Q_SLOTS:
     {
         // GSettings reads this once, when it first makes its backend.
         qputenv("GSETTINGS_BACKEND", "keyfile");
-        m_hills = makePicture(QStringLiteral("hills.png"));
-        m_beach = makePicture(QStringLiteral("beach.png"));
-
-        // A session bus of our own; xfconfd is started on it on demand, with
-        // this test's private XDG_CONFIG_HOME.
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (package dbus)");
-        QVERIFY(m_bus.waitForReadyRead(10000));
-        m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
-        QVERIFY(!m_busAddress.isEmpty());
+        m_hills = makePicture(u"hills.png"_s);
+        m_beach = makePicture(u"beach.png"_s);
+        QVERIFY(!m_bus.address().isEmpty());
     }
     void cleanupTestCase()
     {
-        QDBusConnection::disconnectFromBus(QStringLiteral("xfce"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("plasma-client"));
-        m_bus.terminate();
-        m_bus.waitForFinished();
+        QDBusConnection::disconnectFromBus(u"xfce"_s);
+        QDBusConnection::disconnectFromBus(u"plasma-client"_s);
     }
 
     // Choice of backend.
@@ -179,54 +166,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("session");
         QTest::addColumn<QString>("override");
         QTest::addColumn<Backend>("backend");
-        QTest::newRow("GNOME") << "GNOME"
-                               << "wayland"
-                               << "" << Backend::Gnome;
-        QTest::newRow("Ubuntu") << "ubuntu:GNOME"
-                                << "x11"
-                                << "" << Backend::Gnome;
-        QTest::newRow("Budgie") << "Budgie:GNOME"
-                                << "x11"
-                                << "" << Backend::Gnome;
-        QTest::newRow("Cinnamon") << "X-Cinnamon"
-                                  << "x11"
-                                  << "" << Backend::Cinnamon;
-        QTest::newRow("MATE") << "MATE"
-                              << "x11"
-                              << "" << Backend::Mate;
-        QTest::newRow("KDE") << "KDE"
-                             << "wayland"
-                             << "" << Backend::Plasma;
-        QTest::newRow("XFCE") << "XFCE"
-                              << "x11"
-                              << "" << Backend::Xfce;
-        QTest::newRow("sway") << "sway"
-                              << "wayland"
-                              << "" << Backend::Sway;
-        QTest::newRow("i3 on X11") << "i3"
-                                   << "x11"
-                                   << "" << Backend::RootWindow;
-        QTest::newRow("nothing said, X11") << ""
-                                           << "x11"
-                                           << "" << Backend::RootWindow;
-        QTest::newRow("unknown Wayland") << "Hyprland"
-                                         << "wayland"
-                                         << "" << Backend::Unsupported;
-        QTest::newRow("nothing at all") << ""
-                                        << ""
-                                        << "" << Backend::Unsupported;
-        QTest::newRow("override") << "GNOME"
-                                  << "x11"
-                                  << "XFCE" << Backend::Xfce;
-        QTest::newRow("override none") << "GNOME"
-                                       << "x11"
-                                       << "none" << Backend::Unsupported;
-        QTest::newRow("unknown override ignored") << "MATE"
-                                                  << "x11"
-                                                  << "beos" << Backend::Mate;
-        QTest::newRow("x11 in the desktop list is no desktop") << "x11"
-                                                               << "wayland"
-                                                               << "" << Backend::Unsupported;
+        QTest::newRow("GNOME") << u"GNOME"_s << u"wayland"_s << u""_s << Backend::Gnome;
+        QTest::newRow("Ubuntu") << u"ubuntu:GNOME"_s << u"x11"_s << u""_s << Backend::Gnome;
+        QTest::newRow("Budgie") << u"Budgie:GNOME"_s << u"x11"_s << u""_s << Backend::Gnome;
+        QTest::newRow("Cinnamon") << u"X-Cinnamon"_s << u"x11"_s << u""_s << Backend::Cinnamon;
+        QTest::newRow("MATE") << u"MATE"_s << u"x11"_s << u""_s << Backend::Mate;
+        QTest::newRow("KDE") << u"KDE"_s << u"wayland"_s << u""_s << Backend::Plasma;
+        QTest::newRow("XFCE") << u"XFCE"_s << u"x11"_s << u""_s << Backend::Xfce;
+        QTest::newRow("sway") << u"sway"_s << u"wayland"_s << u""_s << Backend::Sway;
+        QTest::newRow("i3 on X11") << u"i3"_s << u"x11"_s << u""_s << Backend::RootWindow;
+        QTest::newRow("nothing said, X11") << u""_s << u"x11"_s << u""_s << Backend::RootWindow;
+        QTest::newRow("unknown Wayland")
+            << u"Hyprland"_s << u"wayland"_s << u""_s << Backend::Unsupported;
+        QTest::newRow("nothing at all") << u""_s << u""_s << u""_s << Backend::Unsupported;
+        QTest::newRow("override") << u"GNOME"_s << u"x11"_s << u"XFCE"_s << Backend::Xfce;
+        QTest::newRow("override none")
+            << u"GNOME"_s << u"x11"_s << u"none"_s << Backend::Unsupported;
+        QTest::newRow("unknown override ignored")
+            << u"MATE"_s << u"x11"_s << u"beos"_s << Backend::Mate;
+        QTest::newRow("x11 in the desktop list is no desktop")
+            << u"x11"_s << u"wayland"_s << u""_s << Backend::Unsupported;
     }
     void theBackendFollowsTheSession()
     {
@@ -246,16 +205,16 @@ private Q_SLOTS:
         const auto error =
             errorOf(pictures->setDesktopImage(QUrl::fromLocalFile(m_hills), left, {}));
         QVERIFY(error);
-        QCOMPARE(error->domain(), QStringLiteral("DesktopPictures"));
+        QCOMPARE(error->domain(), u"DesktopPictures"_s);
         QVERIFY(!error->description().isEmpty());
 
         // Nothing read, so nothing is saved, and a later apply may try again.
         fake::FakeScreenSystem screens;
         screens.setScreens({left, right});
-        UserDefaults defaults(m_dir.filePath(QStringLiteral("unsupported.json")));
-        PreviousDesktopStore store(QStringLiteral("snapshots"), defaults, screens, *pictures);
+        UserDefaults defaults(m_dir.filePath(u"unsupported.json"_s));
+        PreviousDesktopStore store(u"snapshots"_s, defaults, screens, *pictures);
         store.captureIfNeeded();
-        QVERIFY(!defaults.contains(QStringLiteral("snapshots")));
+        QVERIFY(!defaults.contains(u"snapshots"_s));
         QCOMPARE(errorOf(store.restore()), std::optional(PreviousDesktopStore::noSnapshotError()));
     }
 
@@ -281,27 +240,25 @@ private Q_SLOTS:
         QVERIFY2(GSettingsDesktopPictures::isAvailable(flavor), qPrintable(schema));
         GSettingsDesktopPictures pictures(flavor);
 
-        QCOMPARE(errorOf(pictures.setDesktopImage(
-                     QUrl::fromLocalFile(m_hills), right,
-                     {{QStringLiteral("picture-options"), QStringLiteral("centered")}})),
+        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), right,
+                                                  {{u"picture-options"_s, u"centered"_s}})),
                  std::nullopt);
         // Another process sees it (the keyfile backend writes at once).
-        const QString stored = gsettings({QStringLiteral("get"), schema, pictureKey});
+        const QString stored = gsettings({u"get"_s, schema, pictureKey});
         QVERIFY2(stored.contains(m_hills), qPrintable(stored));
-        QCOMPARE(gsettings({QStringLiteral("get"), schema, QStringLiteral("picture-options")}),
-                 QStringLiteral("'centered'"));
+        QCOMPARE(gsettings({u"get"_s, schema, u"picture-options"_s}), u"'centered'"_s);
         // One picture for all screens.
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(pictures.desktopImageOptions(left).value(QStringLiteral("picture-options")),
-                 QVariant(QStringLiteral("centered")));
+        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-options"_s),
+                 QVariant(u"centered"_s));
 
         // No options: fill the screen as the live wallpaper does.
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {})),
                  std::nullopt);
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
-        QCOMPARE(pictures.desktopImageOptions(right).value(QStringLiteral("picture-options")),
-                 QVariant(QStringLiteral("zoom")));
+        QCOMPARE(pictures.desktopImageOptions(right).value(u"picture-options"_s),
+                 QVariant(u"zoom"_s));
     }
 
     void gnomeSetsTheDarkPictureToo()
@@ -309,18 +266,16 @@ private Q_SLOTS:
         GSettingsDesktopPictures pictures(Flavor::Gnome);
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
                  std::nullopt);
-        QVERIFY(gsettings({QStringLiteral("get"), QStringLiteral("org.gnome.desktop.background"),
-                           QStringLiteral("picture-uri-dark")})
+        QVERIFY(gsettings({u"get"_s, u"org.gnome.desktop.background"_s, u"picture-uri-dark"_s})
                     .contains(m_hills));
-        QVERIFY(!pictures.desktopImageOptions(left).contains(QStringLiteral("picture-uri-dark")));
+        QVERIFY(!pictures.desktopImageOptions(left).contains(u"picture-uri-dark"_s));
 
         // A separate dark picture is reported, and put back by a restore.
         const QString dark = QUrl::fromLocalFile(m_beach).toString();
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                  {{QStringLiteral("picture-uri-dark"), dark}})),
+                                                  {{u"picture-uri-dark"_s, dark}})),
                  std::nullopt);
-        QCOMPARE(pictures.desktopImageOptions(left).value(QStringLiteral("picture-uri-dark")),
-                 QVariant(dark));
+        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-uri-dark"_s), QVariant(dark));
     }
 
     void badGSettingsInputFailsAndChangesNothing()
@@ -328,31 +283,29 @@ private Q_SLOTS:
         GSettingsDesktopPictures pictures(Flavor::Mate);
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
                  std::nullopt);
-        auto error = errorOf(pictures.setDesktopImage(
-            QUrl::fromLocalFile(m_beach), left,
-            {{QStringLiteral("picture-options"), QStringLiteral("none")}})); // not on MATE
+        auto error =
+            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left,
+                                             {{u"picture-options"_s, u"none"_s}})); // not on MATE
         QVERIFY(error);
         QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
-        error = errorOf(
-            pictures.setDesktopImage(QUrl(QStringLiteral("https://example.com/a.jpg")), left, {}));
+        error = errorOf(pictures.setDesktopImage(QUrl(u"https://example.com/a.jpg"_s), left, {}));
         QVERIFY(error);
         QCOMPARE(error->code(), desktoppictureserrors::kInvalidImage);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(pictures.desktopImageOptions(left).value(QStringLiteral("picture-options")),
-                 QVariant(QStringLiteral("zoom")));
+        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-options"_s),
+                 QVariant(u"zoom"_s));
     }
 
     void restorePutsTheGSettingsPictureBack()
     {
         GSettingsDesktopPictures pictures(Flavor::Cinnamon);
-        QCOMPARE(errorOf(pictures.setDesktopImage(
-                     QUrl::fromLocalFile(m_hills), left,
-                     {{QStringLiteral("picture-options"), QStringLiteral("scaled")}})),
+        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
+                                                  {{u"picture-options"_s, u"scaled"_s}})),
                  std::nullopt);
         fake::FakeScreenSystem screens;
         screens.setScreens({left, right});
-        UserDefaults defaults(m_dir.filePath(QStringLiteral("restore.json")));
-        PreviousDesktopStore store(QStringLiteral("snapshots"), defaults, screens, pictures);
+        UserDefaults defaults(m_dir.filePath(u"restore.json"_s));
+        PreviousDesktopStore store(u"snapshots"_s, defaults, screens, pictures);
 
         store.captureIfNeeded();
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {})),
@@ -360,55 +313,49 @@ private Q_SLOTS:
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_beach));
         QCOMPARE(errorOf(store.restore()), std::nullopt);
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(
-            gsettings({QStringLiteral("get"), QStringLiteral("org.cinnamon.desktop.background"),
-                       QStringLiteral("picture-options")}),
-            QStringLiteral("'scaled'"));
-        QVERIFY(!defaults.contains(QStringLiteral("snapshots")));
+        QCOMPARE(gsettings({u"get"_s, u"org.cinnamon.desktop.background"_s, u"picture-options"_s}),
+                 u"'scaled'"_s);
+        QVERIFY(!defaults.contains(u"snapshots"_s));
     }
 
     // XFCE: the real xfconfd.
 
     void xfceSetsEachMonitorOnEveryWorkspace()
     {
-        XfceDesktopPictures pictures(privateBus(QStringLiteral("xfce")), outputOf);
+        XfceDesktopPictures pictures(privateBus(u"xfce"_s), outputOf);
         QVERIFY(!pictures.desktopImageURL(left)); // nothing configured yet
 
         // A second workspace xfdesktop has configured for DP-1.
         QDBusMessage preset = QDBusMessage::createMethodCall(
-            QStringLiteral("org.xfce.Xfconf"), QStringLiteral("/org/xfce/Xfconf"),
-            QStringLiteral("org.xfce.Xfconf"), QStringLiteral("SetProperty"));
-        preset.setArguments({QStringLiteral("xfce4-desktop"),
-                             QStringLiteral("/backdrop/screen0/monitorDP-1/workspace1/image-style"),
+            u"org.xfce.Xfconf"_s, u"/org/xfce/Xfconf"_s, u"org.xfce.Xfconf"_s, u"SetProperty"_s);
+        preset.setArguments({u"xfce4-desktop"_s,
+                             u"/backdrop/screen0/monitorDP-1/workspace1/image-style"_s,
                              QVariant::fromValue(QDBusVariant(1))});
-        const QDBusMessage answer = privateBus(QStringLiteral("xfce")).call(preset);
+        const QDBusMessage answer = privateBus(u"xfce"_s).call(preset);
         QVERIFY2(answer.type() == QDBusMessage::ReplyMessage, qPrintable(answer.errorMessage()));
 
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                  {{QStringLiteral("image-style"), 3}})),
+                                                  {{u"image-style"_s, 3}})),
                  std::nullopt);
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), right, {})),
                  std::nullopt);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(pictures.desktopImageOptions(left),
-                 (QVariantMap{{QStringLiteral("image-style"), 3}}));
+        QCOMPARE(pictures.desktopImageOptions(left), (QVariantMap{{u"image-style"_s, 3}}));
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
-        QCOMPARE(pictures.desktopImageOptions(right),
-                 (QVariantMap{{QStringLiteral("image-style"), 5}}));
+        QCOMPARE(pictures.desktopImageOptions(right), (QVariantMap{{u"image-style"_s, 5}}));
 
         // The other workspace follows, as xfconf-query sees it.
         QProcess query;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_bus.address());
         query.setProcessEnvironment(environment);
-        query.start(QStringLiteral("xfconf-query"),
-                    {QStringLiteral("-c"), QStringLiteral("xfce4-desktop"), QStringLiteral("-p"),
-                     QStringLiteral("/backdrop/screen0/monitorDP-1/workspace1/last-image")});
+        query.start(u"xfconf-query"_s, {u"-c"_s, u"xfce4-desktop"_s, u"-p"_s,
+                                        u"/backdrop/screen0/monitorDP-1/workspace1/last-image"_s});
         QVERIFY(query.waitForFinished());
         QCOMPARE(QString::fromUtf8(query.readAllStandardOutput()).trimmed(), m_hills);
 
-        const auto error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left,
-                                                            {{QStringLiteral("image-style"), 9}}));
+        const auto error = errorOf(
+            pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {{u"image-style"_s, 9}}));
         QVERIFY(error);
         QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
@@ -420,45 +367,41 @@ private Q_SLOTS:
     {
         QThread serviceThread;
         FakePlasmaShell shell;
-        shell.containments = {
-            containment(0, left.frame, QStringLiteral("file:///old/left.jpg"), 1),
-            containment(1, right.frame, QStringLiteral("file:///old/right.jpg"), 6)};
-        QDBusConnection serviceBus = privateBus(QStringLiteral("plasma-service"));
+        shell.containments = {containment(0, left.frame, u"file:///old/left.jpg"_s, 1),
+                              containment(1, right.frame, u"file:///old/right.jpg"_s, 6)};
+        QDBusConnection serviceBus = privateBus(u"plasma-service"_s);
         shell.moveToThread(&serviceThread);
         serviceThread.start();
-        QVERIFY(serviceBus.registerObject(QStringLiteral("/PlasmaShell"), &shell,
-                                          QDBusConnection::ExportAllSlots));
-        QVERIFY(serviceBus.registerService(QStringLiteral("org.kde.plasmashell")));
+        QVERIFY(
+            serviceBus.registerObject(u"/PlasmaShell"_s, &shell, QDBusConnection::ExportAllSlots));
+        QVERIFY(serviceBus.registerService(u"org.kde.plasmashell"_s));
 
-        PlasmaDesktopPictures pictures(privateBus(QStringLiteral("plasma-client")));
-        QCOMPARE(pictures.desktopImageURL(right), QUrl(QStringLiteral("file:///old/right.jpg")));
-        QCOMPARE(pictures.desktopImageOptions(right),
-                 (QVariantMap{{QStringLiteral("FillMode"), 6}}));
+        PlasmaDesktopPictures pictures(privateBus(u"plasma-client"_s));
+        QCOMPARE(pictures.desktopImageURL(right), QUrl(u"file:///old/right.jpg"_s));
+        QCOMPARE(pictures.desktopImageOptions(right), (QVariantMap{{u"FillMode"_s, 6}}));
 
         // A path that would break out of a naive script stays a path.
-        const QString odd = m_dir.filePath(QStringLiteral("it's \"odd\"'); print('x.png"));
+        const QString odd = m_dir.filePath(u"it's \"odd\"'); print('x.png"_s);
         QFile::copy(m_hills, odd);
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(odd), left, {})),
                  std::nullopt);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(odd));
-        QCOMPARE(pictures.desktopImageOptions(left),
-                 (QVariantMap{{QStringLiteral("FillMode"), 2}}));
-        QCOMPARE(pictures.desktopImageURL(right), QUrl(QStringLiteral("file:///old/right.jpg")));
+        QCOMPARE(pictures.desktopImageOptions(left), (QVariantMap{{u"FillMode"_s, 2}}));
+        QCOMPARE(pictures.desktopImageURL(right), QUrl(u"file:///old/right.jpg"_s));
 
-        const Screen elsewhere{QStringLiteral("Nowhere"), 9, QRect(9000, 0, 640, 480)};
+        const Screen elsewhere{u"Nowhere"_s, 9, QRect(9000, 0, 640, 480)};
         auto error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), elsewhere, {}));
         QVERIFY(error);
         QCOMPARE(error->code(), desktoppictureserrors::kNoSuchScreen);
         QVERIFY(!pictures.desktopImageURL(elsewhere));
-        error = errorOf(
-            pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                     {{QStringLiteral("FillMode"), QStringLiteral("crop")}}));
+        error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
+                                                 {{u"FillMode"_s, u"crop"_s}}));
         QVERIFY(error);
         QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
 
-        serviceBus.unregisterService(QStringLiteral("org.kde.plasmashell"));
-        serviceBus.unregisterObject(QStringLiteral("/PlasmaShell"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("plasma-service"));
+        serviceBus.unregisterService(u"org.kde.plasmashell"_s);
+        serviceBus.unregisterObject(u"/PlasmaShell"_s);
+        QDBusConnection::disconnectFromBus(u"plasma-service"_s);
         QThread *home = thread();
         QMetaObject::invokeMethod(
             &shell, [&shell, home] { shell.moveToThread(home); }, Qt::BlockingQueuedConnection);
@@ -476,8 +419,8 @@ private Q_SLOTS:
 
     void swayReadsBackWhatItSet()
     {
-        const QString log = m_dir.filePath(QStringLiteral("swaymsg.log"));
-        const QString script = m_dir.filePath(QStringLiteral("swaymsg"));
+        const QString log = m_dir.filePath(u"swaymsg.log"_s);
+        const QString script = m_dir.filePath(u"swaymsg"_s);
         QFile file(script);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(
@@ -488,35 +431,32 @@ private Q_SLOTS:
         file.close();
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        const DesktopPictureRecord record(m_dir.filePath(QStringLiteral("record.json")));
+        const DesktopPictureRecord record(m_dir.filePath(u"record.json"_s));
         SwayDesktopPictures pictures(outputOf, script, record);
         QVERIFY(!pictures.desktopImageURL(left)); // sway cannot say; nothing set yet
         QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
                  std::nullopt);
-        QCOMPARE(
-            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), right,
-                                             {{QStringLiteral("mode"), QStringLiteral("tile")}})),
-            std::nullopt);
+        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), right,
+                                                  {{u"mode"_s, u"tile"_s}})),
+                 std::nullopt);
         QFile written(log);
         QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(
-            QString::fromUtf8(written.readAll()),
-            QStringLiteral("output|\"DP-1\"|bg|\"%1\"|fill|\noutput|\"HDMI-2\"|bg|\"%2\"|tile|\n")
-                .arg(m_hills, m_beach));
+        QCOMPARE(QString::fromUtf8(written.readAll()),
+                 u"output|\"DP-1\"|bg|\"%1\"|fill|\noutput|\"HDMI-2\"|bg|\"%2\"|tile|\n"_s.arg(
+                     m_hills, m_beach));
 
         // A new instance reads the record.
         SwayDesktopPictures again(outputOf, script, record);
         QCOMPARE(again.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
-        QCOMPARE(again.desktopImageOptions(right).value(QStringLiteral("mode")),
-                 QVariant(QStringLiteral("tile")));
+        QCOMPARE(again.desktopImageOptions(right).value(u"mode"_s), QVariant(u"tile"_s));
 
-        const Screen bad{QStringLiteral("BAD-1"), 3, QRect()};
+        const Screen bad{u"BAD-1"_s, 3, QRect()};
         const auto error = errorOf(again.setDesktopImage(QUrl::fromLocalFile(m_hills), bad, {}));
         QVERIFY(error);
-        QVERIFY(error->description().contains(QStringLiteral("no output")));
+        QVERIFY(error->description().contains(u"no output"_s));
         QVERIFY(!again.desktopImageURL(bad));
-        QVERIFY(!again.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                       {{QStringLiteral("mode"), QStringLiteral("zoom")}}));
+        QVERIFY(
+            !again.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {{u"mode"_s, u"zoom"_s}}));
     }
 };
 

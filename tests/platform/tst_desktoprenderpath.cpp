@@ -3,6 +3,7 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 class TestDesktopRenderPath : public QObject
 {
@@ -14,12 +15,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("forced");
         QTest::addColumn<QString>("renderer");
         QTest::addColumn<bool>("software");
-        const QString llvmpipe = QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)");
-        const QString intel = QStringLiteral("Mesa Intel(R) UHD Graphics 620 (KBL GT2)");
+        const QString llvmpipe = u"llvmpipe (LLVM 15.0.6, 256 bits)"_s;
+        const QString intel = u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s;
         QTest::newRow("llvmpipe") << QByteArray() << llvmpipe << true;
-        QTest::newRow("softpipe") << QByteArray() << QStringLiteral("softpipe") << true;
-        QTest::newRow("swrast") << QByteArray() << QStringLiteral("Software Rasterizer (swrast)")
-                                << true;
+        QTest::newRow("softpipe") << QByteArray() << u"softpipe"_s << true;
+        QTest::newRow("swrast") << QByteArray() << u"Software Rasterizer (swrast)"_s << true;
         QTest::newRow("no OpenGL") << QByteArray() << QString() << true;
         QTest::newRow("hardware") << QByteArray() << intel << false;
         QTest::newRow("forced gl") << QByteArray("gl") << llvmpipe << false;

@@ -19,6 +19,7 @@
 #include <memory>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -29,12 +30,11 @@ struct DaemonName
     QString interface;
 };
 
-const DaemonName kLegacy{QStringLiteral("net.hadess.PowerProfiles"),
-                         QStringLiteral("/net/hadess/PowerProfiles"),
-                         QStringLiteral("net.hadess.PowerProfiles")};
-const DaemonName kUPower{QStringLiteral("org.freedesktop.UPower.PowerProfiles"),
-                         QStringLiteral("/org/freedesktop/UPower/PowerProfiles"),
-                         QStringLiteral("org.freedesktop.UPower.PowerProfiles")};
+const DaemonName kLegacy{u"net.hadess.PowerProfiles"_s, u"/net/hadess/PowerProfiles"_s,
+                         u"net.hadess.PowerProfiles"_s};
+const DaemonName kUPower{u"org.freedesktop.UPower.PowerProfiles"_s,
+                         u"/org/freedesktop/UPower/PowerProfiles"_s,
+                         u"org.freedesktop.UPower.PowerProfiles"_s};
 
 // The stock template serves only the older name; newer daemons answer under
 // UPower's name with the same interface, so the same template is loaded with
@@ -60,13 +60,14 @@ class TestPowerProfilesState : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_bus;
+    // Stands in for the system bus.
+    test::PrivateBus m_bus;
     std::map<QString, std::unique_ptr<QProcess>> m_daemons;
 
     QString templateFor(const DaemonName &name) const
     {
-        return name.service == kLegacy.service ? QStringLiteral("power_profiles_daemon")
-                                               : m_dir.filePath(QStringLiteral("upower_ppd.py"));
+        return name.service == kLegacy.service ? u"power_profiles_daemon"_s
+                                               : m_dir.filePath(u"upower_ppd.py"_s);
     }
 
     // Starts the stand-in daemon under `name` and returns once it owns it.
@@ -75,11 +76,9 @@ private:
         auto process = std::make_unique<QProcess>();
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->setStandardOutputFile(QProcess::nullDevice());
-        process->start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                        QStringLiteral("--system"), QStringLiteral("--template"), templateFor(name),
-                        QStringLiteral("-p"),
-                        QStringLiteral(R"({"ActiveProfile": "%1"})").arg(activeProfile)});
+        process->start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, templateFor(name),
+                        u"-p"_s, uR"({"ActiveProfile": "%1"})"_s.arg(activeProfile)});
         QVERIFY2(process->waitForStarted(), "python3-dbusmock is missing");
         m_daemons[name.service] = std::move(process);
         QTRY_VERIFY_WITH_TIMEOUT(isOnBus(name.service), 15000);
@@ -100,33 +99,40 @@ private:
     static void switchProfile(const DaemonName &name, const QString &profile)
     {
         QDBusMessage set = QDBusMessage::createMethodCall(
-            name.service, name.path, QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Set"));
-        set << name.interface << QStringLiteral("ActiveProfile")
-            << QVariant::fromValue(QDBusVariant(profile));
+            name.service, name.path, u"org.freedesktop.DBus.Properties"_s, u"Set"_s);
+        set << name.interface << u"ActiveProfile"_s << QVariant::fromValue(QDBusVariant(profile));
         const QDBusMessage reply = QDBusConnection::systemBus().call(set);
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+    }
+
+    // Lets everything sent to this process before now arrive: the bus and
+    // each stand-in answer in order, so once a call to them returns, their
+    // earlier replies and signals are queued here, and are then delivered.
+    static void drain(const DaemonName *daemon = nullptr)
+    {
+        if (daemon) {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                daemon->service, daemon->path, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+            get << daemon->interface << u"ActiveProfile"_s;
+            QDBusConnection::systemBus().call(get);
+        } else {
+            isOnBus(u"org.freedesktop.DBus"_s);
+        }
+        QCoreApplication::processEvents();
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QFile upowerTemplate(m_dir.filePath(QStringLiteral("upower_ppd.py")));
+        QFile upowerTemplate(m_dir.filePath(u"upower_ppd.py"_s));
         QVERIFY(upowerTemplate.open(QIODevice::WriteOnly));
         upowerTemplate.write(kUPowerTemplate);
         upowerTemplate.close();
 
-        // A bus of our own stands in for the system bus; the process has not
-        // touched the system bus before this point.
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (package dbus)");
-        QVERIFY(m_bus.waitForReadyRead(10000));
-        const QByteArray address = m_bus.readLine().trimmed();
-        QVERIFY(!address.isEmpty());
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        // The process has not touched the system bus before this point.
+        QVERIFY(!m_bus.address().isEmpty());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
         QVERIFY(QDBusConnection::systemBus().isConnected());
     }
 
@@ -138,35 +144,28 @@ private Q_SLOTS:
         }
     }
 
-    void cleanupTestCase()
-    {
-        m_bus.terminate();
-        m_bus.waitForFinished();
-    }
-
     void withoutDaemonTheModeIsOffAndNothingIsPrinted()
     {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
         PowerProfilesState state;
         QSignalSpy changed(&state, &PowerProfilesState::powerStateChanged);
-        QTest::qWait(300); // lets the initial reads come back empty
+        drain(); // the initial reads come back empty
         QVERIFY(!state.isLowPowerModeEnabled());
         QCOMPARE(changed.size(), 0);
     }
 
     void withoutBusTheModeIsOffAndNothingIsPrinted()
     {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
         const QDBusConnection noBus = QDBusConnection::connectToBus(
-            QStringLiteral("unix:path=%1").arg(m_dir.filePath(QStringLiteral("no-such-bus"))),
-            QStringLiteral("no-bus"));
+            u"unix:path=%1"_s.arg(m_dir.filePath(u"no-such-bus"_s)), u"no-bus"_s);
         QVERIFY(!noBus.isConnected());
         {
             PowerProfilesState state(noBus);
-            QTest::qWait(100);
+            QCoreApplication::processEvents();
             QVERIFY(!state.isLowPowerModeEnabled());
         }
-        QDBusConnection::disconnectFromBus(QStringLiteral("no-bus"));
+        QDBusConnection::disconnectFromBus(u"no-bus"_s);
     }
 
     void theProfileIsReadAtStart_data()
@@ -194,7 +193,7 @@ private Q_SLOTS:
             QTRY_VERIFY(state.isLowPowerModeEnabled());
             QCOMPARE(changed.size(), 1);
         } else {
-            QTest::qWait(300);
+            drain(upower ? &kUPower : &kLegacy);
             QVERIFY(!state.isLowPowerModeEnabled());
             QCOMPARE(changed.size(), 0);
         }
@@ -211,29 +210,29 @@ private Q_SLOTS:
     {
         QFETCH(bool, upower);
         const DaemonName &name = upower ? kUPower : kLegacy;
-        startDaemon(name, QStringLiteral("balanced"));
+        startDaemon(name, u"balanced"_s);
         PowerProfilesState state;
         QSignalSpy changed(&state, &PowerProfilesState::powerStateChanged);
 
-        switchProfile(name, QStringLiteral("power-saver"));
+        switchProfile(name, u"power-saver"_s);
         QTRY_COMPARE(changed.size(), 1);
         QVERIFY(state.isLowPowerModeEnabled());
 
-        switchProfile(name, QStringLiteral("performance"));
+        switchProfile(name, u"performance"_s);
         QTRY_COMPARE(changed.size(), 2);
         QVERIFY(!state.isLowPowerModeEnabled());
 
         // Between two profiles that are both "not low power" the answer stays
         // the same, and nobody is told.
-        switchProfile(name, QStringLiteral("balanced"));
-        switchProfile(name, QStringLiteral("power-saver"));
+        switchProfile(name, u"balanced"_s);
+        switchProfile(name, u"power-saver"_s);
         QTRY_VERIFY(state.isLowPowerModeEnabled());
         QCOMPARE(changed.size(), 3);
     }
 
     void aDaemonThatStopsCountsAsOff()
     {
-        startDaemon(kLegacy, QStringLiteral("power-saver"));
+        startDaemon(kLegacy, u"power-saver"_s);
         PowerProfilesState state;
         QSignalSpy changed(&state, &PowerProfilesState::powerStateChanged);
         QTRY_VERIFY(state.isLowPowerModeEnabled());
@@ -247,37 +246,37 @@ private Q_SLOTS:
     {
         PowerProfilesState state;
         QSignalSpy changed(&state, &PowerProfilesState::powerStateChanged);
-        QTest::qWait(100);
+        drain();
         QVERIFY(!state.isLowPowerModeEnabled());
 
-        startDaemon(kLegacy, QStringLiteral("power-saver"));
+        startDaemon(kLegacy, u"power-saver"_s);
         QTRY_VERIFY(state.isLowPowerModeEnabled());
         QCOMPARE(changed.size(), 1);
 
         // And keeps being followed after a restart.
         stopDaemon(kLegacy);
         QTRY_VERIFY(!state.isLowPowerModeEnabled());
-        startDaemon(kLegacy, QStringLiteral("balanced"));
-        switchProfile(kLegacy, QStringLiteral("power-saver"));
+        startDaemon(kLegacy, u"balanced"_s);
+        switchProfile(kLegacy, u"power-saver"_s);
         QTRY_VERIFY(state.isLowPowerModeEnabled());
     }
 
     void theNewerNameWinsWhenBothAnswer()
     {
-        startDaemon(kLegacy, QStringLiteral("balanced"));
-        startDaemon(kUPower, QStringLiteral("power-saver"));
+        startDaemon(kLegacy, u"balanced"_s);
+        startDaemon(kUPower, u"power-saver"_s);
         PowerProfilesState state;
         QTRY_VERIFY(state.isLowPowerModeEnabled());
 
         // A change under the older name alone does not override the newer.
-        switchProfile(kLegacy, QStringLiteral("performance"));
-        QTest::qWait(200);
+        switchProfile(kLegacy, u"performance"_s);
+        drain(&kLegacy);
         QVERIFY(state.isLowPowerModeEnabled());
 
         // Once the newer name is gone, the older one is what remains.
         stopDaemon(kUPower);
         QTRY_VERIFY(!state.isLowPowerModeEnabled());
-        switchProfile(kLegacy, QStringLiteral("power-saver"));
+        switchProfile(kLegacy, u"power-saver"_s);
         QTRY_VERIFY(state.isLowPowerModeEnabled());
     }
 };

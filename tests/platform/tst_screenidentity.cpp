@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -54,8 +55,7 @@ private Q_SLOTS:
 
     void modelComesFromTheNameDescriptor()
     {
-        QCOMPARE(X11ScreenSystem::modelFromEDID(edid(1, 2, 3, "DELL U2720Q")),
-                 QStringLiteral("DELL U2720Q"));
+        QCOMPARE(X11ScreenSystem::modelFromEDID(edid(1, 2, 3, "DELL U2720Q")), u"DELL U2720Q"_s);
         QCOMPARE(X11ScreenSystem::modelFromEDID(edid(1, 2, 3)), QString());
     }
 

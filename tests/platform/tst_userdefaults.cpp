@@ -1,15 +1,15 @@
 #include "platform/error.h"
 #include "platform/userdefaults.h"
+#include "support/stdoutcapture.h"
 #include "support/testenvironment.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstdio>
-#include <unistd.h>
 
 using namespace lumivale;
+using namespace Qt::StringLiterals;
 
 class TestUserDefaults : public QObject
 {
@@ -17,7 +17,7 @@ class TestUserDefaults : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QString path() const { return m_dir.filePath(QStringLiteral("defaults.json")); }
+    QString path() const { return m_dir.filePath(u"defaults.json"_s); }
 
 private Q_SLOTS:
     void init() { QFile::remove(path()); }
@@ -26,40 +26,40 @@ private Q_SLOTS:
     {
         {
             UserDefaults defaults(path());
-            defaults.setString(QStringLiteral("s"), QStringLiteral("true"));
-            defaults.setBool(QStringLiteral("b"), false);
-            defaults.setStringArray(QStringLiteral("one"), {QStringLiteral("only")});
-            defaults.setStringArray(QStringLiteral("none"), {});
-            defaults.setData(QStringLiteral("d"), QByteArray("\x00\xff[1]", 5));
+            defaults.setString(u"s"_s, u"true"_s);
+            defaults.setBool(u"b"_s, false);
+            defaults.setStringArray(u"one"_s, {u"only"_s});
+            defaults.setStringArray(u"none"_s, {});
+            defaults.setData(u"d"_s, QByteArray("\x00\xff[1]", 5));
         }
         UserDefaults reread(path());
-        QCOMPARE(reread.string(QStringLiteral("s")), QStringLiteral("true"));
-        QCOMPARE(reread.boolean(QStringLiteral("b")), false);
+        QCOMPARE(reread.string(u"s"_s), u"true"_s);
+        QCOMPARE(reread.boolean(u"b"_s), false);
         // A one-element list must not come back as a plain string.
-        QCOMPARE(reread.stringArray(QStringLiteral("one")), QStringList{QStringLiteral("only")});
-        QCOMPARE(reread.stringArray(QStringLiteral("none")), QStringList());
-        QCOMPARE(reread.data(QStringLiteral("d")), QByteArray("\x00\xff[1]", 5));
+        QCOMPARE(reread.stringArray(u"one"_s), QStringList{u"only"_s});
+        QCOMPARE(reread.stringArray(u"none"_s), QStringList());
+        QCOMPARE(reread.data(u"d"_s), QByteArray("\x00\xff[1]", 5));
     }
 
     void readingTheWrongShapeFindsNothing()
     {
         UserDefaults defaults(path());
-        defaults.setString(QStringLiteral("key"), QStringLiteral("text"));
-        QVERIFY(!defaults.data(QStringLiteral("key")));
-        QVERIFY(!defaults.boolean(QStringLiteral("key")));
-        QVERIFY(!defaults.stringArray(QStringLiteral("key")));
-        QVERIFY(!defaults.string(QStringLiteral("missing")));
-        QVERIFY(defaults.contains(QStringLiteral("key")));
+        defaults.setString(u"key"_s, u"text"_s);
+        QVERIFY(!defaults.data(u"key"_s));
+        QVERIFY(!defaults.boolean(u"key"_s));
+        QVERIFY(!defaults.stringArray(u"key"_s));
+        QVERIFY(!defaults.string(u"missing"_s));
+        QVERIFY(defaults.contains(u"key"_s));
     }
 
     void removeForgetsTheKey()
     {
         UserDefaults defaults(path());
-        defaults.setBool(QStringLiteral("k"), true);
-        defaults.remove(QStringLiteral("k"));
+        defaults.setBool(u"k"_s, true);
+        defaults.remove(u"k"_s);
         defaults.sync();
-        QVERIFY(!defaults.contains(QStringLiteral("k")));
-        QVERIFY(!UserDefaults(path()).contains(QStringLiteral("k")));
+        QVERIFY(!defaults.contains(u"k"_s));
+        QVERIFY(!UserDefaults(path()).contains(u"k"_s));
     }
 
     void unparsableFileIsKeptAside()
@@ -70,30 +70,20 @@ private Q_SLOTS:
             file.write("{ not json");
         }
         UserDefaults defaults(path());
-        QVERIFY(!defaults.contains(QStringLiteral("anything")));
-        defaults.setString(QStringLiteral("fresh"), QStringLiteral("value"));
+        QVERIFY(!defaults.contains(u"anything"_s));
+        defaults.setString(u"fresh"_s, u"value"_s);
         defaults.sync();
-        QFile aside(path() + QStringLiteral(".bad"));
+        QFile aside(path() + u".bad"_s);
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QCOMPARE(aside.readAll(), QByteArray("{ not json"));
-        QCOMPARE(UserDefaults(path()).string(QStringLiteral("fresh")), QStringLiteral("value"));
+        QCOMPARE(UserDefaults(path()).string(u"fresh"_s), u"value"_s);
     }
 
     void backgroundFailureIsOneLine()
     {
-        QTemporaryDir dir;
-        const QString captured = dir.filePath(QStringLiteral("stdout"));
-        std::fflush(stdout);
-        const int saved = ::dup(STDOUT_FILENO);
-        QVERIFY(std::freopen(qPrintable(captured), "w", stdout));
-        logFailure(u"restore failed:",
-                   Error(QStringLiteral("VideoCache"), 404, QStringLiteral("Not found")));
-        std::fflush(stdout);
-        ::dup2(saved, STDOUT_FILENO);
-        ::close(saved);
-        QFile file(captured);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("restore failed: Not found\n"));
+        const test::StdoutCapture capture;
+        logFailure(u"restore failed:", Error(u"VideoCache"_s, 404, u"Not found"_s));
+        QCOMPARE(capture.text(), QByteArray("restore failed: Not found\n"));
     }
 };
 

@@ -21,11 +21,11 @@ QByteArray manifestOf(const QStringList &records)
         const QString id = parts.value(0);
         const QString flags = parts.value(2);
         QJsonObject record{{u"id"_s, id},
-                           {u"name"_s, parts.value(3, QStringLiteral("Name ") + id)},
+                           {u"name"_s, parts.value(3, u"Name "_s + id)},
                            {u"category"_s, parts.value(1)},
                            {u"resolution"_s, u"4K"_s},
                            {u"isNew"_s, flags.contains(QLatin1Char('n'))}};
-        record.insert(u"video"_s, QStringLiteral("https://cdn.test/%1.mp4").arg(id));
+        record.insert(u"video"_s, u"https://cdn.test/%1.mp4"_s.arg(id));
         array.append(record);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
@@ -45,7 +45,7 @@ GalleryFixture::GalleryFixture(bool demo)
         return LoopbackHttpServer::json(manifestOf(served));
     });
     qputenv("LUMIVALE_MANIFEST_URL",
-            demo ? QByteArray() : server.url(QStringLiteral("/manifest.json")).toString().toUtf8());
+            demo ? QByteArray() : server.url(u"/manifest.json"_s).toString().toUtf8());
     content = std::make_unique<ContentView>(
         ContentView::Dependencies{defaults, manager, cacheState, cache, clock});
 }
@@ -64,7 +64,7 @@ void GalleryFixture::load(const QStringList &records)
 
 void GalleryFixture::cacheFile(const QString &id)
 {
-    QFile file(cache.cacheDirectory() + QLatin1Char('/') + id + QStringLiteral(".mp4"));
+    QFile file(cache.cacheDirectory() + QLatin1Char('/') + id + u".mp4"_s);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("video");
 }

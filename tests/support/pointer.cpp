@@ -4,12 +4,14 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace lumivale::test {
 namespace {
 
 QStringList moveTo(QPoint at)
 {
-    return {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())};
+    return {u"mousemove"_s, QString::number(at.x()), QString::number(at.y())};
 }
 
 } // namespace
@@ -17,7 +19,7 @@ QStringList moveTo(QPoint at)
 bool xdotool(const QStringList &arguments)
 {
     int exitCode = -1;
-    XSession::run(QStringLiteral("xdotool"), arguments, &exitCode);
+    XSession::run(u"xdotool"_s, arguments, &exitCode);
     return exitCode == 0;
 }
 
@@ -28,29 +30,29 @@ bool movePointer(QPoint at)
 
 bool clickAt(QPoint at)
 {
-    return xdotool(moveTo(at) << QStringLiteral("click") << QStringLiteral("1"));
+    return xdotool(moveTo(at) << u"click"_s << u"1"_s);
 }
 
 bool dragPointer(QPoint from, QPoint to, int steps, int stepMs, bool release)
 {
-    bool ok = xdotool(moveTo(from) << QStringLiteral("mousedown") << QStringLiteral("1"));
+    bool ok = xdotool(moveTo(from) << u"mousedown"_s << u"1"_s);
     for (int step = 1; step <= steps && ok; ++step) {
         QTest::qWait(stepMs);
         ok = movePointer(from + (to - from) * step / steps);
     }
     QTest::qWait(stepMs);
-    return ok && (!release || xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}));
+    return ok && (!release || xdotool({u"mouseup"_s, u"1"_s}));
 }
 
 bool turnWheel(QPoint at, int button, int clicks, const QString &modifier)
 {
     QStringList arguments = moveTo(at);
     if (!modifier.isEmpty())
-        arguments << QStringLiteral("keydown") << modifier;
-    arguments << QStringLiteral("click") << QStringLiteral("--repeat") << QString::number(clicks)
-              << QStringLiteral("--delay") << QStringLiteral("20") << QString::number(button);
+        arguments << u"keydown"_s << modifier;
+    arguments << u"click"_s << u"--repeat"_s << QString::number(clicks) << u"--delay"_s << u"20"_s
+              << QString::number(button);
     if (!modifier.isEmpty())
-        arguments << QStringLiteral("keyup") << modifier;
+        arguments << u"keyup"_s << modifier;
     return xdotool(arguments);
 }
 

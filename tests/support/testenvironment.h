@@ -2,9 +2,12 @@
 
 #include "results.h"
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+
+class QImage;
 
 namespace lumivale::test {
 
@@ -20,6 +23,25 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// A D-Bus daemon of the test's own, to stand in for the session or the
+// system bus; it ends with the object. address() is empty when it could not
+// start.
+class PrivateBus
+{
+public:
+    PrivateBus();
+    ~PrivateBus();
+    const QString &address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+// The mean difference of two pictures' channels, 0 to 255; 255 when they
+// differ in size or are null.
+double meanDifference(const QImage &a, const QImage &b);
 
 // A generated test video by name ("red", "blue", ...), or another media file
 // by file name ("not-a-video.mp4").

@@ -11,6 +11,8 @@
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
+using namespace Qt::StringLiterals;
+
 #if defined(__SANITIZE_ADDRESS__)
 #endif
 
@@ -97,13 +99,10 @@ XSession::XSession(QSize size)
     m_server.setChildProcessModifier([writeFd] { ::fcntl(writeFd, F_SETFD, 0); });
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server.setStandardOutputFile(QProcess::nullDevice());
-    m_server.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QString::number(writeFd),
-                    QStringLiteral("-screen"), QStringLiteral("0"),
-                    QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-                    QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset"),
-                    QStringLiteral("+extension"), QStringLiteral("RANDR"),
-                    QStringLiteral("+extension"), QStringLiteral("GLX")});
+    m_server.start(u"Xvfb"_s,
+                   {u"-displayfd"_s, QString::number(writeFd), u"-screen"_s, u"0"_s,
+                    u"%1x%2x24"_s.arg(size.width()).arg(size.height()), u"-nolisten"_s, u"tcp"_s,
+                    u"-noreset"_s, u"+extension"_s, u"RANDR"_s, u"+extension"_s, u"GLX"_s});
     ::close(writeFd);
     QByteArray number;
     if (m_server.waitForStarted(5000)) {
@@ -118,9 +117,7 @@ XSession::XSession(QSize size)
     if (!ok)
         return;
     qputenv("DISPLAY", ":" + number);
-    m_sessionBus.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address")});
+    m_sessionBus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
     if (m_sessionBus.waitForStarted(5000) && m_sessionBus.waitForReadyRead(10000))
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.readLine().trimmed());
     else
@@ -155,7 +152,7 @@ XSession::~XSession()
 bool XSession::startWindowManager()
 {
     m_windowManager.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    m_windowManager.start(u"openbox"_s, {u"--sm-disable"_s});
     if (!m_windowManager.waitForStarted(10000)) {
         qWarning("openbox did not start: %s", qPrintable(m_windowManager.errorString()));
         return false;
