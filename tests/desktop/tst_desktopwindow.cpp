@@ -88,16 +88,6 @@ private Q_SLOTS:
         QVERIFY(!window.pendingVideoURL());
     }
 
-    void readyBeforeObservationIsStillSeen()
-    {
-        // A player that is ready at once is promoted by the initial report.
-        DesktopWindow window(m_platform, screen);
-        window.playVideo(red);
-        fakeOf(window.pendingPlayer())->reportStatus(Status::ReadyToPlay);
-        deliver();
-        QCOMPARE(window.currentVideoURL(), red);
-    }
-
     void failedFirstVideoLeavesTheWindowEmpty()
     {
         DesktopWindow window(m_platform, screen);
@@ -236,18 +226,6 @@ private Q_SLOTS:
         deliver();
         pending->reachEnd();
         QCOMPARE(pending->seekCount(), 1);
-    }
-
-    void updateFrameFollowsTheScreen()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        window.playVideo(blue);
-        Screen resized = screen;
-        resized.frame = QRect(0, 0, 2560, 1440);
-        window.updateFrame(resized);
-        // Both layers fill the surface, so both follow it.
-        QCOMPARE(surfaceOf(window)->frame(), resized.frame);
     }
 
     void closeHidesAndDestructionStopsEverything()
