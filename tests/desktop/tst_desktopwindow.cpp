@@ -88,16 +88,6 @@ private Q_SLOTS:
         QVERIFY(!window.pendingVideoURL());
     }
 
-    void readyBeforeObservationIsStillSeen()
-    {
-        // A player that is ready at once is promoted by the initial report.
-        DesktopWindow window(m_platform, screen);
-        window.playVideo(red);
-        fakeOf(window.pendingPlayer())->reportStatus(Status::ReadyToPlay);
-        deliver();
-        QCOMPARE(window.currentVideoURL(), red);
-    }
-
     void failedFirstVideoLeavesTheWindowEmpty()
     {
         DesktopWindow window(m_platform, screen);
@@ -110,138 +100,104 @@ private Q_SLOTS:
         QVERIFY(surfaceOf(window)->layers().isEmpty());
     }
 
-    void handOverKeepsTheOldVideoUntilTheNewOneIsReady()
+    // Requests made while red is shown; `reportAfter`: after which request
+    // the then pending player reports `report` (-1: none). The report is
+    // delivered only once every request is made, so that a late report of a
+    // superseded preparation is tried too.
+    void requestsWhileShowing_data()
     {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        FakeVideoPlayer *old = fakeOf(window.player());
+        QTest::addColumn<QList<QUrl>>("requests");
+        QTest::addColumn<bool>("playersHaveItems");
+        QTest::addColumn<int>("reportAfter");
+        QTest::addColumn<Status>("report");
+        QTest::addColumn<QUrl>("shown");
+        QTest::addColumn<QUrl>("pending"); // empty: none
+        QTest::addColumn<int>("preparations");
+        QTest::addColumn<int>("oldPlays"); // further play() calls on the old player
 
-        window.playVideo(blue);
-        FakeVideoPlayer *pending = fakeOf(window.pendingPlayer());
-        QCOMPARE(pending->layerOpacity(), 0.0);
-        QVERIFY(!pending->isPaused()); // decodes while invisible
-        QCOMPARE(surfaceOf(window)->layers(), (QList<FakeVideoPlayer *>{old, pending}));
-        QCOMPARE(surfaceOf(window)->visiblePlayer(), old);
-        QVERIFY(!old->isPaused());
-
-        deliver();
-        QCOMPARE(surfaceOf(window)->visiblePlayer(), old);
-
-        const QPointer<FakeVideoPlayer> oldGuard(old);
-        pending->reportStatus(Status::ReadyToPlay);
-        deliver();
-        QCOMPARE(window.player(), pending);
-        QCOMPARE(window.currentVideoURL(), blue);
-        QCOMPARE(pending->layerOpacity(), 1.0);
-        QVERIFY(!oldGuard); // paused and dropped in the same step
-        QCOMPARE(surfaceOf(window)->layers(), QList<FakeVideoPlayer *>{pending});
-        QCOMPARE(surfaceOf(window)->visiblePlayer(), pending);
-        QVERIFY(!pending->isPaused());
+        const QList<QUrl> toBlue{blue};
+        QTest::newRow("old stays until the new one is ready")
+            << toBlue << true << -1 << Status::Unknown << red << blue << 1 << 0;
+        QTest::newRow("ready: shown and old dropped in one step")
+            << toBlue << true << 0 << Status::ReadyToPlay << blue << QUrl() << 1 << 0;
+        QTest::newRow("failed: old keeps playing untouched")
+            << toBlue << true << 0 << Status::Failed << red << QUrl() << 1 << 0;
+        QTest::newRow("superseded ready report is ignored")
+            << QList<QUrl>{blue, green} << true << 0 << Status::ReadyToPlay << red << green << 2
+            << 0;
+        QTest::newRow("same video only comes to the front")
+            << QList<QUrl>{red} << true << -1 << Status::Unknown << red << QUrl() << 0 << 1;
+        QTest::newRow("video being prepared is not restarted")
+            << QList<QUrl>{blue, blue} << true << -1 << Status::Unknown << red << blue << 1 << 0;
+        QTest::newRow("shown video asked during hand-over is prepared afresh")
+            << QList<QUrl>{blue, red} << true << -1 << Status::Unknown << red << red << 2 << 0;
+        QTest::newRow("player without item is promoted at once")
+            << toBlue << false << -1 << Status::Unknown << blue << QUrl() << 1 << 0;
     }
 
-    void failedHandOverKeepsTheOldVideoPlaying()
+    void requestsWhileShowing()
     {
+        QFETCH(QList<QUrl>, requests);
+        QFETCH(bool, playersHaveItems);
+        QFETCH(int, reportAfter);
+        QFETCH(Status, report);
+        QFETCH(QUrl, shown);
+        QFETCH(QUrl, pending);
+        QFETCH(int, preparations);
+        QFETCH(int, oldPlays);
+
         DesktopWindow window(m_platform, screen);
         show(window, red);
-        FakeVideoPlayer *old = fakeOf(window.player());
+        FakeDesktopSurface *surface = surfaceOf(window);
+        surface->setNewPlayersHaveItems(playersHaveItems);
+        const QPointer<FakeVideoPlayer> old(fakeOf(window.player()));
+        old->setCurrentTime(1.25);
         const int plays = old->playCount();
+        const int fronts = surface->orderFrontCount();
+        const qint64 generation = window.playbackGeneration();
 
-        window.playVideo(blue);
-        fakeOf(window.pendingPlayer())->reportStatus(Status::Failed);
+        QList<QPointer<FakeVideoPlayer>> made;
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            window.playVideo(requests[i]);
+            FakeVideoPlayer *now = fakeOf(window.pendingPlayer());
+            if (now && !made.contains(now))
+                made.append(now);
+            if (now && i == reportAfter)
+                now->reportStatus(report);
+        }
         deliver();
-        QCOMPARE(window.player(), old);
-        QCOMPARE(window.currentVideoURL(), red);
-        QVERIFY(!window.pendingPlayer());
-        QVERIFY(!old->isPaused());
-        QCOMPARE(old->playCount(), plays);
-        QCOMPARE(surfaceOf(window)->layers(), QList<FakeVideoPlayer *>{old});
-    }
 
-    void onlyTheNewestPreparationCanBePromoted()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        FakeVideoPlayer *old = fakeOf(window.player());
-
-        window.playVideo(blue);
-        const QPointer<FakeVideoPlayer> first(fakeOf(window.pendingPlayer()));
-        const qint64 firstGeneration = window.playbackGeneration();
-        // The first preparation becomes ready, but its report is still queued...
-        first->reportStatus(Status::ReadyToPlay);
-        // ...when a newer request replaces it.
-        window.playVideo(green);
-        QVERIFY(!first);
-        QVERIFY(window.playbackGeneration() > firstGeneration);
-        deliver();
-        QCOMPARE(window.player(), old);
-        QCOMPARE(window.pendingVideoURL(), green);
-
-        fakeOf(window.pendingPlayer())->reportStatus(Status::ReadyToPlay);
-        deliver();
-        QCOMPARE(window.currentVideoURL(), green);
-    }
-
-    void sameVideoOnlyComesToTheFront()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
+        QCOMPARE(window.currentVideoURL(), shown);
+        QCOMPARE(window.pendingVideoURL().value_or(QUrl()), pending);
+        QCOMPARE(int(window.playbackGeneration() - generation), preparations);
+        QCOMPARE(surface->orderFrontCount() - fronts, int(requests.size()));
         FakeVideoPlayer *player = fakeOf(window.player());
-        player->pause();
-        player->setCurrentTime(1.25);
-        const int fronts = surfaceOf(window)->orderFrontCount();
-        const qint64 generation = window.playbackGeneration();
-
-        window.playVideo(red);
-        QCOMPARE(window.player(), player);
-        QVERIFY(!window.pendingPlayer());
+        FakeVideoPlayer *next = fakeOf(window.pendingPlayer());
+        // Every other player made on the way is gone, and so is the old one
+        // once replaced.
+        for (const auto &each : made)
+            QVERIFY(!each || each == player || each == next);
+        QCOMPARE(bool(old), player == old);
+        QList<FakeVideoPlayer *> layers{player};
+        if (next)
+            layers.append(next);
+        QCOMPARE(surface->layers(), layers);
+        QCOMPARE(surface->visiblePlayer(), player);
+        QCOMPARE(player->layerOpacity(), 1.0);
         QVERIFY(!player->isPaused());
-        QCOMPARE(player->currentTime(), 1.25); // goes on from where it was
-        QCOMPARE(surfaceOf(window)->orderFrontCount(), fronts + 1);
-        QCOMPARE(window.playbackGeneration(), generation);
-    }
-
-    void videoBeingPreparedIsNotRestarted()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        window.playVideo(blue);
-        VideoPlayer *pending = window.pendingPlayer();
-        const qint64 generation = window.playbackGeneration();
-        window.playVideo(blue);
-        QCOMPARE(window.pendingPlayer(), pending);
-        QCOMPARE(window.playbackGeneration(), generation);
-    }
-
-    void shownVideoRequestedDuringHandOverIsPreparedAfresh()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        VideoPlayer *shown = window.player();
-        window.playVideo(blue);
-        const QPointer<VideoPlayer> blueGuard(window.pendingPlayer());
-
-        window.playVideo(red);
-        QVERIFY(!blueGuard);
-        QVERIFY(window.pendingPlayer());
-        QVERIFY(window.pendingPlayer() != shown);
-        QCOMPARE(window.pendingVideoURL(), red);
-        QCOMPARE(window.player(), shown);
-
-        fakeOf(window.pendingPlayer())->reportStatus(Status::ReadyToPlay);
+        if (player == old) {
+            QCOMPARE(old->playCount() - plays, oldPlays);
+            QCOMPARE(old->currentTime(), 1.25); // goes on from where it was
+        }
+        if (!next)
+            return;
+        QCOMPARE(next->layerOpacity(), 0.0);
+        QVERIFY(!next->isPaused()); // decodes while invisible
+        next->reportStatus(Status::ReadyToPlay);
         deliver();
-        QCOMPARE(window.currentVideoURL(), red);
-        QVERIFY(window.player() != shown);
-    }
-
-    void playerWithoutItemIsPromotedAtOnce()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        surfaceOf(window)->setNewPlayersHaveItems(false);
-        window.playVideo(blue);
-        QCOMPARE(window.currentVideoURL(), blue);
-        QVERIFY(!window.pendingPlayer());
-        QCOMPARE(surfaceOf(window)->layers().size(), 1);
+        QCOMPARE(window.player(), next);
+        QCOMPARE(window.currentVideoURL(), pending);
+        QVERIFY(!old);
     }
 
     void endOfVideoLoopsFromTheStart()
@@ -270,18 +226,6 @@ private Q_SLOTS:
         deliver();
         pending->reachEnd();
         QCOMPARE(pending->seekCount(), 1);
-    }
-
-    void updateFrameFollowsTheScreen()
-    {
-        DesktopWindow window(m_platform, screen);
-        show(window, red);
-        window.playVideo(blue);
-        Screen resized = screen;
-        resized.frame = QRect(0, 0, 2560, 1440);
-        window.updateFrame(resized);
-        // Both layers fill the surface, so both follow it.
-        QCOMPARE(surfaceOf(window)->frame(), resized.frame);
     }
 
     void closeHidesAndDestructionStopsEverything()

@@ -4,32 +4,40 @@
 #include <QObject>
 #include <QSize>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <vector>
 
+class QOffscreenSurface;
 class QOpenGLContext;
 class QOpenGLFramebufferObject;
 class QWindow;
 struct mpv_handle;
 struct mpv_render_context;
+struct xcb_connection_t;
 
 namespace lumivale {
 
-// Draws the mpv layers of one desktop window, on a thread of its own.
+// Draws the desktop windows' video, all of them, on one thread of its own.
 //
-// Layers stack in the order they were added. The topmost visible layer is
-// drawn to the window (black until it has a frame); a layer that is not
-// visible still has each new frame drawn into a small offscreen target, so that
-// its player keeps running and its first frame is known. `frameDrawn` reports a
-// layer's first drawn frame: that, and not mpv's file or playback events, is
-// when the layer is ready to be shown. A paused player brings no new frame, so
-// nothing is drawn while paused except what an expose asks for again.
+// A source is one mpv core with its render context: one decode. A window
+// shows a stack of layers, each naming a source; several windows may name the
+// same source, and each frame of it is then rendered once per distinct window
+// size and put on every window of that size, scaled and cropped to it. The
+// topmost visible layer of a window is drawn to it (black until its source
+// has a frame); a source that no window shows still has each new frame drawn
+// into a small offscreen target, so that its player keeps running and its
+// first frame is known. `frameDrawn` reports a source's first drawn frame:
+// that, and not mpv's file or playback events, is when it is ready to be
+// shown. A paused source brings no new frame, so nothing is drawn while paused
+// except what an expose asks for again.
 //
 // Every slot runs on the render thread; invoke them queued from the owner.
 // Render contexts are made and freed here only, and each is freed
-// (`freeLayer`) before its core is destroyed. How a frame reaches the window
-// is the subclass's: mpv's OpenGL renderer (MpvRenderer) or its software
-// renderer (MpvSoftwareRenderer).
+// (`freeSource`) before its core is destroyed. A window must be removed
+// (`removeWindow`, blocking) before it is destroyed. How a frame reaches a
+// window is the subclass's: mpv's OpenGL renderer (MpvRenderer) or its
+// software renderer (MpvSoftwareRenderer).
 class DesktopLayerRenderer : public QObject
 {
     Q_OBJECT
@@ -37,94 +45,121 @@ class DesktopLayerRenderer : public QObject
 public:
     ~DesktopLayerRenderer() override;
 
+    // `window` is the Qt window (for OpenGL), `nativeWindow` its X11 ID.
+    void addWindow(int window, QWindow *qwindow, uint32_t nativeWindow);
+    void removeWindow(int window);
     // Makes the render context, then loads the file: mpv plays nothing if
     // `loadfile` comes before the context.
-    void addLayer(int id, mpv_handle *mpv, const QByteArray &file, bool visible);
-    void setLayerVisible(int id, bool visible);
-    // Stops drawing the layer; its context stays until `freeLayer`.
-    void removeLayer(int id);
-    void freeLayer(int id);
+    void addSource(int source, mpv_handle *mpv, const QByteArray &file);
+    void freeSource(int source);
+    // A layer of `window` showing `source`, above the window's other layers.
+    void addLayer(int window, int layer, int source, bool visible);
+    void setLayerVisible(int window, int layer, bool visible);
+    void removeLayer(int window, int layer);
     // `redraw`: the window's contents were lost (an expose); the shown frame
     // is drawn again even when nothing changed, also while paused.
-    void setTarget(QSize pixelSize, bool exposed, bool redraw = false);
+    void setTarget(int window, QSize pixelSize, bool exposed, bool redraw = false);
     // Frees what is left; the last call.
     void shutdown();
 
 Q_SIGNALS:
-    void frameDrawn(int id);
-    void layerFreed(int id);
-    // The render context could not be made; the layer never shows.
-    void layerFailed(int id);
+    void frameDrawn(int source);
+    void sourceFreed(int source);
+    // The render context could not be made; the source never shows.
+    void sourceFailed(int source);
 
 protected:
-    struct Layer
+    struct Source
     {
         int id;
         mpv_handle *mpv;
         mpv_render_context *context = nullptr;
-        bool visible;
-        bool removed = false;
         bool hasFrame = false;
         bool newFrame = false;
+        quint64 serial = 0; // counts the frames mpv has brought
+    };
+    struct Layer
+    {
+        int id;
+        int source;
+        bool visible;
+    };
+    struct Target
+    {
+        int id;
+        QWindow *window;
+        uint32_t nativeWindow;
+        QSize size;
+        bool exposed = false;
+        bool stale = true;
+        int shownSource = -1; // -1: black, or nothing drawn yet
+        std::vector<Layer> layers;
     };
 
     // Readies the thread to render (a current context, a connection); false
     // when it cannot.
     virtual bool begin() = 0;
     virtual mpv_render_context *createContext(mpv_handle *mpv) = 0;
-    // Draws the layer's new frame where nobody sees it.
-    virtual void drawHidden(Layer &layer) = 0;
-    // Puts the layer's frame on the window at the target size, or black for
-    // null. `freshFrame`: mpv has a new frame for it; otherwise the picture
-    // is needed again (another layer, a new size, an expose).
-    virtual void drawToWindow(Layer *layer, bool freshFrame) = 0;
+    // Draws the source's new frame where nobody sees it.
+    virtual void drawHidden(Source &source) = 0;
+    // Puts the source's present frame on every target, all of `size`,
+    // rendering it at most once; black for a null source.
+    virtual void drawToTargets(Source *source, QSize size,
+                               const std::vector<Target *> &targets) = 0;
+    // A window is about to go: let go of it.
+    virtual void windowRemoved(Target &) {}
     // After every context is freed: the API's own resources go.
     virtual void releaseResources() = 0;
 
-    // For subclasses once a layer's frame has been rendered.
-    void noteRendered(Layer &layer);
-    QSize targetSize() const { return m_pixelSize; }
-    // Invalidates what is on the window, so that the next pass draws it again.
-    void markStale() { m_screenStale = true; }
+    // For subclasses once a source's frame has been rendered.
+    void noteRendered(Source &source);
 
 private:
     void scheduleRender();
     void render();
-    void freeContext(Layer &layer);
-    Layer *find(int id);
+    void freeContext(Source &source);
+    Source *findSource(int id);
+    Target *findTarget(int id);
 
-    std::vector<std::unique_ptr<Layer>> m_layers;
-    QSize m_pixelSize;
-    bool m_exposed = false;
-    int m_screenLayer = -1;
-    bool m_screenStale = true;
+    std::map<int, std::unique_ptr<Source>> m_sources;
+    std::map<int, std::unique_ptr<Target>> m_targets;
     std::atomic_bool m_renderQueued = false;
 };
 
-// mpv's OpenGL renderer, straight into the window's surface with an OpenGL
-// context of the render thread's own. The window must have its native handle
-// before the thread starts, and must outlive the renderer.
+// mpv's OpenGL renderer: each frame rendered once per window size into a
+// framebuffer object of one OpenGL context, and copied from there onto each
+// window's surface. Made on the main thread (it makes the offscreen surface
+// that the context uses when no window is at hand).
 class MpvRenderer : public DesktopLayerRenderer
 {
     Q_OBJECT
 
 public:
-    explicit MpvRenderer(QWindow *window);
+    MpvRenderer();
     ~MpvRenderer() override;
 
 protected:
     bool begin() override;
     mpv_render_context *createContext(mpv_handle *mpv) override;
-    void drawHidden(Layer &layer) override;
-    void drawToWindow(Layer *layer, bool freshFrame) override;
+    void drawHidden(Source &source) override;
+    void drawToTargets(Source *source, QSize size, const std::vector<Target *> &targets) override;
+    void windowRemoved(Target &target) override;
     void releaseResources() override;
 
 private:
-    void draw(Layer &layer, unsigned fbo, QSize size, bool flipY);
+    struct Picture
+    {
+        std::unique_ptr<QOpenGLFramebufferObject> fbo;
+        int source = -1;
+        quint64 serial = 0;
+    };
+    void draw(Source &source, unsigned fbo, QSize size);
 
-    QWindow *m_window;
+    xcb_connection_t *m_connection = nullptr; // Qt's, which the swaps use
+    std::unique_ptr<QOffscreenSurface> m_surface;
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOpenGLFramebufferObject> m_offscreen;
+    std::map<std::pair<int, int>, Picture> m_pictures; // by width and height
 };
 
 } // namespace lumivale

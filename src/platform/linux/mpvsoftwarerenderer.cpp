@@ -36,9 +36,7 @@ QByteArray formatFor(const xcb_visualtype_t &visual, uint8_t bitsPerPixel, uint8
 
 } // namespace
 
-MpvSoftwareRenderer::MpvSoftwareRenderer(uint32_t window)
-    : m_window(window)
-{}
+MpvSoftwareRenderer::MpvSoftwareRenderer() = default;
 
 MpvSoftwareRenderer::~MpvSoftwareRenderer() = default;
 
@@ -50,7 +48,7 @@ bool MpvSoftwareRenderer::begin()
         return false;
     if (!connectToServer()) {
         m_connectFailed = true;
-        qWarning("video playback failed: the desktop window's pixels have no layout mpv draws");
+        qWarning("video playback failed: the desktop windows' pixels have no layout mpv draws");
         return false;
     }
     return true;
@@ -61,26 +59,18 @@ bool MpvSoftwareRenderer::connectToServer()
     m_connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(m_connection))
         return false;
-    xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
-        m_connection, xcb_get_window_attributes(m_connection, m_window), nullptr);
-    if (!attributes)
-        return false;
-    const xcb_visualid_t visualID = attributes->visual;
-    std::free(attributes);
-
+    // The desktop windows have their screen's default visual.
     const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(setup).data;
     const xcb_visualtype_t *visual = nullptr;
-    for (auto roots = xcb_setup_roots_iterator(setup); roots.rem && !visual;
-         xcb_screen_next(&roots)) {
-        for (auto depths = xcb_screen_allowed_depths_iterator(roots.data); depths.rem && !visual;
-             xcb_depth_next(&depths)) {
-            for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
-                 xcb_visualtype_next(&visuals)) {
-                if (visuals.data->visual_id == visualID) {
-                    visual = visuals.data;
-                    m_depth = depths.data->depth;
-                    break;
-                }
+    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem && !visual;
+         xcb_depth_next(&depths)) {
+        for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
+             xcb_visualtype_next(&visuals)) {
+            if (visuals.data->visual_id == screen->root_visual) {
+                visual = visuals.data;
+                m_depth = depths.data->depth;
+                break;
             }
         }
     }
@@ -97,7 +87,7 @@ bool MpvSoftwareRenderer::connectToServer()
         return false;
 
     m_gc = xcb_generate_id(m_connection);
-    xcb_create_gc(m_connection, m_gc, m_window, 0, nullptr);
+    xcb_create_gc(m_connection, m_gc, screen->root, 0, nullptr);
     xcb_shm_query_version_reply_t *shm =
         xcb_shm_query_version_reply(m_connection, xcb_shm_query_version(m_connection), nullptr);
     m_hasShm = shm && !qEnvironmentVariableIsSet("LUMIVALE_NO_SHM");
@@ -171,7 +161,7 @@ void MpvSoftwareRenderer::release(Buffer &buffer)
     buffer = Buffer{};
 }
 
-bool MpvSoftwareRenderer::renderInto(Layer &layer, Buffer &buffer)
+bool MpvSoftwareRenderer::renderInto(Source &source, Buffer &buffer)
 {
     int size[2] = {buffer.size.width(), buffer.size.height()};
     size_t stride = buffer.stride;
@@ -180,76 +170,79 @@ bool MpvSoftwareRenderer::renderInto(Layer &layer, Buffer &buffer)
         {MPV_RENDER_PARAM_SW_STRIDE, &stride}, {MPV_RENDER_PARAM_SW_POINTER, buffer.pixels},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    if (mpv_render_context_render(layer.context, params) < 0)
+    if (mpv_render_context_render(source.context, params) < 0)
         return false;
-    noteRendered(layer);
+    buffer.source = source.id;
+    buffer.serial = source.serial;
+    noteRendered(source);
     return true;
 }
 
-void MpvSoftwareRenderer::drawHidden(Layer &layer)
+void MpvSoftwareRenderer::drawHidden(Source &source)
 {
     // Only a sign of life for mpv: nobody looks at it.
     if ((!m_hidden.pixels && !allocate(m_hidden, kHiddenSize, false)) ||
-        !renderInto(layer, m_hidden))
-        layer.newFrame = false;
+        !renderInto(source, m_hidden))
+        source.newFrame = false;
 }
 
-void MpvSoftwareRenderer::drawToWindow(Layer *layer, bool freshFrame)
+void MpvSoftwareRenderer::drawToTargets(Source *source, QSize size,
+                                        const std::vector<Target *> &targets)
 {
-    if (!layer) {
-        // The window's background is black.
-        xcb_clear_area(m_connection, 0, m_window, 0, 0, 0, 0);
+    if (!source) {
+        // The windows' background is black.
+        for (const Target *target : targets)
+            xcb_clear_area(m_connection, 0, target->nativeWindow, 0, 0, 0, 0);
         xcb_flush(m_connection);
         return;
     }
-    const QSize size = targetSize();
-    if (m_picture.size != size) {
-        if (!allocate(m_picture, size, m_hasShm))
-            return;
-        m_bufferLayer = -1;
-    }
-    if (freshFrame || m_bufferLayer != layer->id) {
-        if (!renderInto(*layer, m_picture))
-            return;
-        m_bufferLayer = layer->id;
-    }
-    put();
-    mpv_render_context_report_swap(layer->context);
-}
-
-void MpvSoftwareRenderer::put()
-{
-    const uint16_t totalWidth = uint16_t(m_picture.stride / 4);
-    const QSize size = m_picture.size;
-    if (m_picture.shmID >= 0) {
-        xcb_shm_put_image(m_connection, m_window, m_gc, totalWidth, uint16_t(size.height()), 0, 0,
-                          uint16_t(size.width()), uint16_t(size.height()), 0, 0, m_depth,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_picture.segment, 0);
-    } else {
-        // In bands of rows that fit the server's largest request.
-        const int rowsPerRequest =
-            std::max(1, int((m_maxRequestBytes - 64) / uint32_t(m_picture.stride)));
-        for (int y = 0; y < size.height(); y += rowsPerRequest) {
-            const int rows = std::min(rowsPerRequest, size.height() - y);
-            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, totalWidth,
-                          uint16_t(rows), 0, int16_t(y), 0, m_depth,
-                          uint32_t(size_t(rows) * m_picture.stride),
-                          m_picture.pixels + size_t(y) * m_picture.stride);
-        }
-    }
+    Buffer &picture = m_pictures[{size.width(), size.height()}];
+    if (!picture.pixels && !allocate(picture, size, m_hasShm))
+        return;
+    // An expose, or another window of the same size, takes the picture as it is.
+    if ((picture.source != source->id || picture.serial != source->serial) &&
+        !renderInto(*source, picture))
+        return;
+    for (const Target *target : targets)
+        put(picture, target->nativeWindow);
     // A round trip: once answered, the server has read the picture, and the
     // next frame may be rendered over it.
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     // Errors (a window already gone) arrive as events nobody else reads.
     while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
         std::free(event);
+    mpv_render_context_report_swap(source->context);
+}
+
+void MpvSoftwareRenderer::put(const Buffer &picture, uint32_t window)
+{
+    const uint16_t totalWidth = uint16_t(picture.stride / 4);
+    const QSize size = picture.size;
+    if (picture.shmID >= 0) {
+        xcb_shm_put_image(m_connection, window, m_gc, totalWidth, uint16_t(size.height()), 0, 0,
+                          uint16_t(size.width()), uint16_t(size.height()), 0, 0, m_depth,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, picture.segment, 0);
+        return;
+    }
+    // In bands of rows that fit the server's largest request.
+    const int rowsPerRequest =
+        std::max(1, int((m_maxRequestBytes - 64) / uint32_t(picture.stride)));
+    for (int y = 0; y < size.height(); y += rowsPerRequest) {
+        const int rows = std::min(rowsPerRequest, size.height() - y);
+        xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, totalWidth,
+                      uint16_t(rows), 0, int16_t(y), 0, m_depth,
+                      uint32_t(size_t(rows) * picture.stride),
+                      picture.pixels + size_t(y) * picture.stride);
+    }
 }
 
 void MpvSoftwareRenderer::releaseResources()
 {
     if (!m_connection)
         return;
-    release(m_picture);
+    for (auto &[size, picture] : m_pictures)
+        release(picture);
+    m_pictures.clear();
     release(m_hidden);
     if (m_gc)
         xcb_free_gc(m_connection, m_gc);

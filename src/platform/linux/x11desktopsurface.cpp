@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <mpv/client.h>
+#include <optional>
 #include <xcb/xcb.h>
 
 namespace lumivale {
@@ -162,10 +163,115 @@ class MpvPlayer;
 
 } // namespace
 
-// Owns one desktop window, its render thread and the mpv cores drawn in it,
-// including those still retiring. Shared by the surface and its players, and
-// kept alive by itself while cores retire, so that the surface and players can
-// go at any moment without waiting.
+// The one render thread of all desktop windows, and the decodes they share:
+// a player asking for a file that another live player already plays joins
+// its core instead of starting one, so several screens showing one video
+// decode it once. A core retires in the background once its last player is
+// gone: it is stopped, and its render context freed only once mpv has closed
+// its video output, so a hand-over never stalls drawing. Kept alive by its
+// windows and by itself while cores retire.
+class RenderService : public QObject, public std::enable_shared_from_this<RenderService>
+{
+    Q_OBJECT
+
+public:
+    static std::shared_ptr<RenderService> instance()
+    {
+        static std::weak_ptr<RenderService> current;
+        std::shared_ptr<RenderService> service = current.lock();
+        if (!service) {
+            // Deleted through the event loop: the last reference may drop
+            // inside one of the service's own slots.
+            service = std::shared_ptr<RenderService>(new RenderService,
+                                                     [](RenderService *s) { s->deleteLater(); });
+            current = service;
+        }
+        return service;
+    }
+
+    ~RenderService() override
+    {
+        QMetaObject::invokeMethod(m_renderer, &DesktopLayerRenderer::shutdown,
+                                  Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+        delete m_renderer;
+        for (auto &[id, source] : m_sources)
+            delete source.core;
+    }
+
+    DesktopRenderPath path() const { return m_path; }
+    int newID() { return m_nextID++; }
+
+    template<typename Call> void onRenderThread(Call call)
+    {
+        QMetaObject::invokeMethod(
+            m_renderer, [r = m_renderer, call] { call(r); }, Qt::QueuedConnection);
+    }
+
+    void addWindow(int id, QWindow *window)
+    {
+        onRenderThread([id, window, native = uint32_t(window->winId())](DesktopLayerRenderer *r) {
+            r->addWindow(id, window, native);
+        });
+    }
+    // Returns once the render thread has let go of the window.
+    void removeWindow(int id)
+    {
+        QMetaObject::invokeMethod(
+            m_renderer, [r = m_renderer, id] { r->removeWindow(id); },
+            Qt::BlockingQueuedConnection);
+    }
+
+    // The source that plays `file` for `player`: a live one, or a new one.
+    // 0 when no core can be made.
+    int join(MpvPlayer *player, const QUrl &file);
+    void leave(int source, MpvPlayer *player);
+    // Plays while some player of the source wants to and can be seen.
+    void updatePause(int source);
+    // Once per end of the file, however many windows loop it.
+    void seekToStart(int source)
+    {
+        const auto it = m_sources.find(source);
+        if (it != m_sources.end() && std::exchange(it->second.atEnd, false))
+            it->second.core->command({"seek", "0", "absolute"});
+    }
+    double currentTime(int source) const
+    {
+        const auto it = m_sources.find(source);
+        return it == m_sources.end() ? 0 : it->second.core->timePosition();
+    }
+
+private:
+    struct Source
+    {
+        MpvCore *core;
+        QUrl file;
+        std::vector<QPointer<MpvPlayer>> players;
+        bool retiring = false;
+        bool failed = false;
+        bool hasFrame = false;
+        std::optional<bool> playable; // once the file has loaded
+        bool atEnd = false;
+    };
+
+    RenderService();
+    MpvCore *createCore() const;
+    template<typename Call> void forEachPlayer(int source, Call call);
+    void retire(int id);
+    void freeWhenOutputClosed(int id);
+    void finishRetiring(int id);
+
+    const DesktopRenderPath m_path = desktopRenderPath();
+    QThread m_thread;
+    DesktopLayerRenderer *m_renderer;
+    std::map<int, Source> m_sources;
+    int m_nextID = 1;
+    std::shared_ptr<RenderService> m_selfWhileRetiring;
+};
+
+// One desktop window and the layers of its players, over the render service.
+// Shared by the surface and its players, so that either may go first.
 class RenderHost : public QObject, public std::enable_shared_from_this<RenderHost>
 {
     Q_OBJECT
@@ -174,52 +280,46 @@ public:
     static std::shared_ptr<RenderHost> make(QScreen *screen, const QRect &frame,
                                             X11DesktopIntegration *integration)
     {
-        // Deleted through the event loop: the last reference may drop inside
-        // one of the host's own slots.
         return std::shared_ptr<RenderHost>(new RenderHost(screen, frame, integration),
                                            [](RenderHost *host) { host->deleteLater(); });
     }
 
     ~RenderHost() override
     {
-        QMetaObject::invokeMethod(m_renderer, &DesktopLayerRenderer::shutdown,
-                                  Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-        delete m_renderer;
-        for (auto &[id, entry] : m_layers)
-            delete entry.core;
+        m_service->removeWindow(m_windowID);
         if (m_surfaceGone)
             --disposals;
     }
 
+    RenderService &service() { return *m_service; }
     DesktopNativeWindow &window() { return m_window; }
-    MpvCore *createCore() const
-    {
-        if (m_path == DesktopRenderPath::OpenGL)
-            return MpvCore::create();
-        MpvCore *core = MpvCore::create();
-        if (core) {
-            for (const auto &[name, value] : MpvSoftwareRenderer::kCoreOptions)
-                mpv_set_property_string(core->handle(), name, value);
-            core->turnPicturesInFilters();
-        }
-        return core;
-    }
     bool showsLivePlayback() const
     {
         return !m_integration || m_integration->integration().showsLivePlayback();
     }
     bool isSuspended() const { return !m_window.isExposed() || !showsLivePlayback(); }
 
-    int attach(MpvPlayer *player, MpvCore *core, const QUrl &file, bool visible);
-    void setLayerVisible(int id, bool visible)
+    int addLayer(MpvPlayer *player, int source, bool visible)
     {
-        QMetaObject::invokeMethod(
-            m_renderer, [r = m_renderer, id, visible] { r->setLayerVisible(id, visible); },
-            Qt::QueuedConnection);
+        const int id = m_service->newID();
+        m_players.emplace_back(player);
+        m_service->onRenderThread([window = m_windowID, id, source, visible](auto *r) {
+            r->addLayer(window, id, source, visible);
+        });
+        return id;
     }
-    void retire(int id);
+    void setLayerVisible(int layer, bool visible)
+    {
+        m_service->onRenderThread([window = m_windowID, layer, visible](auto *r) {
+            r->setLayerVisible(window, layer, visible);
+        });
+    }
+    void removeLayer(int layer, MpvPlayer *player)
+    {
+        std::erase_if(m_players, [player](const auto &each) { return !each || each == player; });
+        m_service->onRenderThread(
+            [window = m_windowID, layer](auto *r) { r->removeLayer(window, layer); });
+    }
 
     void surfaceGone()
     {
@@ -246,33 +346,22 @@ public:
     }
 
 private:
-    struct Entry
-    {
-        MpvCore *core;
-        QPointer<MpvPlayer> player;
-        bool retiring = false;
-    };
-
     RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration);
     void updateTarget(bool redraw);
-    void freeWhenOutputClosed(int id);
-    void finishRetiring(int id);
 
     QPointer<X11DesktopIntegration> m_integration;
-    const DesktopRenderPath m_path = desktopRenderPath();
+    std::shared_ptr<RenderService> m_service;
     DesktopNativeWindow m_window;
-    QThread m_thread;
-    DesktopLayerRenderer *m_renderer;
-    std::map<int, Entry> m_layers;
-    int m_nextID = 1;
+    int m_windowID;
+    std::vector<QPointer<MpvPlayer>> m_players;
     bool m_surfaceGone = false;
     bool m_wasSuspended = true;
-    std::shared_ptr<RenderHost> m_selfWhileRetiring;
 };
 
 namespace {
 
-// A player and its layer in a desktop window.
+// A player and its layer in a desktop window; its picture comes from a source
+// that other windows' players of the same file may share.
 class MpvPlayer : public VideoPlayer
 {
 public:
@@ -281,31 +370,21 @@ public:
         , m_url(file)
         , m_opacity(opacity)
     {
-        m_core = m_host->createCore();
-        if (!m_core) {
+        m_source = m_host->service().join(this, file);
+        if (!m_source) {
             // Reported as a failed item once the owner listens.
             QMetaObject::invokeMethod(
                 this, [this] { setStatus(ItemStatus::Failed); }, Qt::QueuedConnection);
             return;
         }
-        connect(m_core, &MpvCore::loadFailed, this, [this] { setStatus(ItemStatus::Failed); });
-        connect(m_core, &MpvCore::fileLoaded, this, [this](bool playable) {
-            if (!playable)
-                setStatus(ItemStatus::Failed);
-            // Where the desktop keeps the window out of sight no frame is
-            // ever drawn: a playable file is all there is to wait for.
-            else if (!m_host->showsLivePlayback())
-                setStatus(ItemStatus::ReadyToPlay);
-        });
-        connect(m_core, &MpvCore::endReached, this, &VideoPlayer::playedToEnd);
-        m_layerID = m_host->attach(this, m_core, file, opacity > 0);
+        m_layerID = m_host->addLayer(this, m_source, opacity > 0);
     }
 
     ~MpvPlayer() override
     {
-        if (m_core) {
-            disconnect(m_core, nullptr, this, nullptr);
-            m_host->retire(m_layerID);
+        if (m_source) {
+            m_host->removeLayer(m_layerID, this);
+            m_host->service().leave(m_source, this);
         }
     }
 
@@ -325,23 +404,36 @@ public:
     bool isPaused() const override { return !m_wantsPlay; }
     void seekToStart() override
     {
-        if (m_core)
-            m_core->command({"seek", "0", "absolute"});
+        if (m_source)
+            m_host->service().seekToStart(m_source);
     }
-    double currentTime() const override { return m_core ? m_core->timePosition() : 0; }
+    double currentTime() const override
+    {
+        return m_source ? m_host->service().currentTime(m_source) : 0;
+    }
     qreal layerOpacity() const override { return m_opacity; }
     void setLayerOpacity(qreal opacity) override
     {
         m_opacity = opacity;
-        if (m_core)
+        if (m_source)
             m_host->setLayerVisible(m_layerID, opacity > 0);
     }
 
-    // From the host.
+    // From the host and the service.
+    bool wantsToPlay() const { return m_wantsPlay && !m_host->isSuspended(); }
     void applyPause()
     {
-        if (m_core)
-            m_core->setPaused(!m_wantsPlay || m_host->isSuspended());
+        if (m_source)
+            m_host->service().updatePause(m_source);
+    }
+    void fileLoaded(bool playable)
+    {
+        if (!playable)
+            setStatus(ItemStatus::Failed);
+        // Where the desktop keeps the window out of sight no frame is ever
+        // drawn: a playable file is all there is to wait for.
+        else if (!m_host->showsLivePlayback())
+            setStatus(ItemStatus::ReadyToPlay);
     }
     void frameDrawn()
     {
@@ -349,6 +441,7 @@ public:
             setStatus(ItemStatus::ReadyToPlay);
     }
     void failed() { setStatus(ItemStatus::Failed); }
+    void reachedEnd() { Q_EMIT playedToEnd(); }
 
 private:
     void setStatus(ItemStatus status)
@@ -360,7 +453,7 @@ private:
     }
 
     std::shared_ptr<RenderHost> m_host;
-    MpvCore *m_core = nullptr;
+    int m_source = 0;
     int m_layerID = 0;
     QUrl m_url;
     qreal m_opacity;
@@ -370,78 +463,137 @@ private:
 
 } // namespace
 
-RenderHost::RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration)
-    : m_integration(integration)
-    , m_window(screen,
-               integration && integration->integration().window() ==
-                                  DesktopIntegration::Window::BottomUnmanaged,
-               m_path)
-    , m_renderer(nullptr)
+RenderService::RenderService()
 {
-    m_window.setGeometry(frame);
-    m_window.create();
     if (m_path == DesktopRenderPath::Software)
-        m_renderer = new MpvSoftwareRenderer(uint32_t(m_window.winId()));
+        m_renderer = new MpvSoftwareRenderer;
     else
-        m_renderer = new MpvRenderer(&m_window);
+        m_renderer = new MpvRenderer;
     m_renderer->moveToThread(&m_thread);
     m_thread.setObjectName(QStringLiteral("lumivale-render"));
     m_thread.start();
 
-    m_window.onTargetChanged = [this](bool redraw) { updateTarget(redraw); };
     connect(m_renderer, &DesktopLayerRenderer::frameDrawn, this, [this](int id) {
-        const auto it = m_layers.find(id);
-        if (it != m_layers.end() && it->second.player)
-            it->second.player->frameDrawn();
+        const auto it = m_sources.find(id);
+        if (it == m_sources.end())
+            return;
+        it->second.hasFrame = true;
+        forEachPlayer(id, [](MpvPlayer *player) { player->frameDrawn(); });
     });
-    connect(m_renderer, &DesktopLayerRenderer::layerFailed, this, [this](int id) {
-        const auto it = m_layers.find(id);
-        if (it != m_layers.end() && it->second.player)
-            it->second.player->failed();
+    connect(m_renderer, &DesktopLayerRenderer::sourceFailed, this, [this](int id) {
+        const auto it = m_sources.find(id);
+        if (it == m_sources.end())
+            return;
+        it->second.failed = true;
+        forEachPlayer(id, [](MpvPlayer *player) { player->failed(); });
     });
-    connect(m_renderer, &DesktopLayerRenderer::layerFreed, this, &RenderHost::finishRetiring);
+    connect(m_renderer, &DesktopLayerRenderer::sourceFreed, this, &RenderService::finishRetiring);
 }
 
-void RenderHost::updateTarget(bool redraw)
+MpvCore *RenderService::createCore() const
 {
-    const bool suspended = isSuspended();
-    const QSize pixels = m_window.size() * m_window.devicePixelRatio();
-    QMetaObject::invokeMethod(
-        m_renderer,
-        [r = m_renderer, pixels, suspended, redraw] { r->setTarget(pixels, !suspended, redraw); },
-        Qt::QueuedConnection);
-    if (suspended != m_wasSuspended) {
-        m_wasSuspended = suspended;
-        for (auto &[id, entry] : m_layers) {
-            if (entry.player && !entry.retiring)
-                entry.player->applyPause();
-        }
+    MpvCore *core = MpvCore::create();
+    if (core && m_path == DesktopRenderPath::Software) {
+        for (const auto &[name, value] : MpvSoftwareRenderer::kCoreOptions)
+            mpv_set_property_string(core->handle(), name, value);
+        core->turnPicturesInFilters();
+    }
+    return core;
+}
+
+template<typename Call> void RenderService::forEachPlayer(int source, Call call)
+{
+    const auto it = m_sources.find(source);
+    if (it == m_sources.end())
+        return;
+    // A call may destroy players or sources; work on a copy.
+    const std::vector<QPointer<MpvPlayer>> players = it->second.players;
+    for (const QPointer<MpvPlayer> &player : players) {
+        if (player)
+            call(player.data());
     }
 }
 
-int RenderHost::attach(MpvPlayer *player, MpvCore *core, const QUrl &file, bool visible)
+int RenderService::join(MpvPlayer *player, const QUrl &file)
 {
-    const int id = m_nextID++;
-    m_layers.emplace(id, Entry{core, player});
-    QMetaObject::invokeMethod(
-        m_renderer,
-        [r = m_renderer, id, mpv = core->handle(), path = QFile::encodeName(file.toLocalFile()),
-         visible] { r->addLayer(id, mpv, path, visible); },
-        Qt::QueuedConnection);
+    for (auto &[id, source] : m_sources) {
+        if (source.file != file || source.retiring || source.failed ||
+            source.playable == std::optional(false))
+            continue;
+        source.players.emplace_back(player);
+        // What the others already heard, the newcomer hears too.
+        const QPointer<MpvPlayer> joined(player);
+        QMetaObject::invokeMethod(
+            this,
+            [joined, playable = source.playable, hasFrame = source.hasFrame] {
+                if (joined && playable)
+                    joined->fileLoaded(*playable);
+                if (joined && hasFrame)
+                    joined->frameDrawn();
+            },
+            Qt::QueuedConnection);
+        return id;
+    }
+
+    MpvCore *core = createCore();
+    if (!core)
+        return 0;
+    const int id = newID();
+    m_sources.emplace(
+        id,
+        Source{
+            core, file, {QPointer<MpvPlayer>(player)}, false, false, false, std::nullopt, false});
+    connect(core, &MpvCore::loadFailed, this, [this, id] {
+        m_sources.at(id).failed = true;
+        forEachPlayer(id, [](MpvPlayer *each) { each->failed(); });
+    });
+    connect(core, &MpvCore::fileLoaded, this, [this, id](bool playable) {
+        m_sources.at(id).playable = playable;
+        forEachPlayer(id, [playable](MpvPlayer *each) { each->fileLoaded(playable); });
+    });
+    connect(core, &MpvCore::endReached, this, [this, id] {
+        m_sources.at(id).atEnd = true;
+        forEachPlayer(id, [](MpvPlayer *each) { each->reachedEnd(); });
+    });
+    onRenderThread([id, mpv = core->handle(), path = QFile::encodeName(file.toLocalFile())](
+                       DesktopLayerRenderer *r) { r->addSource(id, mpv, path); });
     return id;
 }
 
-void RenderHost::retire(int id)
+void RenderService::leave(int id, MpvPlayer *player)
 {
-    const auto it = m_layers.find(id);
-    if (it == m_layers.end() || it->second.retiring)
+    const auto it = m_sources.find(id);
+    if (it == m_sources.end())
         return;
-    it->second.retiring = true;
+    std::erase_if(it->second.players,
+                  [player](const auto &each) { return !each || each == player; });
+    if (it->second.players.empty())
+        retire(id);
+    else
+        updatePause(id);
+}
+
+void RenderService::updatePause(int id)
+{
+    const auto it = m_sources.find(id);
+    if (it == m_sources.end() || it->second.retiring)
+        return;
+    const bool play =
+        std::any_of(it->second.players.begin(), it->second.players.end(),
+                    [](const auto &player) { return player && player->wantsToPlay(); });
+    it->second.core->setPaused(!play);
+}
+
+void RenderService::retire(int id)
+{
+    Source &source = m_sources.at(id);
+    if (source.retiring)
+        return;
+    source.retiring = true;
+    ++disposals;
     m_selfWhileRetiring = shared_from_this();
 
-    QMetaObject::invokeMethod(
-        m_renderer, [r = m_renderer, id] { r->removeLayer(id); }, Qt::QueuedConnection);
-    MpvCore *core = it->second.core;
+    MpvCore *core = source.core;
     core->setPaused(true);
     core->command({"stop"});
     // Freeing a render context while mpv still has a frame queued blocks the
@@ -457,26 +609,58 @@ void RenderHost::retire(int id)
     QTimer::singleShot(2000, this, [this, id] { freeWhenOutputClosed(id); });
 }
 
-void RenderHost::freeWhenOutputClosed(int id)
+void RenderService::freeWhenOutputClosed(int id)
 {
-    const auto it = m_layers.find(id);
-    if (it == m_layers.end() || !it->second.core)
+    const auto it = m_sources.find(id);
+    if (it == m_sources.end() || !it->second.core)
         return;
     disconnect(it->second.core, nullptr, this, nullptr);
-    QMetaObject::invokeMethod(
-        m_renderer, [r = m_renderer, id] { r->freeLayer(id); }, Qt::QueuedConnection);
+    onRenderThread([id](DesktopLayerRenderer *r) { r->freeSource(id); });
 }
 
-void RenderHost::finishRetiring(int id)
+void RenderService::finishRetiring(int id)
 {
-    const auto it = m_layers.find(id);
-    if (it == m_layers.end())
+    const auto it = m_sources.find(id);
+    if (it == m_sources.end() || !it->second.retiring)
         return;
     it->second.core->terminateLater();
-    m_layers.erase(it);
-    if (std::none_of(m_layers.begin(), m_layers.end(),
+    m_sources.erase(it);
+    --disposals;
+    if (std::none_of(m_sources.begin(), m_sources.end(),
                      [](const auto &entry) { return entry.second.retiring; }))
         m_selfWhileRetiring.reset();
+}
+
+RenderHost::RenderHost(QScreen *screen, const QRect &frame, X11DesktopIntegration *integration)
+    : m_integration(integration)
+    , m_service(RenderService::instance())
+    , m_window(screen,
+               integration && integration->integration().window() ==
+                                  DesktopIntegration::Window::BottomUnmanaged,
+               m_service->path())
+    , m_windowID(m_service->newID())
+{
+    m_window.setGeometry(frame);
+    m_window.create();
+    m_service->addWindow(m_windowID, &m_window);
+    m_window.onTargetChanged = [this](bool redraw) { updateTarget(redraw); };
+}
+
+void RenderHost::updateTarget(bool redraw)
+{
+    const bool suspended = isSuspended();
+    const QSize pixels = m_window.size() * m_window.devicePixelRatio();
+    m_service->onRenderThread([window = m_windowID, pixels, suspended, redraw](auto *r) {
+        r->setTarget(window, pixels, !suspended, redraw);
+    });
+    if (suspended != m_wasSuspended) {
+        m_wasSuspended = suspended;
+        const std::vector<QPointer<MpvPlayer>> players = m_players;
+        for (const QPointer<MpvPlayer> &player : players) {
+            if (player)
+                player->applyPause();
+        }
+    }
 }
 
 X11DesktopSurface::X11DesktopSurface(QScreen *screen, const QRect &frame,
