@@ -419,6 +419,9 @@ int runHome(const QString &clip)
     }
     spin(3000);
     std::printf("rss_mb_after_full_browse: %.0f\n", residentMegabytes());
+    const VideoPosterFrameCache &posters = VideoPosterFrameCache::shared();
+    std::printf("poster_extractions_total: %d\nposter_stills_kept_mb: %.0f\n",
+                posters.extractionCount(), double(posters.keptBytes()) / (1024 * 1024));
     std::fflush(stdout);
 
     return 0;
