@@ -30,15 +30,11 @@ MpvGalleryPlayer::MpvGalleryPlayer(const QUrl &url, QQuickItem *view)
     }
     // Streams get a read-ahead cache, bounded so that a long video cannot
     // take the memory; it also keeps a short clip for the seek back that loops it.
-    // mpv's software renderer takes no hardware frames: probing for a
-    // hardware decoder would only delay the first frame.
-    const bool software = galleryRenderPath() == GalleryRenderPath::Software;
     m_core = MpvCore::createWithOptions({
         {"cache", "yes"},
         {"demuxer-max-bytes", "24MiB"},
         {"demuxer-max-back-bytes", "24MiB"},
         {"network-timeout", "20"},
-        {"hwdec", software ? "no" : "auto-safe"},
     });
     if (!m_core) {
         fail(QStringLiteral("libmpv cannot start"));
