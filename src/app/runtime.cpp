@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,6 +57,12 @@ void prepareProcess()
                    stdout);
     }
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+    // Posters, decoded video frames and textures are large buffers that come
+    // and go by the hundred while the gallery is browsed. glibc raises its
+    // mmap threshold after the first such buffer is freed, and later ones then
+    // fragment the heap, whose memory is never given back. A fixed threshold
+    // keeps them mapped on their own and returned when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     QCoreApplication::setOrganizationName(QStringLiteral("lumivale"));
     QCoreApplication::setApplicationName(QStringLiteral("lumivale"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(buildconfig::version));

@@ -10,6 +10,7 @@
 #include <QSGOpacityNode>
 #include <QSGRectangleNode>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -22,12 +23,24 @@ constexpr int kFadeMs = 180;
 // this often meanwhile.
 constexpr int kVisibilityCheckMs = 50;
 
-// The still's texture, shared by every item of a window that shows the same
-// picture (copies of one QImage keep its cache key). Render threads.
+// The stills' textures, shared by every item of a window that shows the same
+// picture (copies of one QImage keep its cache key).
+struct SharedTextures
+{
+    std::mutex mutex;
+    QHash<QPair<QQuickWindow *, qint64>, std::weak_ptr<QSGTexture>> textures;
+};
+
+SharedTextures &sharedTextures()
+{
+    static SharedTextures shared;
+    return shared;
+}
+
+// Render threads.
 std::shared_ptr<QSGTexture> sharedTexture(QQuickWindow *window, const QImage &image)
 {
-    static std::mutex mutex;
-    static QHash<QPair<QQuickWindow *, qint64>, std::weak_ptr<QSGTexture>> textures;
+    auto &[mutex, textures] = sharedTextures();
     std::lock_guard lock(mutex);
     const auto key = qMakePair(window, image.cacheKey());
     if (std::shared_ptr<QSGTexture> texture = textures.value(key).lock())
@@ -80,6 +93,7 @@ public:
     {
         if (!m_items.contains(item))
             m_items.append(item);
+        item->m_lastScenePosition = item->mapToScene(QPointF());
         scheduleCheck();
     }
 
@@ -109,10 +123,15 @@ private:
         const QRectF view(QPointF(0, 0), m_window->size());
         const QRectF area = view.marginsAdded(
             QMarginsF(view.width() / 2, view.height() / 2, view.width() / 2, view.height() / 2));
+        bool moving = false;
         m_items.removeIf([&](const QPointer<VideoPosterFrame> &item) {
             return !item || item->window() != m_window ||
-                   !item->followVisibility(area, view.center());
+                   !item->followVisibility(area, view.center(), moving);
         });
+        // Items still moving ask once they have stopped, also when no frame
+        // is drawn meanwhile.
+        if (moving)
+            scheduleCheck();
     }
 
     QQuickWindow *m_window;
@@ -196,7 +215,7 @@ void VideoPosterFrame::withdrawRequest()
     m_request = Request::Wanted;
 }
 
-bool VideoPosterFrame::followVisibility(const QRectF &area, QPointF centre)
+bool VideoPosterFrame::followVisibility(const QRectF &area, QPointF centre, bool &moving)
 {
     if (m_request == Request::Answered || !isComponentComplete())
         return m_request != Request::Answered;
@@ -204,7 +223,14 @@ bool VideoPosterFrame::followVisibility(const QRectF &area, QPointF centre)
     const bool near = isVisible() && !scene.isEmpty() && scene.intersects(area);
     const QPointF offset = scene.center() - centre;
     const qreal distance = std::hypot(offset.x(), offset.y());
-    if (near && m_request == Request::Wanted)
+    // Items that a scroll or a drag sweeps past are not worth a still: only
+    // one that has stayed put since the last look asks.
+    const QPointF at = mapToScene(QPointF());
+    const bool settled = at == m_lastScenePosition;
+    m_lastScenePosition = at;
+    if (near && m_request == Request::Wanted && !settled)
+        moving = true;
+    else if (near && m_request == Request::Wanted)
         loadPosterFrame(distance);
     else if (near)
         VideoPosterFrameCache::shared().setDistance(m_requestedVideo, m_requestedSize, distance);
@@ -279,6 +305,14 @@ QSGNode *VideoPosterFrame::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData
         nodes.picture->setRect(boundingRect());
     nodes.fade->setOpacity(m_imageOpacity);
     return oldNode;
+}
+
+int VideoPosterFrame::textureCount()
+{
+    auto &[mutex, textures] = sharedTextures();
+    std::lock_guard lock(mutex);
+    return int(std::count_if(textures.cbegin(), textures.cend(),
+                             [](const auto &texture) { return !texture.expired(); }));
 }
 
 void registerVideoPosterFrameType()

@@ -15,7 +15,8 @@ namespace lumivale {
 // is visible within its window (or half a window from it), and again each
 // time `video` changes, the item asks VideoPosterFrameCache::shared() for the
 // still at `maximumSize` (the size at which the caller shows it), nearest to
-// the window's centre first, and fades the answer in over 0.18 s; until then,
+// the window's centre first, once it has stopped moving (cards that a scroll
+// sweeps past do not ask), and fades the answer in over 0.18 s; until then,
 // and when there is no still, only the black shows. An item that leaves that
 // area before its extraction starts withdraws its request. Changing
 // `maximumSize` alone does not ask again. Items showing the same still share
@@ -41,6 +42,9 @@ public:
     void setMaximumSize(const QSizeF &maximumSize);
     bool hasImage() const { return !m_image.isNull(); }
     const QImage &image() const { return m_image; }
+    // Stills' textures alive in all windows, for tests and diagnostics; any
+    // thread.
+    static int textureCount();
 
 Q_SIGNALS:
     void videoChanged();
@@ -57,9 +61,10 @@ private:
     friend class PosterRequestScheduler;
     enum class Request { Wanted, Waiting, Answered };
     // Asks for the still, or withdraws the request, as the item comes within
-    // `area` (scene coordinates) or leaves it; `centre` is what nearness is
-    // measured from. Returns whether the item still waits to be answered.
-    bool followVisibility(const QRectF &area, QPointF centre);
+    // `area` (scene coordinates) and stays put there, or leaves it; `centre`
+    // is what nearness is measured from. Sets `moving` when the item waits
+    // for itself to stop. Returns whether the item still waits to be answered.
+    bool followVisibility(const QRectF &area, QPointF centre, bool &moving);
     void restartRequest();
     void withdrawRequest();
     QCoro::Task<> loadPosterFrame(qreal distance);
@@ -77,6 +82,8 @@ private:
     // What the waiting request asked for.
     QUrl m_requestedVideo;
     QSizeF m_requestedSize;
+    // Where the item was when last looked at, in scene coordinates.
+    QPointF m_lastScenePosition;
 };
 
 // Makes VideoPosterFrame available to QML as "VideoPosterFrame" in the module

@@ -104,6 +104,7 @@ void VideoPosterFrameCache::startExtraction(const PosterFrameKey &key, Queued qu
 {
     ++m_running;
     m_extractionCount.fetchAndAddRelaxed(1);
+    Q_EMIT extractionStarted(queued.video);
     // The destructor waits for the pool, so `this` outlives the job; a result
     // that arrives after the destructor is dropped with its event.
     m_pool.start([this, key, video = queued.video, maximumSize = queued.maximumSize,

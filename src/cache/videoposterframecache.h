@@ -79,6 +79,10 @@ public:
     // Extractions waiting for a worker.
     int queuedCount() const { return int(m_queue.size()); }
 
+Q_SIGNALS:
+    // An extraction of `video` went to a worker.
+    void extractionStarted(const QUrl &video);
+
 private:
     using Promise = QPromise<std::optional<QImage>>;
     struct Queued

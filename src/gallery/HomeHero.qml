@@ -20,7 +20,8 @@ Item {
         width: Math.max(hero.width, hero.height * 16 / 9)
         height: width * 9 / 16
         video: hero.home.heroVideo
-        maximumSize: Qt.size(1440, 810)
+        maximumSize: Qt.size(Math.ceil(width * Screen.devicePixelRatio),
+                             Math.ceil(height * Screen.devicePixelRatio))
     }
     // One surface per hero: a new hero shows its still until its own video
     // has a frame, never the last frame of the one before.

@@ -70,7 +70,10 @@ Item {
         anchors.fill: parent
         visible: card.hasVideo
         video: card.video
-        maximumSize: Qt.size(760, 428)
+        // The size it is shown at: a larger still costs memory, decoding and
+        // texture uploads for nothing.
+        maximumSize: Qt.size(Math.ceil(card.width * Screen.devicePixelRatio),
+                             Math.ceil(card.height * Screen.devicePixelRatio))
     }
     CardPreview {
         anchors.fill: parent

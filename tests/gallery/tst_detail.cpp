@@ -1,20 +1,14 @@
-#include "cache/videocache.h"
-#include "cache/videocachestate.h"
 #include "catalogue/likedwallpaperstore.h"
 #include "catalogue/wallpaperlibrary.h"
 #include "desktop/wallpapermanager.h"
 #include "gallery/contentview.h"
 #include "gallery/wallpaperdetailmodel.h"
 #include "gallery/wallpaperlistmodel.h"
-#include "platform/fake/fakeplatform.h"
-#include "platform/userdefaults.h"
-#include "support/loopbackhttpserver.h"
-#include "support/manualclock.h"
+#include "support/galleryfixture.h"
 #include "support/testenvironment.h"
 
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumivale;
@@ -27,17 +21,8 @@ class TestDetail : public QObject
     // A gallery over the platform double with screens "S1"… numbered 1…, and a
     // catalogue on loopback of `records` records "a", "b"… playing the clip
     // "red". "/v/<clip>.mp4" serves the test clips.
-    struct Fixture
+    struct Fixture : test::GalleryFixture
     {
-        QTemporaryDir dir;
-        fake::FakePlatform platform;
-        UserDefaults defaults{dir.filePath("defaults.json")};
-        WallpaperManager manager{platform, defaults};
-        VideoCache cache{dir.filePath("cache")};
-        VideoCacheState cacheState{cache};
-        test::ManualClock clock;
-        LoopbackHttpServer server;
-        std::unique_ptr<ContentView> content;
         std::unique_ptr<WallpaperDetailModel> page = std::make_unique<WallpaperDetailModel>();
 
         explicit Fixture(int records = 1, int screenCount = 2)
@@ -58,9 +43,6 @@ class TestDetail : public QObject
                 return LoopbackHttpServer::file(
                     test::mediaPath(QString::fromUtf8(path.mid(3).chopped(4))), request);
             });
-            qputenv("LUMIVALE_MANIFEST_URL", server.url("/manifest.json").toString().toUtf8());
-            content = std::make_unique<ContentView>(
-                ContentView::Dependencies{defaults, manager, cacheState, cache, clock});
             QCoro::waitFor(content->appear());
             page->setScreenSystem(&platform.screens());
             page->setContent(content.get());
@@ -81,8 +63,6 @@ class TestDetail : public QObject
     };
 
 private Q_SLOTS:
-    void cleanup() { qunsetenv("LUMIVALE_MANIFEST_URL"); }
-
     // The fact line's size and duration: from the record, else the cached
     // file, else the remote video ("kB": the cached clip's size). Durations
     // round half away from zero.

@@ -8,12 +8,13 @@
 #include "gallery/contentview.h"
 #include "gallery/gallerywindow.h"
 #include "gallery/wallpaperdetailmodel.h"
+#include "galleryscene.h"
 #include "platform/linux/mpvcore.h"
 #include "platform/platform.h"
 #include "support/loopbackhttpserver.h"
+#include "support/pointer.h"
 #include "support/xsession.h"
 
-#include <QDir>
 #include <QImage>
 #include <QQuickItem>
 #include <QRegularExpression>
@@ -22,28 +23,6 @@
 
 using namespace lumivale;
 using namespace lumivale::test;
-
-namespace {
-
-bool xdotool(const QStringList &arguments)
-{
-    int exitCode = -1;
-    XSession::run("xdotool", arguments, &exitCode);
-    return exitCode == 0;
-}
-
-QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &matches)
-{
-    if (matches(root))
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = findItem(child, matches))
-            return found;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 class TestDetailX11 : public QObject
 {
@@ -60,11 +39,7 @@ private:
 
     ContentView &content() { return *m_window->contentView(); }
     WallpaperManager &manager() { return WallpaperManager::shared(); }
-    QQuickItem *item(const QString &name)
-    {
-        return findItem(m_window->rootObject(),
-                        [&](QQuickItem *i) { return i->objectName() == name && i->isVisible(); });
-    }
+    QQuickItem *item(const QString &name) { return findItem(m_window->rootObject(), name); }
     QQuickItem *card(const QString &id)
     {
         return findItem(m_window->rootObject(), [&](QQuickItem *i) {
@@ -82,8 +57,7 @@ private:
         if (!target)
             return false;
         const QPointF centre = target->mapToScene(QPointF(target->width(), target->height()) / 2);
-        const QPoint at = m_window->mapToGlobal(centre.toPoint());
-        return xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}) &&
+        return movePointer(m_window->mapToGlobal(centre.toPoint())) &&
                xdotool({"click", "--repeat", QString::number(times), "--delay", "60", "1"});
     }
     // Clicks the card; one the page shows below the window's edge is opened
@@ -100,13 +74,7 @@ private:
     void screenshot(const QString &name)
     {
         QTest::qWait(500); // transitions end, stills fade in
-        const QString folder =
-            qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR", LUMIVALE_SCREENSHOT_DIR);
-        QDir().mkpath(folder);
-        const QString path = QDir(folder).filePath(name);
-        QVERIFY(XSession::grab(QRect(m_window->mapToGlobal(QPoint()), QSize(1280, 820)))
-                    .save(path, "PNG"));
-        qInfo("screenshot: %s", qPrintable(path));
+        QVERIFY(saveScreenshot(name, QRect(m_window->mapToGlobal(QPoint()), QSize(1280, 820))));
     }
     // Pixels of the right monitor and of the left one below the gallery.
     Hue right() { return classify(XSession::colorAt({1920, 480})); }
@@ -250,20 +218,6 @@ private Q_SLOTS:
         QTRY_VERIFY(manager().currentWallpaperID().isEmpty());
         QVERIFY(click(item("backButton")));
         QTRY_VERIFY(!content().hasSelectedWallpaper());
-    }
-
-    void withoutVideo()
-    {
-        Wallpaper record = content().library().wallpapers().first();
-        record.setVideo(std::nullopt);
-        content().setSelectedWallpaper(record);
-        QTRY_VERIFY(item("mainButton"));
-        QCOMPARE(item("mainButton")->opacity(), 0.45);
-        QVERIFY(click(item("mainButton")));
-        screenshot("detail-no-video.png");
-        QVERIFY(!page()->isDisplayPickerPresented());
-        QVERIFY(click(item("backButton")));
-        QTRY_VERIFY(!page());
     }
 
     void likeAndUnlike()

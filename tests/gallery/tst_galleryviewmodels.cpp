@@ -1,5 +1,6 @@
 #include "cache/videocache.h"
 #include "cache/videocachestate.h"
+#include "cache/videoposterframe.h"
 #include "cache/videoposterframecache.h"
 #include "catalogue/likedwallpaperstore.h"
 #include "catalogue/wallpaperlibrary.h"
@@ -19,9 +20,12 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <algorithm>
 
 using namespace lumivale;
 using lumivale::test::LoopbackHttpServer;
@@ -30,7 +34,6 @@ using Tab = ContentView::AppTab;
 // Search edits: at which millisecond, which text.
 using Edits = QList<QPair<int, QString>>;
 
-Q_DECLARE_METATYPE(WindowActivity::State)
 Q_DECLARE_METATYPE(WindowDescription)
 
 using lumivale::test::idsOf;
@@ -42,6 +45,8 @@ class TestGalleryViewModels : public QObject
     using Fixture = lumivale::test::GalleryFixture;
 
 private Q_SLOTS:
+    void initTestCase() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+
     void queryDebounce_data()
     {
         QTest::addColumn<QString>("startApplied");
@@ -99,8 +104,6 @@ private Q_SLOTS:
         f.content->selectTab(to);
         QCOMPARE(f.content->tab(), to);
         QTEST(int(changes.size()), "changes");
-        QCOMPARE(ContentView::tabTitle(Tab::Home), QStringLiteral("Home"));
-        QCOMPARE(ContentView::tabTitle(Tab::Likes), QStringLiteral("Likes"));
     }
 
     void appearanceAndReload_data()
@@ -177,23 +180,6 @@ private Q_SLOTS:
         QCOMPARE(f.content->windowAllowsVideoPlayback(), windowAllows);
         QCOMPARE(f.content->closeInnermostLayer(), selected);
         QVERIFY(!f.content->hasSelectedWallpaper());
-    }
-
-    void windowActivity_data()
-    {
-        QTest::addColumn<WindowActivity::State>("state");
-        QTest::addColumn<bool>("allows");
-        using S = WindowActivity::State;
-        QTest::newRow("shown") << S{true, false, false, false} << true;
-        QTest::newRow("hidden") << S{false, false, false, false} << false;
-        QTest::newRow("minimised") << S{true, true, false, false} << false;
-        QTest::newRow("obscured") << S{true, false, true, false} << false;
-        QTest::newRow("covered") << S{true, false, false, true} << false;
-    }
-    void windowActivity()
-    {
-        QFETCH(WindowActivity::State, state);
-        QTEST(WindowActivity::allowsVideoPlayback(state), "allows");
     }
 
     void windowCover_data()
@@ -370,28 +356,84 @@ private Q_SLOTS:
         QCOMPARE(liked.rowCount(), 0);
     }
 
-    void posterStoreKeepsRecentStills()
+    // Stills wait for a worker nearest first: "ask CLIP DISTANCE" (every
+    // worker busy meanwhile), "near CLIP DISTANCE" (the view moved), "drop
+    // CLIP" (one requester scrolled away). Then the clips in the order their
+    // extractions started.
+    void posterQueue_data()
     {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("started");
+        QTest::newRow("nearest first")
+            << QStringList{"ask blue 300", "ask green 100", "ask patch 200"}
+            << QStringList{"green", "patch", "blue"};
+        QTest::newRow("moved nearer while waiting")
+            << QStringList{"ask blue 300", "ask green 100", "near blue 50"}
+            << QStringList{"blue", "green"};
+        QTest::newRow("withdrawn before its turn")
+            << QStringList{"ask blue 300", "ask green 100", "drop green"} << QStringList{"blue"};
+        QTest::newRow("another requester keeps it")
+            << QStringList{"ask blue 300", "ask green 200", "ask blue 100", "drop blue"}
+            << QStringList{"blue", "green"};
+    }
+    void posterQueue()
+    {
+        QFETCH(QStringList, steps);
         VideoPosterFrameCache posters;
-        const QSizeF size(64, 36);
-        const auto still = [&](const char *name) {
-            return QCoro::waitFor(
-                posters.posterFrame(QUrl::fromLocalFile(test::mediaPath(name)), size));
+        const auto video = [](const QString &clip) {
+            return QUrl::fromLocalFile(test::mediaPath(clip));
         };
-        QVERIFY(still("red"));
-        const qsizetype one = posters.keptBytes();
-        QVERIFY(one > 0);
-        posters.setMaxBytes(2 * one);
-        QVERIFY(still("blue"));
-        QVERIFY(still("red"));   // red is now the most recent
-        QVERIFY(still("green")); // and blue the least
-        QCOMPARE(posters.extractionCount(), 3);
-        QCOMPARE(posters.keptCount(), 2);
-        QVERIFY(still("red"));
-        QCOMPARE(posters.extractionCount(), 3);
-        QVERIFY(still("blue"));
-        QCOMPARE(posters.extractionCount(), 4);
-        QVERIFY(posters.keptBytes() <= 2 * one);
+        std::vector<QCoro::Task<std::optional<QImage>>> requests;
+        for (int i = 0; i < QThread::idealThreadCount(); ++i)
+            requests.push_back(posters.posterFrame(video("red"), QSizeF(100 + i, 100)));
+        QStringList started;
+        connect(&posters, &VideoPosterFrameCache::extractionStarted, this,
+                [&](const QUrl &url) { started.append(url.fileName().chopped(4)); });
+        for (const QString &step : steps) {
+            const QStringList a = step.split(' ');
+            if (a[0] == "ask")
+                requests.push_back(posters.posterFrame(video(a[1]), QSizeF(64, 64), a[2].toInt()));
+            else if (a[0] == "near")
+                posters.setDistance(video(a[1]), QSizeF(64, 64), a[2].toInt());
+            else
+                posters.withdraw(video(a[1]), QSizeF(64, 64));
+        }
+        for (auto &request : requests)
+            QCoro::waitFor(std::move(request));
+        QTEST(started, "started");
+    }
+
+    // Cards showing the same still share one texture.
+    void posterTextures_data()
+    {
+        QTest::addColumn<QStringList>("cards"); // the clip of each
+        QTest::addColumn<int>("textures");
+        QTest::newRow("one still") << QStringList{"red"} << 1;
+        QTest::newRow("three cards, one still") << QStringList{"red", "red", "red"} << 1;
+        QTest::newRow("two stills") << QStringList{"red", "blue", "red", "blue"} << 2;
+    }
+    void posterTextures()
+    {
+        QFETCH(QStringList, cards);
+        QQuickWindow window;
+        window.resize(400, 100);
+        std::vector<std::unique_ptr<VideoPosterFrame>> items;
+        for (const QString &clip : cards) {
+            auto &item = items.emplace_back(std::make_unique<VideoPosterFrame>());
+            item->setParentItem(window.contentItem());
+            item->setSize(QSizeF(64, 36));
+            item->setX(double(items.size()) * 70);
+            item->setMaximumSize(QSizeF(64, 36));
+            item->setVideo(QUrl::fromLocalFile(test::mediaPath(clip)));
+        }
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(std::all_of(items.begin(), items.end(), [](auto &i) { return i->hasImage(); }));
+        QFETCH(int, textures);
+        QTRY_COMPARE(VideoPosterFrame::textureCount(), textures);
+        items.clear();
+        window.update();
+        QTRY_COMPARE(VideoPosterFrame::textureCount(), 0);
     }
 };
 

@@ -5,12 +5,13 @@
 #include "gallery/galleryimageprovider.h"
 #include "gallery/gallerywindow.h"
 #include "gallery/previewplaybackcoordinator.h"
+#include "galleryscene.h"
 #include "platform/linux/mpvcore.h"
 #include "platform/linux/mpvvideoitem.h"
 #include "support/loopbackhttpserver.h"
+#include "support/pointer.h"
 #include "support/xsession.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QQmlComponent>
 #include <QQuickItem>
@@ -21,43 +22,12 @@
 #include <QTest>
 
 using namespace lumivale;
-using lumivale::test::LoopbackHttpServer;
-using lumivale::test::XSession;
+using namespace lumivale::test;
 
 namespace {
 
 constexpr int kScreenWidth = 1600;
 constexpr int kScreenHeight = 1000;
-
-bool xdotool(const QStringList &arguments)
-{
-    int exitCode = -1;
-    XSession::run(QStringLiteral("xdotool"), arguments, &exitCode);
-    return exitCode == 0;
-}
-
-// Drags with the real pointer (XTest) from `from` to `to` in steps. With
-// `startBy`, the pointer first moves that far past the drag threshold, and
-// the drag is measured from there.
-bool drag(QPoint from, QPoint to, QPoint startBy = {})
-{
-    bool ok = xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}) &&
-              xdotool({"mousedown", "1"});
-    if (!startBy.isNull()) {
-        from += startBy;
-        to += startBy;
-        QTest::qWait(30);
-        ok = ok && xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())});
-        QTest::qWait(100);
-    }
-    for (int step = 1; step <= 10 && ok; ++step) {
-        const QPoint at = from + (to - from) * step / 10;
-        QTest::qWait(15);
-        ok = xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
-    }
-    QTest::qWait(50);
-    return xdotool({"mouseup", "1"}) && ok;
-}
 
 } // namespace
 
@@ -72,16 +42,6 @@ private:
     LoopbackHttpServer m_server;
     std::unique_ptr<GalleryWindow> m_window;
 
-    void saveScreenshot(const QString &name, const QRect &area)
-    {
-        QString folder = qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR");
-        if (folder.isEmpty())
-            folder = QStringLiteral(LUMIVALE_SCREENSHOT_DIR);
-        QDir().mkpath(folder);
-        const QString path = QDir(folder).filePath(name);
-        QVERIFY(XSession::grab(area).save(path, "PNG"));
-        qInfo("screenshot: %s", qPrintable(path));
-    }
     ContentView &content() { return *m_window->contentView(); }
     bool allowsVideo() { return content().windowAllowsVideoPlayback(); }
     void showAt(QPoint position)
@@ -155,12 +115,12 @@ private Q_SLOTS:
         QCOMPARE(m_window->minimumSize(), GalleryWindow::kDefaultSize);
         QTRY_VERIFY(allowsVideo());
         QTest::qWait(1500); // the posters arrive and fade in
-        saveScreenshot(QStringLiteral("gallery-home.png"), m_window->frameGeometry());
+        QVERIFY(saveScreenshot(QStringLiteral("gallery-home.png"), m_window->frameGeometry()));
         content().likes().toggle(content().library().wallpapers().at(1));
         content().likes().toggle(content().library().wallpapers().at(4));
         content().selectTab(ContentView::AppTab::Likes);
         QTest::qWait(400);
-        saveScreenshot(QStringLiteral("gallery-likes.png"), m_window->frameGeometry());
+        QVERIFY(saveScreenshot(QStringLiteral("gallery-likes.png"), m_window->frameGeometry()));
         content().selectTab(ContentView::AppTab::Home);
     }
 
@@ -170,13 +130,12 @@ private Q_SLOTS:
         QVERIFY(field);
         const QPoint centre = m_window->mapToGlobal(
             field->mapToScene(QPointF(field->width() / 2, field->height() / 2)).toPoint());
-        QVERIFY(xdotool(
-            {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"}));
+        QVERIFY(clickAt(centre));
         QTRY_VERIFY(field->property("inputFocused").toBool());
         QVERIFY(xdotool({"type", "--delay", "30", "green"}));
         QTRY_COMPARE(content().appliedQuery(), QStringLiteral("green"));
         QTest::qWait(400);
-        saveScreenshot(QStringLiteral("gallery-search.png"), m_window->frameGeometry());
+        QVERIFY(saveScreenshot(QStringLiteral("gallery-search.png"), m_window->frameGeometry()));
         QVERIFY(xdotool({"key", "Escape"}));
         QTRY_VERIFY(!field->property("expanded").toBool());
         QCOMPARE(content().query(), QStringLiteral("green"));
@@ -189,8 +148,15 @@ private Q_SLOTS:
         const QPoint start = m_window->position();
         const QPoint grip = m_window->mapToGlobal(QPoint(600, 30));
         // The move starts when the drag does (so that clicks still arrive):
-        // from then on the window follows the pointer.
-        QVERIFY(drag(grip, grip + QPoint(100, 0), QPoint(12, 0)));
+        // from then on the window follows the pointer, measured from there.
+        QVERIFY(dragPointer(grip, grip + QPoint(12, 0), 1, 30, false));
+        QTest::qWait(100);
+        for (int step = 1; step <= 10; ++step) {
+            QTest::qWait(15);
+            QVERIFY(movePointer(grip + QPoint(12 + 10 * step, 0)));
+        }
+        QTest::qWait(50);
+        QVERIFY(xdotool({"mouseup", "1"}));
         QTRY_COMPARE(m_window->position(), start + QPoint(100, 0));
     }
 
@@ -198,27 +164,18 @@ private Q_SLOTS:
     {
         showAt(QPoint(100, 60));
         // After a move by the window manager (the test before), openbox under
-        // XTest keeps the next press to itself: a plain click on the
-        // title area first.
-        const QPoint background = m_window->mapToGlobal(QPoint(600, 50));
-        QVERIFY(xdotool({"mousemove", QString::number(background.x()),
-                         QString::number(background.y()), "click", "1"}));
-        QTest::qWait(500);
-        const QPoint grip = m_window->mapToGlobal(QPoint(600, 30));
-        QVERIFY(xdotool({"mousemove", QString::number(grip.x()), QString::number(grip.y()), "click",
-                         "--repeat", "2", "--delay", "80", "1"}));
-        QTRY_VERIFY(m_window->isMaximized());
-        QTRY_COMPARE(m_window->width(), kScreenWidth);
-        QTest::qWait(300);
-        const QPoint maximizedBackground = m_window->mapToGlobal(QPoint(600, 50));
-        QVERIFY(xdotool({"mousemove", QString::number(maximizedBackground.x()),
-                         QString::number(maximizedBackground.y()), "click", "1"}));
-        QTest::qWait(500);
-        const QPoint maximizedGrip = m_window->mapToGlobal(QPoint(600, 30));
-        QVERIFY(xdotool({"mousemove", QString::number(maximizedGrip.x()),
-                         QString::number(maximizedGrip.y()), "click", "--repeat", "2", "--delay",
-                         "80", "1"}));
-        QTRY_VERIFY(!m_window->isMaximized());
+        // XTest keeps the next press to itself: a plain click on the title
+        // area first, then the double-click, once to maximise, once back.
+        for (const bool maximised : {true, false}) {
+            QVERIFY(clickAt(m_window->mapToGlobal(QPoint(600, 50))));
+            QTest::qWait(500);
+            QVERIFY(movePointer(m_window->mapToGlobal(QPoint(600, 30))));
+            QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}));
+            QTRY_COMPARE(m_window->isMaximized(), maximised);
+            if (maximised)
+                QTRY_COMPARE(m_window->width(), kScreenWidth);
+            QTest::qWait(300);
+        }
         QTRY_COMPARE(m_window->size(), GalleryWindow::kDefaultSize);
     }
 
@@ -226,11 +183,11 @@ private Q_SLOTS:
     {
         showAt(QPoint(100, 60));
         const QPoint edge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
-        QVERIFY(drag(edge, edge + QPoint(120, 0)));
+        QVERIFY(dragPointer(edge, edge + QPoint(120, 0)));
         QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width() + 120);
         // Not below the minimum.
         const QPoint newEdge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
-        QVERIFY(drag(newEdge, newEdge - QPoint(300, 0)));
+        QVERIFY(dragPointer(newEdge, newEdge - QPoint(300, 0)));
         QTest::qWait(300);
         QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width());
     }
@@ -308,10 +265,10 @@ private Q_SLOTS:
         const QPoint card = m_window->mapToGlobal(QPoint(222, 514));
         const QPoint away = m_window->mapToGlobal(QPoint(600, 84));
         const auto hueAt = [&] { return test::classify(XSession::colorAt(card + QPoint(0, -60))); };
-        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QVERIFY(movePointer(away));
         QTRY_COMPARE(hueAt(), test::Hue::Blue); // the poster, taken at 1 s
         QElapsedTimer rest;
-        QVERIFY(xdotool({"mousemove", QString::number(card.x()), QString::number(card.y())}));
+        QVERIFY(movePointer(card));
         rest.start();
         QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Red, 3000); // the preview, from 0 s
         qInfo("preview after the rest: %lld ms", rest.elapsed() - 220);
@@ -321,9 +278,10 @@ private Q_SLOTS:
         // (bench/gallery measures it).
         if (rest.elapsed() > 220 + 300)
             qWarning("preview later than 300 ms after the rest");
-        saveScreenshot(QStringLiteral("gallery-previewing.png"), m_window->frameGeometry());
+        QVERIFY(
+            saveScreenshot(QStringLiteral("gallery-previewing.png"), m_window->frameGeometry()));
         QElapsedTimer leave;
-        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QVERIFY(movePointer(away));
         leave.start();
         QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Blue, 1000);
         QVERIFY2(leave.elapsed() <= 100, qPrintable(QString::number(leave.elapsed())));
@@ -333,11 +291,10 @@ private Q_SLOTS:
                             &PreviewPlaybackCoordinator::activeWallpaperIDChanged);
         for (const QPoint cell : {QPoint(228, 206), QPoint(639, 206), QPoint(1050, 206),
                                   QPoint(1050, 445), QPoint(639, 445)}) {
-            const QPoint at = m_window->mapToGlobal(cell);
-            QVERIFY(xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}));
+            QVERIFY(movePointer(m_window->mapToGlobal(cell)));
             QTest::qWait(50);
         }
-        QVERIFY(xdotool({"mousemove", QString::number(away.x()), QString::number(away.y())}));
+        QVERIFY(movePointer(away));
         QTest::qWait(500);
         QCOMPARE(previews.size(), 0);
     }
@@ -358,8 +315,8 @@ private Q_SLOTS:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTest::qWait(800);
-        saveScreenshot(QStringLiteral("gallery-cards.png"),
-                       QRect(view.mapToGlobal(QPoint(0, 0)), QSize(1280, 820)));
+        QVERIFY(saveScreenshot(QStringLiteral("gallery-cards.png"),
+                               QRect(view.mapToGlobal(QPoint(0, 0)), QSize(1280, 820))));
     }
 };
 

@@ -3,12 +3,12 @@
 #include "gallery/gallerywindow.h"
 #include "gallery/homeviewmodel.h"
 #include "gallery/videosurface.h"
+#include "galleryscene.h"
 #include "platform/linux/mpvcore.h"
 #include "support/loopbackhttpserver.h"
 #include "support/pointer.h"
 #include "support/xsession.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,18 +32,7 @@ private:
     bool m_failing = false;
     std::unique_ptr<GalleryWindow> m_window;
 
-    // The first visible item of that name in the scene.
-    QQuickItem *item(const char *name, QQuickItem *from = nullptr)
-    {
-        from = from ? from : m_window->rootObject();
-        if (from->objectName() == QLatin1String(name) && from->isVisible())
-            return from;
-        for (QQuickItem *child : from->childItems()) {
-            if (QQuickItem *found = item(name, child))
-                return found;
-        }
-        return nullptr;
-    }
+    QQuickItem *item(const char *name) { return findItem(m_window->rootObject(), name); }
     ContentView &content() { return *m_window->contentView(); }
     QQuickItem *home() { return item("homeView"); }
     HomeViewModel &model() { return *home()->property("model").value<HomeViewModel *>(); }
@@ -66,12 +55,7 @@ private:
     void screenshot(const QString &name)
     {
         QTest::qWait(600);
-        const QString folder = qEnvironmentVariable("LUMIVALE_SCREENSHOT_DIR",
-                                                    QStringLiteral(LUMIVALE_SCREENSHOT_DIR));
-        QDir().mkpath(folder);
-        const QString path = QDir(folder).filePath(name);
-        QVERIFY(XSession::grab(m_window->frameGeometry()).save(path, "PNG"));
-        qInfo("screenshot: %s", qPrintable(path));
+        QVERIFY(saveScreenshot(name, m_window->frameGeometry()));
     }
     // Two looks at the hero 400 ms apart differ: its video plays.
     bool heroMoves()

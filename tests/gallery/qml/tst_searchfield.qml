@@ -51,12 +51,5 @@ Item {
             tryCompare(field, "width", 48, 400);
             compare(field.text, "ne");
         }
-
-        function test_escape_folds() {
-            mouseClick(field);
-            tryVerify(() => field.inputFocused, 500);
-            keyClick(Qt.Key_Escape);
-            verify(!field.expanded);
-        }
     }
 }

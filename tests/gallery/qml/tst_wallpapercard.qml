@@ -32,15 +32,16 @@ Item {
         function test_chips_data() {
             return [
                 { tag: "plain", active: false, downloaded: false, likes: "", chip: "", top: 0 },
+                { tag: "new", isNew: true, active: false, downloaded: false, likes: "", chip: "", top: 0 },
                 { tag: "downloaded", active: false, downloaded: true, likes: "", chip: "DOWNLOADED", top: 12 },
                 { tag: "active", active: true, downloaded: false, likes: "", chip: "ACTIVE", top: 12 },
                 { tag: "active and downloaded", active: true, downloaded: true, likes: "", chip: "ACTIVE", top: 12 },
                 { tag: "under a like badge", active: false, downloaded: true, likes: "12", chip: "DOWNLOADED", top: 46 },
-                { tag: "active with likes", active: true, downloaded: true, likes: "1.0K", chip: "ACTIVE", top: 46 },
+                { tag: "new, active with likes", isNew: true, active: true, downloaded: true, likes: "1.0K", chip: "ACTIVE", top: 46 },
             ];
         }
         function test_chips(data) {
-            const card = createTemporaryObject(cardComponent, root, {
+            const card = createTemporaryObject(cardComponent, root, { isNew: data.isNew ?? false,
                 isActive: data.active, isDownloaded: data.downloaded, likeCountText: data.likes });
             compare(card.height, Math.round(380 * 9 / 16));
             const chip = card.stateChip;
@@ -53,16 +54,10 @@ Item {
                 compare(at.y, data.top);
                 compare(card.width - (at.x + chip.width), 12);
             }
-            const likeBadge = findChild(card, "likeBadge");
-            compare(likeBadge.visible, data.likes !== "");
-        }
-
-        function test_new_badge() {
-            const card = createTemporaryObject(cardComponent, root, { isNew: true });
+            compare(findChild(card, "likeBadge").visible, data.likes !== "");
             const badge = findChild(card, "newBadge");
-            verify(badge.visible);
-            compare(badge.x, 12);
-            compare(badge.y, 12);
+            compare(badge.visible, data.isNew ?? false);
+            compare(Qt.point(badge.x, badge.y), Qt.point(12, 12));
             compare(badge.text, "NEW");
         }
 
