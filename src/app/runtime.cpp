@@ -57,11 +57,14 @@ void prepareProcess()
                    stdout);
     }
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
-    // Posters, decoded video frames and textures are large buffers that come
-    // and go by the hundred while the gallery is browsed. glibc raises its
-    // mmap threshold after the first such buffer is freed, and later ones then
-    // fragment the heap, whose memory is never given back. A fixed threshold
-    // keeps them mapped on their own and returned when freed.
+    // Decoded pictures, posters and textures are large, short-lived buffers:
+    // every hand-over brings a new decoder with threads of its own, and the
+    // gallery's posters come and go by the hundred. glibc raises its mmap
+    // threshold once a first such buffer is freed and from then on carves
+    // them from per-thread arenas, which keep the pages after the free
+    // (malloc_trim cannot hand them back either): resident memory grew with
+    // every hand-over and every browse. A fixed threshold gives each large
+    // buffer a mapping of its own, returned to the system when freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     QCoreApplication::setOrganizationName(QStringLiteral("lumivale"));
     QCoreApplication::setApplicationName(QStringLiteral("lumivale"));

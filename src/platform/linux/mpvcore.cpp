@@ -27,10 +27,6 @@ const char *rotationFilter(int64_t degrees)
     }
 }
 
-// Blocks of this size and above get mappings of their own: a 720p picture's
-// luma plane and up, not the small allocations around them.
-constexpr int kMmapThresholdBytes = 256 * 1024;
-
 std::atomic_int terminations = 0;
 std::atomic_int liveCores = 0;
 
@@ -67,15 +63,6 @@ MpvCore *
 MpvCore::createWithOptions(std::initializer_list<std::pair<const char *, const char *>> options,
                            QObject *parent)
 {
-    // Decoded pictures are large and short-lived, and every hand-over brings
-    // a new decoder with threads of its own. glibc raises its mmap threshold
-    // once a first such block is freed and from then on carves them from
-    // per-thread arenas, which keep the pages after the free (malloc_trim
-    // cannot hand them back either): resident memory grew with the number of
-    // hand-overs. A fixed threshold gives each large block its own mapping,
-    // returned to the system when freed.
-    [[maybe_unused]] static const int fixedMmapThreshold =
-        mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
     // mpv refuses to start under a numeric locale that is not "C".
     std::setlocale(LC_NUMERIC, "C");
     mpv_handle *mpv = mpv_create();
