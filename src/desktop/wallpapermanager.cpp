@@ -28,7 +28,7 @@ QSize largestSize(const QList<Screen> &screens)
 
 } // namespace
 
-WallpaperManager::WallpaperManager(Platform &platform, UserDefaults &defaults, GalleryClock &clock,
+WallpaperManager::WallpaperManager(Platform &platform, UserDefaults &defaults, DelayClock &clock,
                                    QObject *parent)
     : QObject(parent)
     , m_platform(platform)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "desktopwindow.h"
-#include "gallery/galleryclock.h"
+#include "platform/delayclock.h"
 #include "platform/error.h"
 #include "playbackpolicy.h"
 #include "previousdesktopstore.h"
@@ -54,7 +54,7 @@ public:
     static constexpr int kRebuildDelayMs = 300;
 
     WallpaperManager(Platform &platform, UserDefaults &defaults,
-                     GalleryClock &clock = GalleryClock::system(), QObject *parent = nullptr);
+                     DelayClock &clock = DelayClock::system(), QObject *parent = nullptr);
     ~WallpaperManager() override;
 
     static WallpaperManager &shared();
@@ -166,7 +166,7 @@ private:
     std::map<QString, std::unique_ptr<DesktopWindow>> m_windows;
     std::optional<QUrl> m_currentVideoURL;
     QSet<QString> m_targetScreenIDs;
-    GalleryClock &m_clock;
+    DelayClock &m_clock;
     std::unique_ptr<PendingCall> m_pendingRebuild;
     // The rebuild that is running, kept alive until it returns.
     std::unique_ptr<PendingCall> m_runningRebuild;

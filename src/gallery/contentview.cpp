@@ -17,7 +17,7 @@ namespace lumivale {
 ContentView::Dependencies ContentView::Dependencies::standard()
 {
     return Dependencies{UserDefaults::standard(), WallpaperManager::shared(),
-                        VideoCacheState::shared(), VideoCache::shared(), GalleryClock::system()};
+                        VideoCacheState::shared(), VideoCache::shared(), DelayClock::system()};
 }
 
 ContentView::ContentView(Dependencies dependencies, QObject *parent)

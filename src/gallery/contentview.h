@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/wallpaper.h"
-#include "galleryclock.h"
+#include "platform/delayclock.h"
 #include "previewplaybackcoordinator.h"
 
 #include <QObject>
@@ -66,7 +66,7 @@ public:
         WallpaperManager &manager;
         VideoCacheState &cacheState;
         VideoCache &cache;
-        GalleryClock &clock;
+        DelayClock &clock;
 
         // The process's own: standard defaults, the shared manager, cache
         // and cache state, the real clock.
@@ -95,7 +95,7 @@ public:
     VideoCacheState &cacheState() const { return m_dependencies.cacheState; }
     VideoCache &cache() const { return m_dependencies.cache; }
     PreviewPlaybackCoordinator *previewCoordinator() const { return m_previewCoordinator.get(); }
-    GalleryClock &clock() const { return m_dependencies.clock; }
+    DelayClock &clock() const { return m_dependencies.clock; }
 
     // Choosing the tab that is already shown does nothing.
     Q_INVOKABLE void selectTab(lumivale::ContentView::AppTab tab);

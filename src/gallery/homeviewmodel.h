@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalogue/wallpaper.h"
-#include "galleryclock.h"
+#include "platform/delayclock.h"
 #include "mousedraggablecarousel.h"
 #include "wallpaperlistmodel.h"
 

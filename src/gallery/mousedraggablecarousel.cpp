@@ -18,7 +18,7 @@ QPointF wheelDistance(QPointF pixelDelta, QPointF angleDelta)
 
 } // namespace
 
-CarouselTapSuppression::CarouselTapSuppression(GalleryClock &clock, QObject *parent)
+CarouselTapSuppression::CarouselTapSuppression(DelayClock &clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
 {}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "galleryclock.h"
+#include "platform/delayclock.h"
 
 #include <QObject>
 #include <QPointF>
@@ -25,7 +25,7 @@ class CarouselTapSuppression : public QObject
     Q_PROPERTY(bool isActive READ isActive NOTIFY isActiveChanged)
 
 public:
-    explicit CarouselTapSuppression(GalleryClock &clock, QObject *parent = nullptr);
+    explicit CarouselTapSuppression(DelayClock &clock, QObject *parent = nullptr);
     ~CarouselTapSuppression() override;
 
     bool isActive() const { return m_isActive; }
@@ -40,7 +40,7 @@ Q_SIGNALS:
 private:
     void setActive(bool active);
 
-    GalleryClock &m_clock;
+    DelayClock &m_clock;
     bool m_isActive = false;
     std::vector<std::unique_ptr<PendingCall>> m_lowerings;
     int m_pendingCount = 0;

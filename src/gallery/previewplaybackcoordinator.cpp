@@ -2,7 +2,7 @@
 
 namespace lumivale {
 
-PreviewPlaybackCoordinator::PreviewPlaybackCoordinator(GalleryClock &clock, QObject *parent)
+PreviewPlaybackCoordinator::PreviewPlaybackCoordinator(DelayClock &clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
 {}

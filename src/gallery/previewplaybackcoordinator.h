@@ -1,6 +1,6 @@
 #pragma once
 
-#include "galleryclock.h"
+#include "platform/delayclock.h"
 
 #include <QHash>
 #include <QObject>
@@ -29,7 +29,7 @@ class PreviewPlaybackCoordinator : public QObject
 public:
     static constexpr int kHoverRestMs = 220;
 
-    explicit PreviewPlaybackCoordinator(GalleryClock &clock = GalleryClock::system(),
+    explicit PreviewPlaybackCoordinator(DelayClock &clock = DelayClock::system(),
                                         QObject *parent = nullptr);
     ~PreviewPlaybackCoordinator() override;
 
@@ -52,7 +52,7 @@ Q_SIGNALS:
     void activeWallpaperIDChanged();
 
 private:
-    GalleryClock &m_clock;
+    DelayClock &m_clock;
     QString m_activeWallpaperID;
     // Cards the pointer is over, with their pending starts (null once run).
     QHash<QString, std::shared_ptr<PendingCall>> m_hovering;

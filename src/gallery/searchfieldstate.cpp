@@ -3,10 +3,10 @@
 namespace lumivale {
 
 SearchFieldState::SearchFieldState(QObject *parent)
-    : SearchFieldState(GalleryClock::system(), parent)
+    : SearchFieldState(DelayClock::system(), parent)
 {}
 
-SearchFieldState::SearchFieldState(GalleryClock &clock, QObject *parent)
+SearchFieldState::SearchFieldState(DelayClock &clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
 {}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "galleryclock.h"
+#include "platform/delayclock.h"
 
 #include <QObject>
 #include <QtQml/qqmlregistration.h>
@@ -24,7 +24,7 @@ public:
     static constexpr int kFocusDelayMs = 160;
 
     explicit SearchFieldState(QObject *parent = nullptr);
-    explicit SearchFieldState(GalleryClock &clock, QObject *parent = nullptr);
+    explicit SearchFieldState(DelayClock &clock, QObject *parent = nullptr);
     ~SearchFieldState() override;
 
     bool expanded() const { return m_expanded; }
@@ -43,7 +43,7 @@ Q_SIGNALS:
 private:
     void setExpanded(bool expanded);
 
-    GalleryClock &m_clock;
+    DelayClock &m_clock;
     bool m_expanded = false;
     std::unique_ptr<PendingCall> m_pendingFocus;
 };

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "gallery/galleryclock.h"
+#include "platform/delayclock.h"
 
 #include <map>
 #include <memory>
 
 namespace lumivale::test {
 
-// A GalleryClock that moves only when told to: advance() runs, in order, the
+// A DelayClock that moves only when told to: advance() runs, in order, the
 // calls that fall due, each at its own time.
-class ManualClock final : public GalleryClock
+class ManualClock final : public DelayClock
 {
 public:
     std::unique_ptr<PendingCall> callAfter(int delayMs, std::function<void()> action) override;

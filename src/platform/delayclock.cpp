@@ -1,4 +1,4 @@
-#include "galleryclock.h"
+#include "delayclock.h"
 
 #include <QTimer>
 
@@ -20,7 +20,7 @@ private:
     QTimer m_timer;
 };
 
-class SystemClock final : public GalleryClock
+class SystemClock final : public DelayClock
 {
 public:
     std::unique_ptr<PendingCall> callAfter(int delayMs, std::function<void()> action) override
@@ -31,7 +31,7 @@ public:
 
 } // namespace
 
-GalleryClock &GalleryClock::system()
+DelayClock &DelayClock::system()
 {
     static SystemClock clock;
     return clock;

@@ -13,16 +13,16 @@ public:
     virtual ~PendingCall() = default;
 };
 
-// The time source of the gallery's short interface delays (the search
-// debounce, the hover rest before a preview, the search field's late focus),
-// so that tests can move time by hand instead of sleeping.
+// The time source of short delays (the gallery's search debounce, its hover
+// rest before a preview and late focus; the desktop windows' rebuild after a
+// screen change), so that tests can move time by hand instead of sleeping.
 //
 // Main thread only: actions run on the main thread, never from inside
 // callAfter() itself.
-class GalleryClock
+class DelayClock
 {
 public:
-    virtual ~GalleryClock() = default;
+    virtual ~DelayClock() = default;
 
     // Runs `action` once, `delayMs` from now, unless the returned handle is
     // destroyed first.
@@ -30,7 +30,7 @@ public:
                                                                  std::function<void()> action) = 0;
 
     // The real clock: Qt's precise timers on the event loop.
-    static GalleryClock &system();
+    static DelayClock &system();
 };
 
 } // namespace lumivale
