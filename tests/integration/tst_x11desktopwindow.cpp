@@ -211,8 +211,8 @@ private Q_SLOTS:
         m_manager->apply(video(QStringLiteral("blue")), QStringLiteral("blue"));
         auto newer = m_manager->updateLockScreenFallback(video(QStringLiteral("blue")),
                                                          QStringLiteral("blue"));
-        QCOMPARE(QCoro::waitFor(std::move(newer)), std::nullopt);
-        QCOMPARE(QCoro::waitFor(std::move(older)), std::nullopt);
+        QCOMPARE(errorOf(QCoro::waitFor(std::move(newer))), std::nullopt);
+        QCOMPARE(errorOf(QCoro::waitFor(std::move(older))), std::nullopt);
         QTest::qWait(200);
         const auto shown = Platform::instance().desktopPictures().desktopImageURL(screen);
         QVERIFY(shown);

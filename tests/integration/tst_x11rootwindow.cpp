@@ -95,7 +95,7 @@ private Q_SLOTS:
                  std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Red);
 
-        QCOMPARE(store.restore(), std::nullopt);
+        QCOMPARE(errorOf(store.restore()), std::nullopt);
         QCOMPARE(classify(XSession::colorAt(QPoint(320, 360))), Hue::Green);
         QCOMPARE(classify(XSession::colorAt(QPoint(960, 360))), Hue::Green);
     }
