@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <malloc.h>
 #include <cstdio>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #if defined(__SANITIZE_ADDRESS__)

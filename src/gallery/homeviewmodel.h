@@ -1,8 +1,8 @@
 #pragma once
 
 #include "catalogue/wallpaper.h"
-#include "platform/delayclock.h"
 #include "mousedraggablecarousel.h"
+#include "platform/delayclock.h"
 #include "wallpaperlistmodel.h"
 
 #include <QObject>
