@@ -1,9 +1,11 @@
 #include "mpvcore.h"
 
+#include <QOpenGLContext>
 #include <QThreadPool>
 #include <clocale>
 #include <malloc.h>
 #include <mpv/client.h>
+#include <mpv/render_gl.h>
 #include <vector>
 
 namespace lumivale {
@@ -234,6 +236,24 @@ void MpvCore::drainEvents()
             break;
         }
     }
+}
+
+mpv_render_context *createOpenGLRenderContext(mpv_handle *mpv)
+{
+    const auto procAddress = [](void *, const char *name) -> void * {
+        QOpenGLContext *context = QOpenGLContext::currentContext();
+        return context ? reinterpret_cast<void *>(context->getProcAddress(name)) : nullptr;
+    };
+    mpv_opengl_init_params glInit{procAddress, nullptr};
+    int advancedControl = 0;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
+        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
+        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    mpv_render_context *context = nullptr;
+    return mpv_render_context_create(&context, mpv, params) < 0 ? nullptr : context;
 }
 
 } // namespace lumivale

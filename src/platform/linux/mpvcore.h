@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 struct mpv_handle;
+struct mpv_render_context;
 
 namespace lumivale {
 
@@ -78,5 +79,10 @@ private:
     bool m_fileLoaded = false;
     QString m_lastError;
 };
+
+// A render context drawing with the OpenGL context current on the calling
+// thread (mpv resolves its functions through it), for `mpv`; nullptr when mpv
+// refuses. Call with that context current; free with mpv_render_context_free.
+mpv_render_context *createOpenGLRenderContext(mpv_handle *mpv);
 
 } // namespace lumivale

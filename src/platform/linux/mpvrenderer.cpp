@@ -1,5 +1,7 @@
 #include "mpvrenderer.h"
 
+#include "mpvcore.h"
+
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -13,12 +15,6 @@
 
 namespace lumivale {
 namespace {
-
-void *procAddress(void *, const char *name)
-{
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    return context ? reinterpret_cast<void *>(context->getProcAddress(name)) : nullptr;
-}
 
 // Enough for mpv to run its pipeline for a source nobody sees.
 constexpr QSize kOffscreenSize(64, 64);
@@ -244,16 +240,7 @@ bool MpvRenderer::begin()
 
 mpv_render_context *MpvRenderer::createContext(mpv_handle *mpv)
 {
-    mpv_opengl_init_params glInit{&procAddress, nullptr};
-    int advancedControl = 0;
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
-        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
-        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    mpv_render_context *context = nullptr;
-    return mpv_render_context_create(&context, mpv, params) < 0 ? nullptr : context;
+    return createOpenGLRenderContext(mpv);
 }
 
 void MpvRenderer::draw(Source &source, unsigned fbo, QSize size)

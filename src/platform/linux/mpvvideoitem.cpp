@@ -95,12 +95,6 @@ struct VideoItemLink
 
 namespace {
 
-void *procAddress(void *, const char *name)
-{
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    return context ? reinterpret_cast<void *>(context->getProcAddress(name)) : nullptr;
-}
-
 void requestUpdate(void *link)
 {
     static_cast<VideoItemLink *>(link)->requestUpdate();
@@ -127,18 +121,9 @@ public:
     // Makes the render context, then loads the file.
     bool start(mpv_handle *mpv, const QByteArray &file)
     {
-        mpv_opengl_init_params glInit{&procAddress, nullptr};
-        int advancedControl = 0;
-        mpv_render_param params[] = {
-            {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
-            {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
-            {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
-            {MPV_RENDER_PARAM_INVALID, nullptr},
-        };
-        if (mpv_render_context_create(&m_context, mpv, params) < 0) {
-            m_context = nullptr;
+        m_context = createOpenGLRenderContext(mpv);
+        if (!m_context)
             return false;
-        }
         m_link->contextMade();
         mpv_render_context_set_update_callback(m_context, &lumivale::requestUpdate, m_link.get());
         const char *load[] = {"loadfile", file.constData(), nullptr};
