@@ -138,6 +138,18 @@ private Q_SLOTS:
 
     void cleanupTestCase() { m_manager.reset(); }
 
+    // What the screen and the stacking looked like when a check failed: CI
+    // keeps only the log.
+    void cleanup()
+    {
+        if (!QTest::currentTestFailed())
+            return;
+        qWarning() << "video area: share" << share(XSession::grab(kVideoArea)) << "mean"
+                   << XSession::colorAt(kVideoArea.center()).name();
+        qWarning().noquote() << XSession::run(u"xwininfo"_s, {u"-root"_s, u"-children"_s});
+        saveScreenshot(u"failed-%1-%2"_s.arg(desktop, QLatin1String(QTest::currentTestFunction())));
+    }
+
     void wallpaperSitsBetweenDesktopAndWindows()
     {
         const bool icons = DesktopPrograms::hasIcons(desktop);
