@@ -120,8 +120,6 @@ private Q_SLOTS:
         QCOMPARE(library.wallpapers(), WallpaperLibrary::sampleWallpapers());
         QCOMPARE(library.wallpapers().size(), 24);
         QVERIFY(!library.loadError() && !library.isLoading());
-        QVERIFY(library.wallpapers().first().isNew());
-        QVERIFY(!library.wallpapers().at(1).isNew());
         QCOMPARE(m_server->requests().size(), 0);
     }
 
