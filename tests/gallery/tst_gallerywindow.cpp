@@ -113,6 +113,8 @@ private Q_SLOTS:
         qputenv("LUMIVALE_MANIFEST_URL", m_server.url("/manifest").toString().toUtf8());
         m_window = std::make_unique<GalleryWindow>();
         showAt(QPoint(100, 60));
+        QCOMPARE(m_window->size(), GalleryWindow::kDefaultSize);
+        QCOMPARE(m_window->minimumSize(), GalleryWindow::kDefaultSize);
         QVERIFY(m_window->contentView());
         QTRY_COMPARE(content().library().wallpapers().size(), 30);
         QVERIFY(home());
@@ -158,12 +160,6 @@ private Q_SLOTS:
         m_window->requestActivate();
         QTRY_VERIFY(playing());
         QTRY_VERIFY(heroMoves());
-    }
-
-    void defaultSize()
-    {
-        QCOMPARE(m_window->size(), GalleryWindow::kDefaultSize);
-        QCOMPARE(m_window->minimumSize(), GalleryWindow::kDefaultSize);
     }
 
     void searchOpenWithText()
