@@ -32,12 +32,6 @@ using Edits = QList<QPair<int, QString>>;
 
 Q_DECLARE_METATYPE(WindowDescription)
 
-namespace {
-
-const QStringList kCatalogue{"n1/Nature/", "s1/Space/n", "n2/nature/", "a1/Animals/", "c1/Cities/"};
-
-} // namespace
-
 class TestGalleryViewModels : public QObject
 {
     Q_OBJECT
@@ -459,7 +453,7 @@ private Q_SLOTS:
                 [status](const auto &) { return LoopbackHttpServer::json("[]", status); });
             f.load({});
         } else {
-            f.load(kCatalogue);
+            f.load({"n1/Nature/", "s1/Space/n", "n2/nature/", "a1/Animals/", "c1/Cities/"});
         }
         HomeViewModel home;
         home.setContent(f.content.get());

@@ -87,15 +87,14 @@ private:
 
 private Q_SLOTS:
     // Three rows of ten cards. The first card's clip is red before 1 s, blue
-    // after (its poster); the second, the one new record and so the hero,
-    // moves.
+    // after (its poster); every other clip moves, so that any hero of the
+    // rotation shows it plays.
     void initTestCase()
     {
         const QStringList colours{"Red", "Blue", "Green"}, categories{"Nature", "Space", "Animals"};
         QJsonArray records;
         for (int i = 0; i < 30; ++i) {
-            const QString clip =
-                QStringList{"red_then_blue", "patch"}.value(i, colours[i % 3].toLower());
+            const QString clip = i == 0 ? "red_then_blue" : "patch";
             records.append(
                 QJsonObject{{"id", QStringLiteral("w%1").arg(i)},
                             {"name", QStringLiteral("%1 Field %2").arg(colours[i % 3]).arg(i)},
@@ -141,25 +140,6 @@ private Q_SLOTS:
         if (m_window->isMaximized())
             m_window->showNormal();
         QTRY_VERIFY(!m_window->isMaximized());
-    }
-
-    void heroPlaysOnlyWhileSeen()
-    {
-        // Asked afresh each time: each hero of the rotation has its own.
-        const auto backdrop = [this] { return qobject_cast<VideoSurface *>(item("heroBackdrop")); };
-        const auto playing = [&] { return backdrop() && backdrop()->isPlaying(); };
-        QCOMPARE(model().heroWallpaperID(), QStringLiteral("w1"));
-        QTRY_VERIFY_WITH_TIMEOUT(backdrop() && backdrop()->state() == VideoSurface::State::Ready,
-                                 10000);
-        QVERIFY(playing());
-        QVERIFY(heroMoves());
-        screenshot("home-hero.png");
-        m_window->showMinimized();
-        QTRY_VERIFY(!playing());
-        m_window->showNormal();
-        m_window->requestActivate();
-        QTRY_VERIFY(playing());
-        QTRY_VERIFY(heroMoves());
     }
 
     void searchOpenWithText()
@@ -314,6 +294,25 @@ private Q_SLOTS:
         if (leave.elapsed() > 100)
             qWarning("poster back %lld ms after leaving", leave.elapsed());
     }
+    void heroPlaysOnlyWhileSeen()
+    {
+        // Asked afresh each time: each hero of the rotation has its own.
+        const auto backdrop = [this] { return qobject_cast<VideoSurface *>(item("heroBackdrop")); };
+        const auto playing = [&] { return backdrop() && backdrop()->isPlaying(); };
+        page()->setProperty("contentY", 0);
+        QTRY_VERIFY_WITH_TIMEOUT(backdrop() && backdrop()->state() == VideoSurface::State::Ready,
+                                 10000);
+        QVERIFY(playing());
+        QVERIFY(heroMoves());
+        screenshot("home-hero.png");
+        m_window->showMinimized();
+        QTRY_VERIFY(!playing());
+        m_window->showNormal();
+        m_window->requestActivate();
+        QTRY_VERIFY(playing());
+        QTRY_VERIFY(heroMoves());
+    }
+
     void dragMovesTheStripAndOpensNothing()
     {
         page()->setProperty("contentY", 300); // the first row whole on screen
