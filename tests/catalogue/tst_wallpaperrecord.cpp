@@ -1,10 +1,10 @@
 #include "catalogue/wallpaper.h"
 #include "catalogue/wallpapercardmodel.h"
+#include "catalogue/wallpaperlibrary.h"
+#include "catalogue/wallpaperlistsnapshot.h"
 #include "support/testenvironment.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTest>
 
 using namespace lumivale;
@@ -20,27 +20,13 @@ QByteArray J(const char *text)
 
 const QDateTime kNow = QDateTime(QDate(2024, 6, 15), QTime(12, 0, 0), Qt::UTC);
 
-QJsonObject validElement()
-{
-    return QJsonObject{
-        {u"id"_s, u"w1"_s},
-        {u"name"_s, u"Nebula"_s},
-        {u"video"_s, u"https://cdn.example/w1.mp4"_s},
-    };
-}
-
-QByteArray manifestOf(const QJsonObject &element)
-{
-    return QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
-}
-
-// Decodes one element given as JSON object members, on top of validElement().
+// Decodes one element given as JSON object members, on top of a valid one.
 Result<Wallpaper> decodeWith(const QByteArray &members)
 {
-    QByteArray base = manifestOf(validElement());
+    QByteArray manifest = J("[{'id':'w1','name':'Nebula','video':'https://cdn.example/w1.mp4'}]");
     if (!members.isEmpty())
-        base.replace("{", "{" + members + ",");
-    return decodeManifest(base, kNow).transform([](const QList<Wallpaper> &wallpapers) {
+        manifest.replace("[{", "[{" + members + ",");
+    return decodeManifest(manifest, kNow).transform([](const QList<Wallpaper> &wallpapers) {
         return wallpapers.first();
     });
 }
@@ -65,9 +51,23 @@ QMap<QString, QString> fieldsOf(const Wallpaper &wallpaper)
             {u"durationSeconds"_s, text(wallpaper.durationSeconds())}};
 }
 
-QString iso(const QDateTime &dateTime)
+Wallpaper record(QAnyStringView id, QAnyStringView name, QAnyStringView category)
 {
-    return formatInternetDateTime(dateTime);
+    Wallpaper wallpaper;
+    wallpaper.setId(id.toString());
+    wallpaper.setName(name.toString());
+    wallpaper.setCategory(category.toString());
+    return wallpaper;
+}
+
+using L = QStringList;
+
+QStringList idsOf(const QList<Wallpaper> &wallpapers)
+{
+    QStringList ids;
+    for (const Wallpaper &wallpaper : wallpapers)
+        ids.append(wallpaper.id());
+    return ids;
 }
 
 } // namespace
@@ -87,7 +87,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("members");
         QTest::addColumn<QString>("expected");
         const auto at = [](qint64 secondsAgo, const char *flag) {
-            return "\"createdAt\":\"" + iso(kNow.addSecs(-secondsAgo)).toLatin1() +
+            return "\"createdAt\":\"" +
+                   formatInternetDateTime(kNow.addSecs(-secondsAgo)).toLatin1() +
                    "\",\"isNew\":" + flag;
         };
         const auto newness = [](bool hasCreatedAt, bool isNew) {
@@ -161,7 +162,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("key"); // quoted, in an element's fault
         // A manifest whose second element is `element`, or else a valid one
         // with `members` added.
         const auto second = [](const char *element) {
@@ -172,45 +173,45 @@ private Q_SLOTS:
                               .constData());
         };
         const int missing = ManifestError::MissingKey, wrongType = ManifestError::WrongType;
-        QTest::newRow("no video") << second("{'id':'b','name':'B'}") << missing << "\"video\"";
+        const int badURL = ManifestError::InvalidURL, notJSON = ManifestError::NotJson;
+        QTest::newRow("no video") << second("{'id':'b','name':'B'}") << missing << "video";
         QTest::newRow("null id") << second("{'id':null,'name':'B','video':'https://x'}") << missing
-                                 << "\"id\"";
-        QTest::newRow("no name") << second("{'id':'b','video':'https://x'}") << missing
-                                 << "\"name\"";
+                                 << "id";
+        QTest::newRow("no name") << second("{'id':'b','video':'https://x'}") << missing << "name";
         QTest::newRow("numeric id")
-            << second("{'id':7,'name':'B','video':'https://x'}") << wrongType << "\"id\"";
-        QTest::newRow("video not a URL") << second("{'id':'b','name':'B','video':'http://a b/c'}")
-                                         << int(ManifestError::InvalidURL) << "\"video\"";
-        QTest::newRow("empty video") << second("{'id':'b','name':'B','video':''}")
-                                     << int(ManifestError::InvalidURL) << "\"video\"";
-        QTest::newRow("fractional likes") << with("'likes':5.5") << wrongType << "\"likes\"";
-        QTest::newRow("likeCount as text")
-            << with("'likeCount':'5'") << wrongType << "\"likeCount\"";
+            << second("{'id':7,'name':'B','video':'https://x'}") << wrongType << "id";
+        QTest::newRow("video not a URL")
+            << second("{'id':'b','name':'B','video':'http://a b/c'}") << badURL << "video";
+        QTest::newRow("empty video")
+            << second("{'id':'b','name':'B','video':''}") << badURL << "video";
+        QTest::newRow("fractional likes") << with("'likes':5.5") << wrongType << "likes";
+        QTest::newRow("likeCount as text") << with("'likeCount':'5'") << wrongType << "likeCount";
         QTest::newRow("size beyond 64 bits")
-            << with("'sizeBytes':9223372036854775808") << wrongType << "\"sizeBytes\"";
-        QTest::newRow("isNew as number") << with("'isNew':1") << wrongType << "\"isNew\"";
+            << with("'sizeBytes':9223372036854775808") << wrongType << "sizeBytes";
+        QTest::newRow("isNew as number") << with("'isNew':1") << wrongType << "isNew";
         QTest::newRow("gradient with a number")
-            << with("'gradient':['#000000',3]") << wrongType << "\"gradient\"";
+            << with("'gradient':['#000000',3]") << wrongType << "gradient";
         QTest::newRow("gradient as text")
-            << with("'gradient':'#000000'") << wrongType << "\"gradient\"";
+            << with("'gradient':'#000000'") << wrongType << "gradient";
         // Several faults: the one reported is the first in decoding order,
         // which is not the order of the keys in the object.
         QTest::newRow("missing name before bad category")
-            << second("{'id':'b','category':7,'video':'https://x'}") << missing << "\"name\"";
+            << second("{'id':'b','category':7,'video':'https://x'}") << missing << "name";
         QTest::newRow("bad gradient before bad duration")
-            << with("'durationSeconds':'3','gradient':[1]") << wrongType << "\"gradient\"";
+            << with("'durationSeconds':'3','gradient':[1]") << wrongType << "gradient";
         QTest::newRow("likes as text, likeCount missing")
-            << with("'likes':'many'") << wrongType << "\"likes\"";
+            << with("'likes':'many'") << wrongType << "likes";
         QTest::newRow("duration as text")
-            << with("'durationSeconds':'3'") << wrongType << "\"durationSeconds\"";
-        QTest::newRow("element not an object") << second("[]") << wrongType << "element 1";
+            << with("'durationSeconds':'3'") << wrongType << "durationSeconds";
+        QTest::newRow("element not an object") << second("[]") << wrongType << "";
         QTest::newRow("top level object")
             << J("{'id':'a'}") << int(ManifestError::NotArray) << "array";
-        QTest::newRow("not JSON") << QByteArray("[{\"id\":") << int(ManifestError::NotJson)
-                                  << "JSON";
-        QTest::newRow("invalid UTF-8")
-            << QByteArray("[\"\xff\"]") << int(ManifestError::NotJson) << "JSON";
-        QTest::newRow("empty body") << QByteArray() << int(ManifestError::NotJson) << "JSON";
+        QTest::newRow("not JSON") << QByteArray("[{\"id\":") << notJSON << "JSON";
+        QTest::newRow("invalid UTF-8") << QByteArray("[\"\xff\"]") << notJSON << "JSON";
+        QTest::newRow("empty body") << QByteArray() << notJSON << "JSON";
+        // Refused before it is read.
+        QTest::newRow("over 64 MiB") << QByteArray(kMaxManifestBytes + 1, ' ')
+                                     << int(ManifestError::TooLarge) << "larger than 64 MiB";
     }
 
     void badElementFailsWithIndexAndKey()
@@ -223,17 +224,11 @@ private Q_SLOTS:
         const Error &error = decoded.error();
         QCOMPARE(error.domain(), ManifestError::kDomain);
         QCOMPARE(error.code(), code);
-        QVERIFY2(error.description().contains(key), qPrintable(error.description()));
-        if (code >= ManifestError::MissingKey)
+        const bool inElement = code >= ManifestError::MissingKey && code != ManifestError::TooLarge;
+        const QString quoted = inElement && !key.isEmpty() ? u'"' + key + u'"' : key;
+        QVERIFY2(error.description().contains(quoted), qPrintable(error.description()));
+        if (inElement)
             QVERIFY2(error.description().contains(u"element 1"), qPrintable(error.description()));
-    }
-
-    void oversizedManifestIsRefusedUnread()
-    {
-        const QByteArray huge(kMaxManifestBytes + 1, ' ');
-        const auto decoded = decodeManifest(huge);
-        QVERIFY(!decoded);
-        QCOMPARE(decoded.error().code(), int(ManifestError::TooLarge));
     }
 
     void internetDateTimeIsStrict_data()
@@ -385,6 +380,132 @@ private Q_SLOTS:
         const auto idle = WallpaperCardModel::make(*wallpaper, std::nullopt, {});
         QVERIFY(!idle.isActive && !idle.isDownloaded);
         QVERIFY(!WallpaperCardModel::make(*wallpaper, u"w2"_s, {}).isActive);
+    }
+
+    // --- matching: case, blanks, accents, canonical equivalence ------------
+
+    void queryMatching_data()
+    {
+        QTest::addColumn<QList<Wallpaper>>("records");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("expectedIDs");
+
+        const QList<Wallpaper> demo = WallpaperLibrary::sampleWallpapers();
+        QTest::newRow("upper case with blanks") << demo << u" \n NEB\t"_s << L{"001"};
+        QTest::newRow("category") << demo << u"space"_s << L{"001", "002", "003", "004"};
+        QTest::newRow("blank query keeps all") << demo << u"  \n"_s << idsOf(demo);
+        QTest::newRow("inner space stays") << demo << u"k hole"_s << L{"002"};
+        QTest::newRow("inner blanks not collapsed") << demo << u"black  hole"_s << QStringList();
+
+        const QList<Wallpaper> accents{record("p", "Caf\u00e9 Lights", "City"),
+                                       record("d", "Cafe\u0301 Lights", "City"),
+                                       record("plain", "Cafe Lights", "City")};
+        QTest::newRow("precomposed query")
+            << accents << QString::fromUtf8("CAF\u00c9") << L{"p", "d"};
+        QTest::newRow("decomposed query")
+            << accents << QString::fromUtf8("cafe\u0301") << L{"p", "d"};
+        QTest::newRow("plain e not inside é") << accents << u"cafe"_s << L{"plain"};
+        QTest::newRow("lone accent matches nothing")
+            << accents << QString::fromUtf8("\u0301") << QStringList();
+
+        const QList<Wallpaper> unicode{
+            record("sharp", QString::fromUtf8("Stra\u00dfe"), "Urban"),
+            record("greek", QString::fromUtf8("\u039f\u0394\u039f\u03a3"), "Urban"),
+            record("emoji", QString::fromUtf8("Family \U0001F468\u200D\U0001F469\u200D\U0001F467"),
+                   "Urban")};
+        // Full lower-case mapping, not the locale's and not upper-casing.
+        QTest::newRow("sharp s") << unicode << QString::fromUtf8("STRA\u00dfE") << L{"sharp"};
+        QTest::newRow("final sigma")
+            << unicode << QString::fromUtf8("\u03bf\u03b4\u03bf\u03c3") << L{"greek"};
+        QTest::newRow("part of an emoji sequence")
+            << unicode << QString::fromUtf8("\U0001F468") << QStringList();
+        QTest::newRow("whole emoji sequence")
+            << unicode << QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467")
+            << L{"emoji"};
+    }
+
+    void queryMatching()
+    {
+        QFETCH(QList<Wallpaper>, records);
+        QFETCH(QString, query);
+        QFETCH(QStringList, expectedIDs);
+        const WallpaperListSnapshot snapshot(records, query);
+        QCOMPARE(idsOf(snapshot.wallpapers), expectedIDs);
+        QCOMPARE(snapshot.entries.size(), expectedIDs.size());
+        for (qsizetype i = 0; i < snapshot.entries.size(); ++i)
+            QCOMPARE(snapshot.entries[i].wallpaper, snapshot.wallpapers[i]);
+    }
+
+    // --- grouping -------------------------------------------------------------
+
+    void groupsKeepInputOrderAndMergeSpellings()
+    {
+        const QList<Wallpaper> records{record("1", "One", "Space"), record("2", "Two", "Nature"),
+                                       record("3", "Three", " SPACE "),
+                                       record("4", "Four", QString::fromUtf8("Caf\u00e9")),
+                                       record("5", "Five", QString::fromUtf8("Cafe\u0301"))};
+        const WallpaperListSnapshot snapshot(records, QString());
+        QCOMPARE(snapshot.normalizedCategories, (QSet<QString>{"space", "nature", "caf\u00e9"}));
+        QCOMPARE(idsOf(snapshot.wallpapersByNormalizedCategory.value(u"space"_s)), (L{"1", "3"}));
+        QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"Space")), (L{"1", "3"}));
+        QCOMPARE(idsOf(snapshot.wallpapersInCategory(QString::fromUtf8("CAF\u00c9"))),
+                 (L{"4", "5"}));
+        QCOMPARE(snapshot.entries[2].normalizedCategory, u"space"_s);
+        QVERIFY(snapshot.wallpapersInCategory(u"Lofi").isEmpty());
+    }
+
+    void groupsHoldOnlyMatches()
+    {
+        const WallpaperListSnapshot snapshot(WallpaperLibrary::sampleWallpapers(), u"night");
+        QCOMPARE(idsOf(snapshot.wallpapers), (L{"010", "013"}));
+        QCOMPARE(snapshot.normalizedCategories, (QSet<QString>{"animals", "nature"}));
+        QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"Nature")), (L{"013"}));
+    }
+
+    // --- availableCategories ------------------------------------------------
+
+    void availableCategoriesKeepsGivenOrderAndDropsEmpty()
+    {
+        const WallpaperListSnapshot snapshot(WallpaperLibrary::sampleWallpapers(), u"o");
+        const L rows{"Lofi", "Space", "Cities", " animals ", "Nature"};
+        QCOMPARE(snapshot.availableCategories(rows), (L{"Lofi", "Space", " animals ", "Nature"}));
+        const WallpaperListSnapshot spaceOnly(WallpaperLibrary::sampleWallpapers(), u"orbit");
+        QCOMPARE(spaceOnly.availableCategories(rows), (L{"Space"}));
+        QVERIFY(WallpaperListSnapshot({}, u"").availableCategories(rows).isEmpty());
+    }
+
+    // --- the Animals swap -----------------------------------------------------
+
+    // The Animals row swaps two pairs of named wallpapers, only when both
+    // names match exactly, and only in that row; the snapshot keeps its order.
+    void animalsRowSwapsBothPairs_data()
+    {
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("expectedIDs"); // the records are "a", "b", ... in order
+        QTest::newRow("both pairs") << u"Animals"_s << L{"Nyan Cat",
+                                                         "Fox",
+                                                         "MaxWell Spinning Cat",
+                                                         "Adorable Big Eyed Kitten",
+                                                         "Halloween Black Cat",
+                                                         "Nyan Cat"}
+                                    << L{"d", "b", "e", "a", "c", "f"};
+        QTest::newRow("another spelling")
+            << u"Animals"_s << L{"Nyan Cat", "adorable big eyed kitten", "Fox"} << L{"a", "b", "c"};
+        QTest::newRow("another category")
+            << u"Pets"_s << L{"Nyan Cat", "Adorable Big Eyed Kitten"} << L{"a", "b"};
+    }
+    void animalsRowSwapsBothPairs()
+    {
+        QFETCH(QString, category);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, expectedIDs);
+        QList<Wallpaper> records;
+        for (const QString &name : names)
+            records.append(record(QString(QChar(char16_t(u'a' + records.size()))), name, category));
+        const WallpaperListSnapshot snapshot(records, QString());
+        QCOMPARE(idsOf(snapshot.wallpapersInCategory(u"  "_s + category + u"\n"_s)), expectedIDs);
+        QCOMPARE(snapshot.wallpapers, records);
     }
 };
 

@@ -60,14 +60,12 @@ private:
         return movePointer(m_window->mapToGlobal(centre.toPoint())) &&
                xdotool({"click", "--repeat", QString::number(times), "--delay", "60", "1"});
     }
-    // Clicks the card; one the page shows below the window's edge is opened
-    // through the view model.
+    // Opens the page of `id` as a card's tap does (the window test clicks
+    // cards), once the page open last has faded out.
     bool open(const QString &id)
     {
-        // The page that was open last must have faded out first.
         if (!QTest::qWaitFor([&] { return !page(); }))
             return false;
-        // As a card's tap does: Home's own test clicks its cards.
         content().selectWallpaper(id);
         return QTest::qWaitFor([&] { return page() && item("mainButton"); });
     }

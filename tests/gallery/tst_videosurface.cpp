@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <functional>
 
 using namespace lumivale;
 using namespace lumivale::fake;
@@ -37,135 +36,98 @@ struct Surface
         report(Status::ReadyToPlay);
     }
 };
-
-using Steps = std::function<void(Surface &)>;
 } // namespace
-
-Q_DECLARE_METATYPE(Steps)
 
 class TestVideoSurface : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Steps: "red"/"blue"/"nourl" (the URL), "play", "pause", "ready", "fail"
+    // (the player's report), "hide"/"show" (off and on screen), "release"
+    // (when paused), "once" (no looping), "unmute", "fit", "end" (played to
+    // the end). Then the players made, the state, and the player left, if
+    // any: paused, and how often it was rewound.
     void transitions_data()
     {
-        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("playersMade");
         QTest::addColumn<State>("state");
-        QTest::addColumn<bool>("paused"); // of the player left, if any
-
-        QTest::newRow("no url: placeholder only")
-            << Steps([](Surface &s) { s.playback.setPlaying(true); }) << 0 << State::Idle << false;
-        QTest::newRow("playing: loading until the first frame") << Steps([](Surface &s) {
-            s.playback.setUrl(red);
-            s.playback.setPlaying(true);
-        }) << 1 << State::Loading << false;
-        QTest::newRow("first frame: ready")
-            << Steps([](Surface &s) { s.showing(red); }) << 1 << State::Ready << false;
-        QTest::newRow("paused and released: no player") << Steps([](Surface &s) {
-            s.playback.setReleaseWhenPaused(true);
-            s.playback.setUrl(red);
-        }) << 0 << State::Idle << false;
-        QTest::newRow("release when paused drops the player") << Steps([](Surface &s) {
-            s.playback.setReleaseWhenPaused(true);
-            s.showing(red);
-            s.playback.setPlaying(false);
-        }) << 1 << State::Idle << false;
-        QTest::newRow("playing again after a release makes a new player, loading")
-            << Steps([](Surface &s) {
-                   s.playback.setReleaseWhenPaused(true);
-                   s.showing(red);
-                   s.playback.setPlaying(false);
-                   s.playback.setPlaying(true);
-               })
-            << 2 << State::Loading << false;
-        QTest::newRow("pause without release holds the frame") << Steps([](Surface &s) {
-            s.showing(red);
-            s.playback.setPlaying(false);
-        }) << 1 << State::Ready << true;
-        QTest::newRow("muting, gravity and play/pause keep the player") << Steps([](Surface &s) {
-            s.showing(red);
-            s.playback.setMuted(false);
-            s.playback.setGravity(GalleryPlayer::Gravity::ResizeAspect);
-            s.playback.setPlaying(false);
-            s.playback.setPlaying(true);
-            QVERIFY(!s.player()->isMuted());
-            QCOMPARE(s.player()->gravity(), GalleryPlayer::Gravity::ResizeAspect);
-        }) << 1 << State::Ready << false;
-        QTest::newRow("a new url replaces the player, placeholder until ready")
-            << Steps([](Surface &s) {
-                   s.showing(red);
-                   s.playback.setUrl(blue);
-                   QCOMPARE(s.player()->url(), blue);
-               })
-            << 2 << State::Loading << false;
-        QTest::newRow("no url any more: released") << Steps([](Surface &s) {
-            s.showing(red);
-            s.playback.setUrl(QUrl());
-        }) << 1 << State::Idle << false;
-        QTest::newRow("off screen: released, and a fresh player on return")
-            << Steps([](Surface &s) {
-                   s.showing(red);
-                   s.playback.setOnScreen(false);
-                   QVERIFY(s.playback.loadedUrl().isEmpty());
-                   s.playback.setOnScreen(true);
-               })
-            << 2 << State::Loading << false;
-        QTest::newRow("failed: no retry while url and screen stay") << Steps([](Surface &s) {
-            s.showing(red);
-            s.report(Status::Failed, QStringLiteral("loading failed"));
-            s.playback.setPlaying(false);
-            s.playback.setPlaying(true);
-        }) << 1 << State::Failed << false;
-        QTest::newRow("failed: a new url retries") << Steps([](Surface &s) {
-            s.showing(red);
-            s.report(Status::Failed);
-            s.playback.setUrl(blue);
-        }) << 2 << State::Loading << false;
-        QTest::newRow("failed: coming back on screen retries") << Steps([](Surface &s) {
-            s.showing(red);
-            s.report(Status::Failed);
-            s.playback.setOnScreen(false);
-            s.playback.setOnScreen(true);
-        }) << 2 << State::Loading << false;
-        QTest::newRow("off screen, nothing is made") << Steps([](Surface &s) {
-            s.playback.setOnScreen(false);
-            s.playback.setUrl(red);
-            s.playback.setPlaying(true);
-        }) << 0 << State::Idle << false;
-        QTest::newRow("end, looping: back to the start and on") << Steps([](Surface &s) {
-            s.showing(red);
-            const int plays = s.player()->playCount();
-            s.player()->reachEnd();
-            QCOMPARE(s.player()->seekCount(), 1);
-            QCOMPARE(s.player()->playCount(), plays + 1);
-        }) << 1 << State::Ready << false;
-        QTest::newRow("end, not looping: the last frame stays") << Steps([](Surface &s) {
-            s.playback.setLoop(false);
-            s.showing(red);
-            const int plays = s.player()->playCount();
-            s.player()->reachEnd();
-            QCOMPARE(s.player()->seekCount(), 0);
-            QCOMPARE(s.player()->playCount(), plays);
-        }) << 1 << State::Ready << false;
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("rewinds");
+        const State idle = State::Idle, loading = State::Loading, ready = State::Ready;
+        // clang-format off
+        QTest::newRow("no url: placeholder only") << "play" << 0 << idle << false << 0;
+        QTest::newRow("loading until the first frame") << "red play" << 1 << loading << false << 0;
+        QTest::newRow("first frame: ready") << "red play ready" << 1 << ready << false << 0;
+        QTest::newRow("paused and released: no player") << "release red" << 0 << idle << false << 0;
+        QTest::newRow("release drops the player")
+            << "release red play ready pause" << 1 << idle << false << 0;
+        QTest::newRow("playing after a release: a new player")
+            << "release red play ready pause play" << 2 << loading << false << 0;
+        QTest::newRow("pause without release holds the frame")
+            << "red play ready pause" << 1 << ready << true << 0;
+        QTest::newRow("muting, gravity, play/pause keep the player")
+            << "red play ready unmute fit pause play" << 1 << ready << false << 0;
+        QTest::newRow("a new url: a new player, loading")
+            << "red play ready blue" << 2 << loading << false << 0;
+        QTest::newRow("url cleared: released") << "red play ready nourl" << 1 << idle << false << 0;
+        QTest::newRow("off screen: released") << "red play ready hide" << 1 << idle << false << 0;
+        QTest::newRow("back on screen: a fresh player")
+            << "red play ready hide show" << 2 << loading << false << 0;
+        QTest::newRow("failed: no retry while url and screen stay")
+            << "red play ready fail pause play" << 1 << State::Failed << false << 0;
+        QTest::newRow("fail, new url") << "red play ready fail blue" << 2 << loading << false << 0;
+        QTest::newRow("failed: back on screen retries")
+            << "red play ready fail hide show" << 2 << loading << false << 0;
+        QTest::newRow("off screen, nothing is made") << "hide red play" << 0 << idle << false << 0;
+        QTest::newRow("end, looping: rewound") << "red play ready end" << 1 << ready << false << 1;
+        QTest::newRow("end, once: the last frame stays")
+            << "once red play ready end" << 1 << ready << false << 0;
+        // clang-format on
     }
 
     void transitions()
     {
-        QFETCH(Steps, steps);
-        QFETCH(int, playersMade);
-        QFETCH(State, state);
-        QFETCH(bool, paused);
-        Surface surface;
-        steps(surface);
-        QCOMPARE(surface.platform.galleryPlayersMade(), playersMade);
-        QCOMPARE(surface.playback.state(), state);
-        // Players are dropped, never left behind.
-        QCOMPARE(surface.platform.liveGalleryPlayers().size(), surface.player() ? 1 : 0);
-        if (surface.player()) {
-            QCOMPARE(surface.player()->isPaused(), paused);
-            QCOMPARE(surface.playback.loadedUrl(), surface.playback.url());
+        QFETCH(QString, steps);
+        Surface s;
+        VideoSurfacePlayback &playback = s.playback;
+        for (const QString &step : steps.split(u' ')) {
+            if (step == u"red" || step == u"blue" || step == u"nourl")
+                playback.setUrl(step == u"red" ? red : step == u"blue" ? blue : QUrl());
+            else if (step == u"play" || step == u"pause")
+                playback.setPlaying(step == u"play");
+            else if (step == u"ready" || step == u"fail")
+                s.report(step == u"ready" ? Status::ReadyToPlay : Status::Failed);
+            else if (step == u"hide" || step == u"show")
+                playback.setOnScreen(step == u"show");
+            else if (step == u"release")
+                playback.setReleaseWhenPaused(true);
+            else if (step == u"once")
+                playback.setLoop(false);
+            else if (step == u"unmute")
+                playback.setMuted(false);
+            else if (step == u"fit")
+                playback.setGravity(GalleryPlayer::Gravity::ResizeAspect);
+            else if (step == u"end") {
+                const int plays = s.player()->playCount();
+                s.player()->reachEnd();
+                // A rewind, when looping, goes on playing.
+                QCOMPARE(s.player()->playCount(), plays + s.player()->seekCount());
+            } else
+                QFAIL(qPrintable(step));
+        }
+        QTEST(s.platform.galleryPlayersMade(), "playersMade");
+        QTEST(playback.state(), "state");
+        // Players are dropped, never left behind, and follow the surface.
+        QCOMPARE(s.platform.liveGalleryPlayers().size(), s.player() ? 1 : 0);
+        QCOMPARE(playback.loadedUrl(), s.player() ? playback.url() : QUrl());
+        if (s.player()) {
+            QTEST(s.player()->isPaused(), "paused");
+            QTEST(s.player()->seekCount(), "rewinds");
+            QCOMPARE(s.player()->url(), playback.url());
+            QCOMPARE(s.player()->isMuted(), playback.muted());
+            QCOMPARE(s.player()->gravity(), playback.gravity());
         }
     }
 
