@@ -15,9 +15,9 @@ using namespace Qt::StringLiterals;
 namespace lumivale::test {
 namespace {
 
-xcb_connection_t *connect(int *screenNumber = nullptr)
+xcb_connection_t *connect()
 {
-    xcb_connection_t *connection = xcb_connect(nullptr, screenNumber);
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return nullptr;
@@ -35,12 +35,10 @@ QImage grabWith(xcb_connection_t *connection, const QRect &area)
         nullptr);
     if (!reply)
         return {};
-    // Xvfb at depth 24 uses 32 bits per pixel, BGRX in memory.
-    QImage image(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
-                 QImage::Format_RGB32);
-    QImage copy = image.copy();
-    std::free(reply);
-    return copy;
+    // Xvfb at depth 24 uses 32 bits per pixel, BGRX in memory. The image
+    // frees the reply.
+    return QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
+                  QImage::Format_RGB32, std::free, reply);
 }
 
 // Qt's smooth scaling averages every pixel a target pixel covers.
