@@ -11,12 +11,14 @@
 
 #include <QApplication>
 #include <QRasterWindow>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <qcoro/qcorotask.h>
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -28,27 +30,22 @@ QUrl video(const QString &name)
 QString windowIDText(const DesktopWindow &window)
 {
     auto &surface = static_cast<X11DesktopSurface &>(window.surface());
-    return QStringLiteral("0x%1").arg(surface.nativeWindowID(), 0, 16);
+    return u"0x%1"_s.arg(surface.nativeWindowID(), 0, 16);
 }
 
 // Stacking order from the window manager, bottom first.
 QStringList stackingOrder()
 {
-    const QString text =
-        XSession::run(QStringLiteral("xprop"),
-                      {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
-    const qsizetype hash = text.indexOf(u'#');
+    const QString text = XSession::run(u"xprop"_s, {u"-root"_s, u"_NET_CLIENT_LIST_STACKING"_s});
     QStringList ids;
-    if (hash < 0)
-        return ids;
-    for (const QString &part : text.mid(hash + 1).split(u',', Qt::SkipEmptyParts))
-        ids.append(QStringLiteral("0x%1").arg(part.trimmed().toULongLong(nullptr, 16), 0, 16));
+    for (const QRegularExpressionMatch &id : QRegularExpression(u"0x[0-9a-f]+"_s).globalMatch(text))
+        ids.append(id.captured());
     return ids;
 }
 
 QString xprop(const QString &window, const QString &property)
 {
-    return XSession::run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, property});
+    return XSession::run(u"xprop"_s, {u"-id"_s, window, property});
 }
 
 Hue hueAtCenter()
@@ -85,7 +82,6 @@ private:
     void expectCleanHandOver(const QString &from, Hue fromHue, const QString &to, Hue toHue)
     {
         ScreenSampler sampler(QRect(600, 320, 80, 80));
-        sampler.start();
         QTest::qWait(100);
         m_manager->apply(video(to), to);
         QTRY_VERIFY_WITH_TIMEOUT(onlyWindow().currentVideoURL() == video(to), 10000);
@@ -97,8 +93,8 @@ private:
         for (const ScreenSampler::Sample &sample : samples) {
             const Hue hue = classify(sample.color);
             QVERIFY2(hue == fromHue || hue == toHue,
-                     qPrintable(QStringLiteral("%1 at %2 ms during %3 → %4: %5")
-                                    .arg(QString::fromLatin1(hueName(hue)))
+                     qPrintable(u"%1 at %2 ms during %3 → %4: %5"_s
+                                    .arg(QVariant::fromValue(hue).toString())
                                     .arg(sample.msecs)
                                     .arg(from, to, sample.color.name())));
             // Once the new video shows, the old one never comes back.
@@ -115,7 +111,7 @@ private Q_SLOTS:
 
     void init()
     {
-        m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("d.json")));
+        m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(u"d.json"_s));
         m_manager = std::make_unique<WallpaperManager>(Platform::instance(), *m_defaults);
     }
 
@@ -132,62 +128,95 @@ private Q_SLOTS:
     }
 
     // The type, the workspace and the states are in place as soon as the
-    // window is mapped, the first time and after it was hidden and shown.
+    // window is mapped: the first time, after it was hidden and shown, and
+    // when a new window manager takes it over. It covers the screen, takes
+    // no input, and stays below a normal window, also when asked for again.
     void windowIsADesktopWindowOnEveryWorkspace_data()
     {
-        QTest::addColumn<bool>("shownAgain");
-        QTest::newRow("first map") << false;
-        QTest::newRow("shown again") << true;
+        QTest::addColumn<QString>("then");
+        QTest::newRow("first map") << QString();
+        QTest::newRow("shown again") << "show again";
+        QTest::newRow("window manager restarted") << "restart";
     }
     void windowIsADesktopWindowOnEveryWorkspace()
     {
-        QFETCH(bool, shownAgain);
-        m_manager->apply(video(QStringLiteral("red")), QStringLiteral("red"));
+        QFETCH(QString, then);
+        m_manager->apply(video(u"red"_s), u"red"_s);
         const QString id = windowIDText(onlyWindow());
         const auto viewable = [&] {
-            return XSession::run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id})
-                .contains(QStringLiteral("IsViewable"));
+            return XSession::run(u"xwininfo"_s, {u"-id"_s, id}).contains(u"IsViewable"_s);
         };
         QTRY_VERIFY_WITH_TIMEOUT(viewable(), 10000);
-        if (shownAgain) {
+        if (then == u"show again") {
             onlyWindow().close();
             QTRY_VERIFY(!viewable());
-            onlyWindow().playVideo(video(QStringLiteral("red")));
+            onlyWindow().playVideo(video(u"red"_s));
             QTRY_VERIFY(viewable());
+        } else if (then == u"restart") {
+            session->stopWindowManager();
+            QVERIFY(session->startWindowManager());
+            QTRY_VERIFY(stackingOrder().contains(id));
         }
-        QVERIFY2(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))
-                     .contains(QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP")),
-                 qPrintable(xprop(id, QStringLiteral("_NET_WM_WINDOW_TYPE"))));
+        QVERIFY2(xprop(id, u"_NET_WM_WINDOW_TYPE"_s).contains(u"_NET_WM_WINDOW_TYPE_DESKTOP"_s),
+                 qPrintable(xprop(id, u"_NET_WM_WINDOW_TYPE"_s)));
         // Every state the window manager knows of (openbox has no sticky state:
         // its windows on every workspace say so with _NET_WM_DESKTOP).
-        const QString state = xprop(id, QStringLiteral("_NET_WM_STATE"));
-        const QString supported = XSession::run(
-            QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTED")});
+        const QString state = xprop(id, u"_NET_WM_STATE"_s);
+        const QString supported = XSession::run(u"xprop"_s, {u"-root"_s, u"_NET_SUPPORTED"_s});
         for (const char *expected : {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY",
                                      "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
             if (supported.contains(QLatin1String(expected) + u',') ||
                 supported.trimmed().endsWith(QLatin1String(expected)))
                 QVERIFY2(state.contains(QLatin1String(expected)), qPrintable(state));
         }
-        QVERIFY2(
-            xprop(id, QStringLiteral("_NET_WM_DESKTOP")).contains(QStringLiteral("4294967295")),
-            qPrintable(xprop(id, QStringLiteral("_NET_WM_DESKTOP"))));
-        QVERIFY(xprop(id, QStringLiteral("WM_HINTS")).contains(QStringLiteral("False")));
+        QVERIFY2(xprop(id, u"_NET_WM_DESKTOP"_s).contains(u"4294967295"_s),
+                 qPrintable(xprop(id, u"_NET_WM_DESKTOP"_s)));
+        QVERIFY(xprop(id, u"WM_HINTS"_s).contains(u"False"_s));
         // Covers the screen exactly, without decorations.
-        const QString geometry =
-            XSession::run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
-        QVERIFY2(geometry.contains(QStringLiteral("Width: 1280")) &&
-                     geometry.contains(QStringLiteral("Height: 720")),
+        const QString geometry = XSession::run(u"xwininfo"_s, {u"-id"_s, id});
+        QVERIFY2(geometry.contains(u"Width: 1280"_s) && geometry.contains(u"Height: 720"_s),
                  qPrintable(geometry));
-        QVERIFY2(geometry.contains(QStringLiteral("Absolute upper-left X:  0")),
-                 qPrintable(geometry));
+        QVERIFY2(geometry.contains(u"Absolute upper-left X:  0"_s), qPrintable(geometry));
+        QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 10000);
+        // An empty input shape: clicks fall through to the desktop.
+        auto &surface = static_cast<X11DesktopSurface &>(onlyWindow().surface());
+        QCOMPARE(XSession::inputShapeRectangleCount(quint32(surface.nativeWindowID())), 0);
+
+        QRasterWindow normal;
+        normal.setGeometry(100, 100, 300, 200);
+        normal.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&normal));
+        const QString other = u"0x%1"_s.arg(normal.winId(), 0, 16);
+        QTRY_VERIFY(stackingOrder().contains(other));
+        QStringList order = stackingOrder();
+        QVERIFY2(order.indexOf(id) < order.indexOf(other), qPrintable(order.join(u' ')));
+        // Asking for the wallpaper again brings it "to the front" of the desktop level only.
+        m_manager->apply(video(u"red"_s), u"red"_s);
+        QTest::qWait(200);
+        order = stackingOrder();
+        QVERIFY2(order.indexOf(id) < order.indexOf(other), qPrintable(order.join(u' ')));
+        normal.close();
+        if (then == u"restart")
+            expectCleanHandOver(u"red"_s, Hue::Red, u"blue"_s, Hue::Blue);
     }
 
-    // Without a compositor the server keeps nothing of an area a window
-    // uncovers: a paused wallpaper draws its last frame there again.
-    void pausedWallpaperRepaintsWhatAWindowUncovers()
+    // A hidden window stops decoding, and goes on once shown again. Without
+    // a compositor the server keeps nothing of an area a window uncovers: a
+    // paused wallpaper draws its last frame there again.
+    void hiddenOrPausedWallpaperKeepsItsFrame()
     {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
+        applyAndWaitFor(u"red"_s, Hue::Red);
+        VideoPlayer *player = onlyWindow().player();
+        QTest::qWait(300);
+        onlyWindow().close();
+        QTest::qWait(300);
+        const double hiddenAt = player->currentTime();
+        QTest::qWait(600);
+        QCOMPARE(player->currentTime(), hiddenAt);
+        QVERIFY(!player->isPaused());            // still meant to play once seen again
+        onlyWindow().playVideo(video(u"red"_s)); // shows the window again
+        QTRY_VERIFY(player->currentTime() != hiddenAt);
+
         m_manager->pauseAll();
         QTest::qWait(200);
         QRasterWindow normal;
@@ -205,68 +234,40 @@ private Q_SLOTS:
     void stillsOfQuickAppliesAndTheCapture()
     {
         const Screen screen = Platform::instance().screens().screens().first();
-        m_manager->apply(video(QStringLiteral("green")), QStringLiteral("green"));
-        auto older = m_manager->updateLockScreenFallback(video(QStringLiteral("green")),
-                                                         QStringLiteral("green"));
-        m_manager->apply(video(QStringLiteral("blue")), QStringLiteral("blue"));
-        auto newer = m_manager->updateLockScreenFallback(video(QStringLiteral("blue")),
-                                                         QStringLiteral("blue"));
+        m_manager->apply(video(u"green"_s), u"green"_s);
+        auto older = m_manager->updateLockScreenFallback(video(u"green"_s), u"green"_s);
+        m_manager->apply(video(u"blue"_s), u"blue"_s);
+        auto newer = m_manager->updateLockScreenFallback(video(u"blue"_s), u"blue"_s);
         QCOMPARE(errorOf(QCoro::waitFor(std::move(newer))), std::nullopt);
         QCOMPARE(errorOf(QCoro::waitFor(std::move(older))), std::nullopt);
         QTest::qWait(200);
         const auto shown = Platform::instance().desktopPictures().desktopImageURL(screen);
         QVERIFY(shown);
-        QCOMPARE(shown->fileName(), QStringLiteral("LockScreenFallback-blue.jpg"));
+        QCOMPARE(shown->fileName(), u"LockScreenFallback-blue.jpg"_s);
 
         m_defaults->remove(WallpaperManager::kPreviousDesktopSnapshotsKey);
         m_manager->previousDesktopStore().captureIfNeeded();
         QVERIFY(!m_defaults->contains(WallpaperManager::kPreviousDesktopSnapshotsKey));
     }
 
-    void windowStaysBelowNormalWindowsAndTakesNoInput()
-    {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
-        QRasterWindow normal;
-        normal.setGeometry(100, 100, 300, 200);
-        normal.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&normal));
-        const QString wallpaper = windowIDText(onlyWindow());
-        const QString other = QStringLiteral("0x%1").arg(normal.winId(), 0, 16);
-        QTRY_VERIFY(stackingOrder().contains(other));
-        QStringList order = stackingOrder();
-        QVERIFY2(order.indexOf(wallpaper) < order.indexOf(other), qPrintable(order.join(u' ')));
-
-        // Asking for the wallpaper again brings it "to the front" of the desktop level only.
-        m_manager->apply(video(QStringLiteral("red")), QStringLiteral("red"));
-        QTest::qWait(200);
-        order = stackingOrder();
-        QVERIFY2(order.indexOf(wallpaper) < order.indexOf(other), qPrintable(order.join(u' ')));
-
-        // An empty input shape: clicks fall through to the desktop.
-        auto &surface = static_cast<X11DesktopSurface &>(onlyWindow().surface());
-        QCOMPARE(XSession::inputShapeRectangleCount(quint32(surface.nativeWindowID())), 0);
-    }
-
     void handOverShowsNoBlackAndNoThirdColour()
     {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
-        expectCleanHandOver(QStringLiteral("red"), Hue::Red, QStringLiteral("blue"), Hue::Blue);
-        expectCleanHandOver(QStringLiteral("blue"), Hue::Blue, QStringLiteral("green"), Hue::Green);
-        expectCleanHandOver(QStringLiteral("green"), Hue::Green, QStringLiteral("red"), Hue::Red);
+        applyAndWaitFor(u"red"_s, Hue::Red);
+        expectCleanHandOver(u"red"_s, Hue::Red, u"blue"_s, Hue::Blue);
+        expectCleanHandOver(u"blue"_s, Hue::Blue, u"green"_s, Hue::Green);
+        expectCleanHandOver(u"green"_s, Hue::Green, u"red"_s, Hue::Red);
     }
 
     void loopPointShowsNoBlack()
     {
-        applyAndWaitFor(QStringLiteral("red_short"), Hue::Red);
+        applyAndWaitFor(u"red_short"_s, Hue::Red);
         ScreenSampler sampler(QRect(600, 320, 80, 80));
-        sampler.start();
         QTest::qWait(3500); // three loops of a one-second video
         const auto samples = sampler.stop();
         QVERIFY(samples.size() > 50);
         for (const auto &sample : samples)
             QVERIFY2(classify(sample.color) == Hue::Red,
-                     qPrintable(
-                         QStringLiteral("%1 at %2 ms").arg(sample.color.name()).arg(sample.msecs)));
+                     qPrintable(u"%1 at %2 ms"_s.arg(sample.color.name()).arg(sample.msecs)));
         QVERIFY(onlyWindow().player()->currentTime() < 1.1);
     }
 
@@ -274,7 +275,7 @@ private Q_SLOTS:
     // on either render path, not drawn as stored (blue left of red).
     void quarterTurnedClipShowsUpright()
     {
-        m_manager->apply(video(QStringLiteral("poster_rotated")), QStringLiteral("rotated"));
+        m_manager->apply(video(u"poster_rotated"_s), u"rotated"_s);
         QTRY_COMPARE_WITH_TIMEOUT(classify(XSession::colorAt(QPoint(300, 100))), Hue::Red, 10000);
         QCOMPARE(classify(XSession::colorAt(QPoint(1000, 620))), Hue::Blue);
     }
@@ -282,67 +283,26 @@ private Q_SLOTS:
     void badFilesLeaveThePreviousVideoPlaying_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::newRow("not a video") << mediaPath(QStringLiteral("not-a-video.mp4"));
-        QTest::newRow("empty") << mediaPath(QStringLiteral("empty.mp4"));
-        QTest::newRow("truncated") << mediaPath(QStringLiteral("truncated.mp4"));
-        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("missing.mp4"));
+        QTest::newRow("not a video") << mediaPath(u"not-a-video.mp4"_s);
+        QTest::newRow("empty") << mediaPath(u"empty.mp4"_s);
+        QTest::newRow("truncated") << mediaPath(u"truncated.mp4"_s);
+        QTest::newRow("missing") << m_dir.filePath(u"missing.mp4"_s);
     }
     void badFilesLeaveThePreviousVideoPlaying()
     {
         QFETCH(QString, file);
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
+        applyAndWaitFor(u"red"_s, Hue::Red);
         VideoPlayer *shown = onlyWindow().player();
         ScreenSampler sampler(QRect(600, 320, 80, 80));
-        sampler.start();
-        m_manager->apply(QUrl::fromLocalFile(file), QStringLiteral("bad"));
+        m_manager->apply(QUrl::fromLocalFile(file), u"bad"_s);
         QTRY_VERIFY_WITH_TIMEOUT(!onlyWindow().pendingPlayer(), 10000);
         QTest::qWait(300);
         const auto samples = sampler.stop();
         QCOMPARE(onlyWindow().player(), shown);
-        QCOMPARE(onlyWindow().currentVideoURL(), video(QStringLiteral("red")));
+        QCOMPARE(onlyWindow().currentVideoURL(), video(u"red"_s));
         QVERIFY(!shown->isPaused());
         for (const auto &sample : samples)
             QVERIFY2(classify(sample.color) == Hue::Red, qPrintable(sample.color.name()));
-    }
-
-    // A first file that cannot play does not become the wallpaper.
-    void badFirstFileLeavesNoWallpaper()
-    {
-        const auto stored = m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey);
-        m_manager->apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("not-a-video.mp4"))),
-                         QStringLiteral("bad"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_manager->windows().empty(), 10000);
-        QVERIFY(!m_manager->currentVideoURL());
-        QCOMPARE(m_defaults->string(WallpaperManager::kCurrentWallpaperIDKey), stored);
-    }
-
-    void hiddenWindowStopsDecoding()
-    {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
-        VideoPlayer *player = onlyWindow().player();
-        QTest::qWait(300);
-        onlyWindow().close();
-        QTest::qWait(300);
-        const double hiddenAt = player->currentTime();
-        QTest::qWait(600);
-        QCOMPARE(player->currentTime(), hiddenAt);
-        QVERIFY(!player->isPaused());                         // still meant to play once seen again
-        onlyWindow().playVideo(video(QStringLiteral("red"))); // shows the window again
-        QTRY_VERIFY(player->currentTime() != hiddenAt);
-    }
-
-    void wallpaperSurvivesAWindowManagerRestart()
-    {
-        applyAndWaitFor(QStringLiteral("red"), Hue::Red);
-        const QString id = windowIDText(onlyWindow());
-        session->stopWindowManager();
-        QVERIFY(session->startWindowManager());
-        QTest::qWait(500);
-        QVERIFY(stackingOrder().contains(id));
-        QVERIFY(xprop(id, QStringLiteral("_NET_WM_STATE"))
-                    .contains(QStringLiteral("_NET_WM_STATE_BELOW")));
-        QTRY_COMPARE(hueAtCenter(), Hue::Red);
-        expectCleanHandOver(QStringLiteral("red"), Hue::Red, QStringLiteral("blue"), Hue::Blue);
     }
 };
 

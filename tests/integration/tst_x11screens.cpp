@@ -1,8 +1,14 @@
 // Screens of a real X server: RandR monitors appear and go, and the manager
-// follows them with one rebuild 0.3 s after the change.
+// follows them with one rebuild 0.3 s after the change. And the root-window
+// desktop picture of each screen: drawn on its own, with the properties X11
+// programs look for, what another setter left behind saved and put back, and
+// bad input.
 
 #include "app/runtime.h"
+#include "desktop/previousdesktopstore.h"
 #include "desktop/wallpapermanager.h"
+#include "platform/fake/fakeplatform.h"
+#include "platform/linux/desktoppictures/rootwindowdesktoppictures.h"
 #include "platform/linux/desktoprenderpath.h"
 #include "platform/linux/mpvcore.h"
 #include "platform/linux/mpvvideoitem.h"
@@ -12,42 +18,42 @@
 #include "support/xsession.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumivale;
 using namespace lumivale::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-bool xrandr(const QStringList &arguments)
+const Screen leftScreen{u"left"_s, 1, QRect(0, 0, 1280, 720)};
+const Screen rightScreen{u"right"_s, 2, QRect(1280, 0, 1280, 720)};
+
+bool addMonitor(const Screen &screen)
 {
-    int exitCode = -1;
-    const QString output = XSession::run(QStringLiteral("xrandr"), arguments, &exitCode);
-    if (exitCode != 0)
-        qWarning("xrandr %s: %s", qPrintable(arguments.join(u' ')), qPrintable(output));
-    return exitCode == 0;
+    return XSession::succeeds(u"xrandr"_s,
+                              {u"--setmonitor"_s, screen.name,
+                               u"1280/300x720/170+%1+0"_s.arg(screen.frame.x()), u"none"_s});
 }
 
-bool addMonitor(const QString &name, const QRect &frame)
+QString rootPixmap(const char *property)
 {
-    return xrandr({QStringLiteral("--setmonitor"), name,
-                   QStringLiteral("%1/300x%2/170+%3+%4")
-                       .arg(frame.width())
-                       .arg(frame.height())
-                       .arg(frame.x())
-                       .arg(frame.y()),
-                   QStringLiteral("none")});
+    return XSession::run(u"xprop"_s, {u"-root"_s, QString::fromLatin1(property)});
 }
 
-QStringList screenNames()
+QList<std::pair<QString, QRect>> screenFrames()
 {
-    QStringList names;
+    QList<std::pair<QString, QRect>> frames;
     for (const Screen &screen : Platform::instance().screens().screens())
-        names.append(screen.name);
-    return names;
+        frames.append({screen.name, screen.frame});
+    return frames;
+}
+
+Hue hueAt(int x)
+{
+    return classify(XSession::colorAt(QPoint(x, 360)));
 }
 
 QStringList windowKeys(const WallpaperManager &manager)
@@ -78,23 +84,91 @@ class TestX11Screens : public QObject
 public:
     XSession *session = nullptr;
 
+private:
+    QTemporaryDir m_dir;
+
+    // A picture of one colour, named by it.
+    QUrl picture(Qt::GlobalColor color)
+    {
+        const QString path = m_dir.filePath(QColor(color).name() + u".png"_s);
+        QImage image(64, 36, QImage::Format_RGB32);
+        image.fill(color);
+        image.save(path, "png");
+        return QUrl::fromLocalFile(path);
+    }
+    DesktopPictureRecord record(const QString &name)
+    {
+        return DesktopPictureRecord(m_dir.filePath(name));
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(addMonitor(QStringLiteral("left"), QRect(0, 0, 1280, 720)));
-        QVERIFY(addMonitor(QStringLiteral("right"), QRect(1280, 0, 1280, 720)));
-        QTRY_COMPARE(screenNames(), (QStringList{QStringLiteral("left"), QStringLiteral("right")}));
+        QVERIFY(addMonitor(leftScreen));
+        QVERIFY(addMonitor(rightScreen));
+        // The monitors are the screens; the screen spanning both is not.
+        QTRY_COMPARE(screenFrames(),
+                     (QList<std::pair<QString, QRect>>{{u"left"_s, QRect(0, 0, 1280, 720)},
+                                                       {u"right"_s, QRect(1280, 0, 1280, 720)}}));
     }
 
-    void monitorsAreScreensAndTheSpanningScreenIsNot()
+    // Each screen gets its own part of the root window's picture, with the
+    // properties X11 programs look for; bad input fails and leaves it.
+    void eachScreenGetsItsOwnPicture()
     {
-        const QList<Screen> screens = Platform::instance().screens().screens();
-        QCOMPARE(screens.size(), 2);
-        QCOMPARE(screens[0].frame, QRect(0, 0, 1280, 720));
-        QCOMPARE(screens[1].frame, QRect(1280, 0, 1280, 720));
-        // No EDID under Xvfb: no number, so the name is the screen ID.
-        QVERIFY(!screens[0].number);
-        QCOMPARE(WallpaperManager::screenID(screens[1]), QStringLiteral("right"));
+        RootWindowDesktopPictures pictures({}, record(u"ours.json"_s));
+        QVERIFY(!pictures.desktopImageURL(leftScreen)); // a bare root window: nothing to say
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(Qt::red), leftScreen, {})), std::nullopt);
+        QCOMPARE(errorOf(pictures.setDesktopImage(picture(Qt::blue), rightScreen,
+                                                  {{u"mode"_s, u"stretch"_s}})),
+                 std::nullopt);
+        QCOMPARE(hueAt(640), Hue::Red);
+        QCOMPARE(hueAt(1900), Hue::Blue);
+
+        const QString rootID = rootPixmap("_XROOTPMAP_ID");
+        QVERIFY2(rootID.contains(u"pixmap id #"_s), qPrintable(rootID));
+        QCOMPARE(rootPixmap("ESETROOT_PMAP_ID").section(u'#', 1), rootID.section(u'#', 1));
+
+        QCOMPARE(pictures.desktopImageURL(leftScreen), picture(Qt::red));
+        QCOMPARE(pictures.desktopImageOptions(rightScreen).value(u"mode"_s),
+                 QVariant(u"stretch"_s));
+
+        QFile text(m_dir.filePath(u"text.png"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a picture");
+        text.close();
+        const auto error =
+            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(text.fileName()), leftScreen, {}));
+        QVERIFY(error);
+        QCOMPARE(error->domain(), u"DesktopPictures"_s);
+        QVERIFY(errorOf(pictures.setDesktopImage(picture(Qt::green), leftScreen,
+                                                 {{u"mode"_s, u"sideways"_s}})));
+        QCOMPARE(hueAt(640), Hue::Red);
+    }
+
+    void anotherSettersPictureIsSavedAndPutBack()
+    {
+        RootWindowDesktopPictures ours({}, record(u"ours2.json"_s));
+        RootWindowDesktopPictures someoneElse({}, record(u"theirs.json"_s));
+        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), leftScreen, {})),
+                 std::nullopt);
+        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), rightScreen, {})),
+                 std::nullopt);
+
+        fake::FakeScreenSystem screens;
+        screens.setScreens({leftScreen, rightScreen});
+        UserDefaults defaults(m_dir.filePath(u"defaults.json"_s));
+        PreviousDesktopStore store(u"snapshots"_s, defaults, screens, ours);
+        store.captureIfNeeded();
+        QVERIFY(defaults.contains(u"snapshots"_s));
+
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(Qt::red), leftScreen, {})), std::nullopt);
+        QCOMPARE(errorOf(ours.setDesktopImage(picture(Qt::red), rightScreen, {})), std::nullopt);
+        QCOMPARE(hueAt(1900), Hue::Red);
+
+        QCOMPARE(errorOf(store.restore()), std::nullopt);
+        QCOMPARE(hueAt(640), Hue::Green);
+        QCOMPARE(hueAt(1900), Hue::Green);
     }
 
     // One decode for both screens: in any one capture of the server, the
@@ -107,11 +181,10 @@ private Q_SLOTS:
             openGLRendererName().contains(QLatin1String("llvmpipe")))
             QSKIP("swaps through llvmpipe reach the server frames apart");
         QTemporaryDir dir;
-        UserDefaults defaults(dir.filePath(QStringLiteral("d.json")));
+        UserDefaults defaults(dir.filePath(u"d.json"_s));
         {
             WallpaperManager manager(Platform::instance(), defaults);
-            manager.apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("patch"))),
-                          QStringLiteral("patch"));
+            manager.apply(QUrl::fromLocalFile(mediaPath(u"patch"_s)), u"patch"_s);
             // The patch, 24 px on a 640x360 clip, is 48 px here, at rows 160 to 208.
             QTRY_VERIFY_WITH_TIMEOUT(
                 patchLeftEdge(XSession::grab(QRect(0, 0, 2560, 720)), 1280, 184) >= 0, 10000);
@@ -122,7 +195,7 @@ private Q_SLOTS:
                 const QImage capture = XSession::grab(QRect(0, 0, 2560, 720));
                 const int left = patchLeftEdge(capture, 0, 184);
                 const int right = patchLeftEdge(capture, 1280, 184);
-                seen.append(QStringLiteral("%1/%2").arg(left).arg(right));
+                seen.append(u"%1/%2"_s.arg(left).arg(right));
                 if (left >= 0 && std::abs(left - right) <= 2)
                     ++same;
                 QTest::qWait(170);
@@ -136,38 +209,29 @@ private Q_SLOTS:
     void removedAndReturningScreenCausesOneRebuildEach()
     {
         QTemporaryDir dir;
-        UserDefaults defaults(dir.filePath(QStringLiteral("d.json")));
+        UserDefaults defaults(dir.filePath(u"d.json"_s));
         {
             WallpaperManager manager(Platform::instance(), defaults);
-            manager.apply(QUrl::fromLocalFile(mediaPath(QStringLiteral("red"))),
-                          QStringLiteral("red"));
-            QCOMPARE(windowKeys(manager),
-                     (QStringList{QStringLiteral("left"), QStringLiteral("right")}));
-            QTRY_COMPARE_WITH_TIMEOUT(classify(XSession::colorAt(QPoint(1900, 360))), Hue::Red,
-                                      10000);
-            QTRY_COMPARE_WITH_TIMEOUT(classify(XSession::colorAt(QPoint(600, 360))), Hue::Red,
-                                      10000);
+            manager.apply(QUrl::fromLocalFile(mediaPath(u"red"_s)), u"red"_s);
+            QCOMPARE(windowKeys(manager), (QStringList{u"left"_s, u"right"_s}));
+            QTRY_COMPARE_WITH_TIMEOUT(hueAt(1900), Hue::Red, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(hueAt(600), Hue::Red, 10000);
 
             QSignalSpy rebuilt(&manager, &WallpaperManager::windowsRebuilt);
-            QElapsedTimer clock;
-            clock.start();
-            QVERIFY(xrandr({QStringLiteral("--delmonitor"), QStringLiteral("right")}));
+            QVERIFY(XSession::succeeds(u"xrandr"_s, {u"--delmonitor"_s, u"right"_s}));
             QTRY_COMPARE_WITH_TIMEOUT(rebuilt.size(), 1, 5000);
-            QVERIFY(clock.elapsed() >= WallpaperManager::kRebuildDelayMs);
-            QCOMPARE(windowKeys(manager), QStringList{QStringLiteral("left")});
+            QCOMPARE(windowKeys(manager), QStringList{u"left"_s});
             QTest::qWait(WallpaperManager::kRebuildDelayMs + 200);
             QCOMPARE(rebuilt.size(), 1);
 
-            QVERIFY(addMonitor(QStringLiteral("right"), QRect(1280, 0, 1280, 720)));
+            QVERIFY(addMonitor(rightScreen));
             QTRY_COMPARE_WITH_TIMEOUT(rebuilt.size(), 2, 5000);
             QTest::qWait(WallpaperManager::kRebuildDelayMs + 200);
             QCOMPARE(rebuilt.size(), 2);
-            QCOMPARE(windowKeys(manager),
-                     (QStringList{QStringLiteral("left"), QStringLiteral("right")}));
-            QTRY_COMPARE_WITH_TIMEOUT(classify(XSession::colorAt(QPoint(1900, 360))), Hue::Red,
-                                      10000);
-            auto &surface = static_cast<X11DesktopSurface &>(
-                manager.windows().at(QStringLiteral("right"))->surface());
+            QCOMPARE(windowKeys(manager), (QStringList{u"left"_s, u"right"_s}));
+            QTRY_COMPARE_WITH_TIMEOUT(hueAt(1900), Hue::Red, 10000);
+            auto &surface =
+                static_cast<X11DesktopSurface &>(manager.windows().at(u"right"_s)->surface());
             QCOMPARE(surface.frame(), QRect(1280, 0, 1280, 720));
         }
         QVERIFY(waitUntil([] { return X11DesktopSurface::pendingDisposals() == 0; }, 10000));

@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWidget>
 #include <functional>
 #include <list>
 #include <xcb/xcb.h>
@@ -31,36 +30,18 @@ QString hex(quint32 window)
     return u"0x%1"_s.arg(window, 0, 16);
 }
 
-bool runTool(const QString &program, const QStringList &arguments)
-{
-    int exitCode = -1;
-    const QString output = XSession::run(program, arguments, &exitCode);
-    if (exitCode != 0)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(u' ')),
-                 qPrintable(output));
-    return exitCode == 0;
-}
-
 // Runs a tool's command line, split at spaces, where %X and %D stand for
-// `window` in hex and in decimal.
-bool tool(QString command, quint32 window = 0)
+// `window` in hex and in decimal, and %B for `other` in hex.
+bool tool(QString command, quint32 window = 0, quint32 other = 0)
 {
     command.replace(u"%X"_s, hex(window)).replace(u"%D"_s, QString::number(window));
-    QStringList words = command.split(u' ');
-    return runTool(words.takeFirst(), words);
+    QStringList words = command.replace(u"%B"_s, hex(other)).split(u' ');
+    return XSession::succeeds(words.takeFirst(), words);
 }
 
 bool activate(quint32 window)
 {
     return tool(u"wmctrl -i -a %X"_s, window);
-}
-
-bool setCardinal(const QString &target, const QString &property, qint64 value)
-{
-    QStringList arguments =
-        target.isEmpty() ? QStringList{u"-root"_s} : QStringList{u"-id"_s, target};
-    arguments << u"-f"_s << property << u"32c"_s << u"-set"_s << property << QString::number(value);
-    return runTool(u"xprop"_s, arguments);
 }
 
 quint32 activeWindow()
@@ -109,12 +90,15 @@ xcb_atom_t internAtom(const char *name)
     return atom;
 }
 
-void setRootWindowList(const char *name, const QList<quint32> &windows)
+// Sets a property of 32-bit values on a window (0: the root window), and
+// waits until the server has it.
+void setWindowProperty(xcb_window_t window, const char *name, xcb_atom_t type,
+                       QList<quint32> values)
 {
     xcb_connection_t *connection = qtConnection();
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, rootWindow(), internAtom(name),
-                        XCB_ATOM_WINDOW, 32, uint32_t(windows.size()), windows.constData());
-    xcb_flush(connection);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window ? window : rootWindow(),
+                        internAtom(name), type, 32, uint32_t(values.size()), values.constData());
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
 // The window that has the X server's input focus (or PointerRoot, or none).
@@ -208,12 +192,8 @@ private:
     // them comes back after them.
     bool passBarrier()
     {
-        const quint32 value = 1;
-        if (!m_barrier.roundTrip([&] {
-                xcb_change_property(qtConnection(), XCB_PROP_MODE_REPLACE, rootWindow(),
-                                    internAtom("_LUMIVALE_TEST_BARRIER"), XCB_ATOM_CARDINAL, 32, 1,
-                                    &value);
-            }))
+        if (!m_barrier.roundTrip(
+                [] { setWindowProperty(0, "_LUMIVALE_TEST_BARRIER", XCB_ATOM_CARDINAL, {1}); }))
             return false;
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
@@ -272,33 +252,29 @@ private:
         // once it has answered a request made after.
         waitForWindowManager([] { return true; });
         if (publishPID)
-            setCardinal(hex(client.window), u"_NET_WM_PID"_s, client.pid);
+            setWindowProperty(client.window, "_NET_WM_PID", XCB_ATOM_CARDINAL,
+                              {quint32(client.pid)});
         return client;
+    }
+
+    QList<WindowDescription> listedWindows() const
+    {
+        return m_workspace->windowsFrontToBack().value_or(QList<WindowDescription>{});
     }
 
     std::optional<WindowDescription> describe(qint64 pid) const
     {
-        const auto windows = m_workspace->windowsFrontToBack();
-        if (!windows)
-            return std::nullopt;
-        for (const WindowDescription &window : *windows) {
+        for (const WindowDescription &window : listedWindows()) {
             if (window.ownerProcessID == pid)
                 return window;
         }
         return std::nullopt;
     }
 
-    std::optional<QRect> frameOf(qint64 pid) const
-    {
-        const auto description = describe(pid);
-        return description ? description->frame : std::nullopt;
-    }
-
     QList<qint64> frontToBackAmong(const QList<qint64> &pids) const
     {
         QList<qint64> order;
-        for (const WindowDescription &window :
-             m_workspace->windowsFrontToBack().value_or(QList<WindowDescription>{})) {
+        for (const WindowDescription &window : listedWindows()) {
             if (window.ownerProcessID && pids.contains(*window.ownerProcessID))
                 order.append(*window.ownerProcessID);
         }
@@ -338,12 +314,8 @@ private Q_SLOTS:
     void cleanup()
     {
         m_workspace.reset();
-        for (Client &client : m_clients) {
-            client.process->terminate();
-            if (!client.process->waitForFinished(kTimeout))
-                client.process->kill();
-            client.process->waitForFinished();
-        }
+        for (Client &client : m_clients)
+            endProcess(*client.process, kTimeout);
         m_clients.clear();
         tool(u"wmctrl -s 0"_s);
     }
@@ -419,8 +391,7 @@ private Q_SLOTS:
         const auto find = [&]() -> std::optional<WindowDescription> {
             if (publishPID)
                 return describe(client.pid);
-            for (const auto &window :
-                 m_workspace->windowsFrontToBack().value_or(QList<WindowDescription>{})) {
+            for (const WindowDescription &window : listedWindows()) {
                 if (window.frame == decorated)
                     return window;
             }
@@ -453,52 +424,57 @@ private Q_SLOTS:
         }
     }
 
-    void ownWindowCarriesOwnPID()
+    // A change of the focused window's application, full screen state or
+    // size is reported. With the first window focused and every report about
+    // it in, `before` runs and settles, and then `command` (%X and %D name the
+    // first window, %B a window of a second process). With `anotherInstance`,
+    // a second workspace comes and goes first.
+    void reportsChangesOfTheFocusedWindow_data()
     {
-        QWidget widget;
-        widget.setWindowTitle(u"own window"_s);
-        widget.resize(320, 200);
-        widget.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&widget, kTimeout));
-        const qint64 ownPID = QCoreApplication::applicationPid();
-        QTRY_VERIFY_WITH_TIMEOUT(describe(ownPID).has_value(), kTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(frameOf(ownPID), decorationFrame(quint32(widget.winId())),
-                                  kTimeout);
-    }
-
-    void reportsActivationOfAnotherProcess()
-    {
-        const Client &a = startClient(u"switch-a"_s);
-        const Client &b = startClient(u"switch-b"_s);
-        QVERIFY(activateAndSettle(a.window));
-        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-
-        QVERIFY(activate(b.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QVERIFY(passBarrier());
-        changes.clear();
-        QVERIFY(activate(a.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-    }
-
-    void reportsWhenNoWindowIsFocused()
-    {
-        const Client &client = startClient(u"last-one"_s);
-        QVERIFY(activateAndSettle(client.window));
-        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("anotherInstance");
+        QTest::newRow("another process") << QString() << "wmctrl -i -a %B" << false;
+        QTest::newRow("and back") << "wmctrl -i -a %B"
+                                  << "wmctrl -i -a %X" << false;
         // openbox leaves nothing focused when the only window goes.
-        QVERIFY(tool(u"xdotool windowminimize %D"_s, client.window));
+        QTest::newRow("no window") << QString() << "xdotool windowminimize %D" << false;
+        QTest::newRow("full screen") << QString() << "wmctrl -i -r %X -b add,fullscreen" << false;
+        QTest::newRow("full screen left") << "wmctrl -i -r %X -b add,fullscreen"
+                                          << "wmctrl -i -r %X -b remove,fullscreen" << false;
+        QTest::newRow("resized") << QString() << "xdotool windowsize %D 400 300" << false;
+        QTest::newRow("after another instance went")
+            << QString() << "xdotool windowsize %D 500 320" << true;
+    }
+    void reportsChangesOfTheFocusedWindow()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, command);
+        QFETCH(bool, anotherInstance);
+        const QString title = QString::fromUtf8(QTest::currentDataTag());
+        const Client &first = startClient(title);
+        const bool twoProcesses = (before + command).contains(u"%B"_s);
+        const quint32 other = twoProcesses ? startClient(title + u" too"_s).window : 0;
+        QVERIFY(activateAndSettle(first.window));
+        if (!before.isEmpty()) {
+            QVERIFY(tool(before, first.window, other));
+            QVERIFY(waitForWindowManager([] { return inputFocus() == activeWindow(); }));
+            QVERIFY(passBarrier());
+        }
+        if (anotherInstance) {
+            X11Workspace another;
+            QVERIFY(passBarrier());
+        }
+        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
+        QVERIFY(tool(command, first.window, other));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), quint32(0), kTimeout);
-        QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
     }
 
     void ignoresGapWhileFocusMoves()
     {
         const Client &first = startClient(u"handover-a"_s);
         Client &second = startClient(u"handover-b"_s, false);
-        QVERIFY(setCardinal(hex(second.window), u"_NET_WM_PID"_s, first.pid));
+        setWindowProperty(second.window, "_NET_WM_PID", XCB_ATOM_CARDINAL, {quint32(first.pid)});
         const Client &other = startClient(u"handover-c"_s);
         QVERIFY(activateAndSettle(first.window));
         QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
@@ -512,7 +488,7 @@ private Q_SLOTS:
         xcb_grab_server(connection);
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, second.window,
                             XCB_CURRENT_TIME);
-        setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
+        setWindowProperty(0, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {XCB_WINDOW_NONE});
         const bool looked = passBarrier();
         xcb_ungrab_server(connection);
         xcb_flush(connection);
@@ -541,7 +517,7 @@ private Q_SLOTS:
         // that the workspace looks in between.
         xcb_connection_t *connection = qtConnection();
         xcb_grab_server(connection);
-        setRootWindowList("_NET_ACTIVE_WINDOW", {XCB_WINDOW_NONE});
+        setWindowProperty(0, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {XCB_WINDOW_NONE});
         bool looked = passBarrier();
         const qsizetype whileFocused = changes.count();
         xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT,
@@ -555,42 +531,6 @@ private Q_SLOTS:
         QCOMPARE(afterFocusLeft, 1);
     }
 
-    void reportsFullScreenAndResize()
-    {
-        const Client &client = startClient(u"resized"_s);
-        QVERIFY(activateAndSettle(client.window));
-        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-
-        QVERIFY(tool(u"wmctrl -i -r %X -b add,fullscreen"_s, client.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(m_workspace->activeWindowFrame(), kScreen, kTimeout);
-        QVERIFY(passBarrier());
-        changes.clear();
-
-        QVERIFY(tool(u"wmctrl -i -r %X -b remove,fullscreen"_s, client.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QTRY_VERIFY_WITH_TIMEOUT(m_workspace->activeWindowFrame() != kScreen, kTimeout);
-        QVERIFY(passBarrier());
-        changes.clear();
-
-        const QSize before = m_workspace->activeWindowFrame()->size();
-        QVERIFY(tool(u"xdotool windowsize %D 400 300"_s, client.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-        QVERIFY(m_workspace->activeWindowFrame()->size() != before);
-    }
-
-    void keepsWatchingWhenAnotherInstanceGoes()
-    {
-        const Client &client = startClient(u"shared"_s);
-        QVERIFY(activateAndWait(client.window));
-        auto other = std::make_unique<X11Workspace>();
-        QVERIFY(passBarrier());
-        other.reset();
-        QSignalSpy changes(m_workspace.get(), &Workspace::activeApplicationChanged);
-        QVERIFY(tool(u"xdotool windowsize %D 500 320"_s, client.window));
-        QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
-    }
-
     void watchesNewWindowWithReusedID()
     {
         // The server hands a freed window ID to the next client's window:
@@ -601,7 +541,7 @@ private Q_SLOTS:
         gone.process->terminate();
         QVERIFY(gone.process->waitForFinished(kTimeout));
         // openbox leaves the dead window named as focused; made sure of here.
-        setRootWindowList("_NET_ACTIVE_WINDOW", {id});
+        setWindowProperty(0, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {id});
         m_workspace = std::make_unique<X11Workspace>();
 
         // Each client takes the lowest free slot, and with it the ID base;
@@ -626,7 +566,7 @@ private Q_SLOTS:
         const Client &b = startClient(u"quiet-b"_s);
         // One more window of b's process, the same size as b's.
         Client &sibling = startClient(u"quiet-c"_s, false);
-        QVERIFY(setCardinal(hex(sibling.window), u"_NET_WM_PID"_s, b.pid));
+        setWindowProperty(sibling.window, "_NET_WM_PID", XCB_ATOM_CARDINAL, {quint32(b.pid)});
         QCOMPARE(decorationFrame(sibling.window).size(), decorationFrame(b.window).size());
 
         QVERIFY(activateAndWait(a.window));
@@ -635,11 +575,11 @@ private Q_SLOTS:
 
         // A window that was focused before, and the focused window's title.
         QVERIFY(tool(u"xdotool set_window --name renamed %D"_s, a.window));
-        QVERIFY(setCardinal(hex(a.window), u"_NET_WM_PID"_s, 1));
+        setWindowProperty(a.window, "_NET_WM_PID", XCB_ATOM_CARDINAL, {1});
         QVERIFY(tool(u"wmctrl -i -r %X -b add,above"_s, a.window));
-        QVERIFY(runTool(u"xdotool"_s, {u"set_window"_s, u"--name"_s, u"renamed too"_s,
-                                       QString::number(b.window)}));
-        QVERIFY(setCardinal({}, u"_LUMIVALE_UNRELATED"_s, 7));
+        QVERIFY(XSession::succeeds(u"xdotool"_s, {u"set_window"_s, u"--name"_s, u"renamed too"_s,
+                                                  QString::number(b.window)}));
+        setWindowProperty(0, "_LUMIVALE_UNRELATED", XCB_ATOM_CARDINAL, {7});
         // Another window of the same process, of the same size.
         QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
@@ -676,12 +616,12 @@ private Q_SLOTS:
         session->stopWindowManager();
         // Whatever openbox left behind is removed by hand.
         const auto removeFromRoot = [](const QString &property) {
-            return runTool(u"xprop"_s, {u"-root"_s, u"-remove"_s, property});
+            return XSession::succeeds(u"xprop"_s, {u"-root"_s, u"-remove"_s, property});
         };
         QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST_STACKING"_s));
-        QVERIFY(setCardinal({}, u"_NET_CURRENT_DESKTOP"_s, 0));
+        setWindowProperty(0, "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL, {0});
         // The mapping-order list alone still names the windows.
-        setRootWindowList("_NET_CLIENT_LIST", {client.window});
+        setWindowProperty(0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {client.window});
         QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
 
         QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST"_s));

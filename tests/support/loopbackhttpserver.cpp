@@ -1,12 +1,12 @@
 #include "loopbackhttpserver.h"
 
 #include <QFile>
+#include <QHash>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 
 namespace lumivale::test {
 namespace {
@@ -15,26 +15,17 @@ const char kBufferProperty[] = "lumivaleRequestBuffer";
 
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 206:
-        return "Partial Content";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 416:
-        return "Range Not Satisfiable";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> phrases{
+        {200, "OK"},
+        {204, "No Content"},
+        {206, "Partial Content"},
+        {400, "Bad Request"},
+        {404, "Not Found"},
+        {416, "Range Not Satisfiable"},
+        {500, "Internal Server Error"},
+        {503, "Service Unavailable"},
+    };
+    return phrases.value(status, "Status");
 }
 
 // Parses one complete request from the front of `buffer` and removes it;
@@ -68,15 +59,21 @@ std::optional<LoopbackHttpServer::Request> takeRequest(QByteArray &buffer)
     return request;
 }
 
-} // namespace
-
-std::optional<QByteArray> LoopbackHttpServer::Request::header(QByteArrayView name) const
+// The first header with this name, compared case-insensitively.
+std::optional<QByteArray> find(const LoopbackHttpServer::Headers &headers, QByteArrayView name)
 {
     for (const auto &[key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QByteArray> LoopbackHttpServer::Request::header(QByteArrayView name) const
+{
+    return find(headers, name);
 }
 
 QByteArray LoopbackHttpServer::Request::path() const
@@ -104,17 +101,10 @@ LoopbackHttpServer::~LoopbackHttpServer() = default;
 
 QUrl LoopbackHttpServer::url(const QString &path) const
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(port());
+    QUrl url(QStringLiteral("http://127.0.0.1"));
+    url.setPort(m_server.serverPort());
     url.setPath(path);
     return url;
-}
-
-quint16 LoopbackHttpServer::port() const
-{
-    return m_server.serverPort();
 }
 
 void LoopbackHttpServer::enqueue(Response response)
@@ -203,7 +193,6 @@ void LoopbackHttpServer::readFrom(QTcpSocket *socket)
     QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
     while (std::optional<Request> request = takeRequest(buffer)) {
         m_requests.append(*request);
-        Q_EMIT requestReceived(*request);
         const Response response = responseFor(*request);
         if (response.neverAnswers)
             continue;
@@ -233,11 +222,7 @@ void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     const bool hasBody = response.status != 204 && response.status != 304;
-    const bool lengthGiven =
-        std::any_of(response.headers.begin(), response.headers.end(), [](const auto &header) {
-            return header.first.compare("content-length", Qt::CaseInsensitive) == 0;
-        });
-    if (hasBody && !lengthGiven && !response.endlessBody)
+    if (hasBody && !find(response.headers, "Content-Length") && !response.endlessBody)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "\r\n";
     socket->write(head);
@@ -263,7 +248,7 @@ void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
                     if (sent >= body.size())
                         timer->deleteLater();
                 });
-        timer->start(response.throttleIntervalMs);
+        timer->start(50);
         return;
     }
     if (response.dropMidBody) {

@@ -62,10 +62,9 @@ public:
         // After the headers, send bytes until the client goes away (no
         // "Content-Length" unless given).
         bool endlessBody = false;
-        // Send the body in pieces of this many bytes, one every
-        // `throttleIntervalMs` (0: all at once).
+        // Send the body in pieces of this many bytes, one every 50 ms (0: all
+        // at once).
         int throttleBytes = 0;
-        int throttleIntervalMs = 50;
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
@@ -73,7 +72,6 @@ public:
 
     // http://127.0.0.1:<port><path>
     QUrl url(const QString &path = QStringLiteral("/")) const;
-    quint16 port() const;
 
     void enqueue(Response response);
     void setDefaultResponse(Response response);
@@ -90,9 +88,6 @@ public:
     // lies outside the file), so media readers can seek; 404 when the file
     // cannot be read.
     static Response file(const QString &path, const Request &request);
-
-Q_SIGNALS:
-    void requestReceived(const lumivale::test::LoopbackHttpServer::Request &request);
 
 private:
     void onNewConnection();

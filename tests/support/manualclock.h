@@ -15,7 +15,6 @@ public:
     std::unique_ptr<PendingCall> callAfter(int delayMs, std::function<void()> action) override;
     void advance(qint64 ms);
     qint64 now() const { return m_now; }
-    int pendingCount() const { return int(m_calls.size()); }
 
 private:
     class Call;

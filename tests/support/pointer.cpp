@@ -18,9 +18,7 @@ QStringList moveTo(QPoint at)
 
 bool xdotool(const QStringList &arguments)
 {
-    int exitCode = -1;
-    XSession::run(u"xdotool"_s, arguments, &exitCode);
-    return exitCode == 0;
+    return XSession::succeeds(u"xdotool"_s, arguments);
 }
 
 bool movePointer(QPoint at)

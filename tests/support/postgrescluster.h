@@ -22,7 +22,6 @@ public:
     // that fails.
     bool start();
     bool stop();
-    bool restart() { return start(); }
     QString error() const { return m_error; }
 
     // postgres://… for lumivale-catalog's --db.

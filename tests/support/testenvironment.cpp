@@ -10,16 +10,15 @@ namespace lumivale::test {
 
 IsolatedHome::IsolatedHome()
 {
-    for (const char *name : {"config", "cache", "data", "runtime"}) {
-        QDir(m_dir.path()).mkpath(QString::fromLatin1(name));
+    for (const auto &[variable, name] :
+         {std::pair{"XDG_CONFIG_HOME", u"config"_s}, std::pair{"XDG_CACHE_HOME", u"cache"_s},
+          std::pair{"XDG_DATA_HOME", u"data"_s}, std::pair{"XDG_RUNTIME_DIR", u"runtime"_s}}) {
+        QDir(m_dir.path()).mkpath(name);
+        qputenv(variable, QFile::encodeName(m_dir.filePath(name)));
     }
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path() + u"/config"_s));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_dir.path() + u"/cache"_s));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path() + u"/data"_s));
-    const QString runtime = m_dir.path() + u"/runtime"_s;
-    QFile::setPermissions(runtime,
+    // The runtime folder must be the user's alone.
+    QFile::setPermissions(m_dir.filePath(u"runtime"_s),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
 }
 
 PrivateBus::PrivateBus()
@@ -33,8 +32,17 @@ PrivateBus::PrivateBus()
 
 PrivateBus::~PrivateBus()
 {
-    m_daemon.terminate();
-    m_daemon.waitForFinished(5000);
+    endProcess(m_daemon);
+}
+
+void endProcess(QProcess &process, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(graceMs))
+        process.kill();
+    process.waitForFinished();
 }
 
 double meanDifference(const QImage &a, const QImage &b)

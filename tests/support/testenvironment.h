@@ -39,6 +39,9 @@ private:
     QString m_address;
 };
 
+// Asks a process to end and kills it when it has not within `graceMs`.
+void endProcess(QProcess &process, int graceMs = 5000);
+
 // The mean difference of two pictures' channels, 0 to 255; 255 when they
 // differ in size or are null.
 double meanDifference(const QImage &a, const QImage &b);

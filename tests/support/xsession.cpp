@@ -1,27 +1,23 @@
 #include "xsession.h"
 
+#include "desktopsession.h"
+
 #include <QDeadlineTimer>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QThread>
 #include <cstdlib>
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <poll.h>
-#include <unistd.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
 
-#if defined(__SANITIZE_ADDRESS__)
-#endif
-
 namespace lumivale::test {
 namespace {
 
-xcb_connection_t *connect(int *screenNumber = nullptr)
+xcb_connection_t *connect()
 {
-    xcb_connection_t *connection = xcb_connect(nullptr, screenNumber);
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return nullptr;
@@ -39,114 +35,58 @@ QImage grabWith(xcb_connection_t *connection, const QRect &area)
         nullptr);
     if (!reply)
         return {};
-    // Xvfb at depth 24 uses 32 bits per pixel, BGRX in memory.
-    QImage image(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
-                 QImage::Format_RGB32);
-    QImage copy = image.copy();
-    std::free(reply);
-    return copy;
+    // Xvfb at depth 24 uses 32 bits per pixel, BGRX in memory. The image
+    // frees the reply.
+    return QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
+                  QImage::Format_RGB32, std::free, reply);
 }
 
+// Qt's smooth scaling averages every pixel a target pixel covers.
 QColor meanColor(const QImage &image)
 {
     if (image.isNull())
         return {};
-    qint64 r = 0, g = 0, b = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            r += qRed(pixel);
-            g += qGreen(pixel);
-            b += qBlue(pixel);
-        }
-    }
-    const qint64 n = qint64(image.width()) * image.height();
-    return QColor(int(r / n), int(g / n), int(b / n));
-}
-
-bool windowManagerRunning()
-{
-    xcb_connection_t *connection = connect();
-    if (!connection)
-        return false;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const char name[] = "_NET_SUPPORTING_WM_CHECK";
-    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
-    bool running = false;
-    if (atom && atom->atom != XCB_ATOM_NONE) {
-        xcb_get_property_reply_t *property = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
-            nullptr);
-        running = property && xcb_get_property_value_length(property) == 4;
-        std::free(property);
-    }
-    std::free(atom);
-    xcb_disconnect(connection);
-    return running;
+    return image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
 }
 
 } // namespace
 
 XSession::XSession(QSize size)
 {
-    // Xvfb picks a free display itself and writes its number to a pipe, so
-    // tests running side by side never meet on one display.
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return;
-    const int writeFd = pipeFds[1];
-    m_server.setChildProcessModifier([writeFd] { ::fcntl(writeFd, F_SETFD, 0); });
+    // Xvfb picks a free display itself and writes its number to its standard
+    // output, so tests running side by side never meet on one display.
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server.setStandardOutputFile(QProcess::nullDevice());
     m_server.start(u"Xvfb"_s,
-                   {u"-displayfd"_s, QString::number(writeFd), u"-screen"_s, u"0"_s,
+                   {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s,
                     u"%1x%2x24"_s.arg(size.width()).arg(size.height()), u"-nolisten"_s, u"tcp"_s,
                     u"-noreset"_s, u"+extension"_s, u"RANDR"_s, u"+extension"_s, u"GLX"_s});
-    ::close(writeFd);
-    QByteArray number;
-    if (m_server.waitForStarted(5000)) {
-        pollfd readable{pipeFds[0], POLLIN, 0};
-        char c;
-        while (::poll(&readable, 1, 10000) > 0 && ::read(pipeFds[0], &c, 1) == 1 && c != '\n')
-            number.append(c);
+    while (!m_server.canReadLine() && m_server.waitForReadyRead(10000)) {
     }
-    ::close(pipeFds[0]);
-    bool ok = false;
-    const int display = number.toInt(&ok);
-    if (!ok)
+    const QByteArray number = m_server.readLine().trimmed();
+    if (number.isEmpty())
         return;
     qputenv("DISPLAY", ":" + number);
-    m_sessionBus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
-    if (m_sessionBus.waitForStarted(5000) && m_sessionBus.waitForReadyRead(10000))
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_sessionBus.readLine().trimmed());
-    else
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            m_sessionBus.address().isEmpty() ? "disabled:" : m_sessionBus.address().toUtf8());
     if (xcb_connection_t *connection = connect()) {
         xcb_disconnect(connection);
-        m_display = display;
+        m_running = true;
     }
 }
 
 XSession::~XSession()
 {
     stopWindowManager();
-    if (m_sessionBus.state() != QProcess::NotRunning) {
-        // GLib's shared connection raises SIGTERM in this process when its
-        // bus goes away; this bus is ours to stop, and the test still runs.
+    // GLib's shared connection raises SIGTERM in this process when its bus
+    // goes away; this bus is ours to stop (with the object), and the test
+    // still runs.
+    if (!m_sessionBus.address().isEmpty()) {
         if (GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
             g_dbus_connection_set_exit_on_close(bus, FALSE);
             g_object_unref(bus);
         }
-        m_sessionBus.terminate();
-        m_sessionBus.waitForFinished(5000);
     }
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.terminate();
-        if (!m_server.waitForFinished(5000))
-            m_server.kill();
-        m_server.waitForFinished();
-    }
+    endProcess(m_server);
 }
 
 bool XSession::startWindowManager()
@@ -160,13 +100,13 @@ bool XSession::startWindowManager()
     // Generous: a loaded CI machine can take a while.
     const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-        if (windowManagerRunning())
+        if (DesktopPrograms::windowManagerRuns())
             return true;
         if (m_windowManager.state() == QProcess::NotRunning) {
             qWarning("openbox exited with status %d", m_windowManager.exitCode());
             return false;
         }
-        QThread::msleep(20);
+        QThread::msleep(50);
     }
     qWarning("openbox did not take over the display within a minute");
     return false;
@@ -174,12 +114,7 @@ bool XSession::startWindowManager()
 
 void XSession::stopWindowManager()
 {
-    if (m_windowManager.state() == QProcess::NotRunning)
-        return;
-    m_windowManager.terminate();
-    if (!m_windowManager.waitForFinished(5000))
-        m_windowManager.kill();
-    m_windowManager.waitForFinished();
+    endProcess(m_windowManager);
 }
 
 QString XSession::run(const QString &program, const QStringList &arguments, int *exitCode)
@@ -191,6 +126,16 @@ QString XSession::run(const QString &program, const QStringList &arguments, int 
     if (exitCode)
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromLocal8Bit(process.readAll());
+}
+
+bool XSession::succeeds(const QString &program, const QStringList &arguments)
+{
+    int exitCode = -1;
+    const QString output = run(program, arguments, &exitCode);
+    if (exitCode != 0)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(u' ')),
+                 qPrintable(output));
+    return exitCode == 0;
 }
 
 QImage XSession::grab(const QRect &area)
@@ -222,31 +167,25 @@ int XSession::inputShapeRectangleCount(quint32 window)
 }
 
 ScreenSampler::ScreenSampler(const QRect &area)
-    : m_area(area)
-{}
-
-ScreenSampler::~ScreenSampler()
 {
-    stop();
-}
-
-void ScreenSampler::start()
-{
-    m_samples.clear();
-    m_running = true;
-    m_thread = std::thread([this] {
+    m_thread = std::thread([this, area] {
         xcb_connection_t *connection = connect();
         if (!connection)
             return;
         QElapsedTimer clock;
         clock.start();
         while (m_running) {
-            const QColor color = meanColor(grabWith(connection, m_area));
+            const QColor color = meanColor(grabWith(connection, area));
             m_samples.append(Sample{clock.elapsed(), color});
             QThread::usleep(2000);
         }
         xcb_disconnect(connection);
     });
+}
+
+ScreenSampler::~ScreenSampler()
+{
+    stop();
 }
 
 QList<ScreenSampler::Sample> ScreenSampler::stop()
@@ -270,28 +209,6 @@ Hue classify(const QColor &color)
     if (b > 180 && r < 60 && g < 60)
         return Hue::Blue;
     return Hue::Other;
-}
-
-char *toString(Hue hue)
-{
-    return qstrdup(hueName(hue));
-}
-
-const char *hueName(Hue hue)
-{
-    switch (hue) {
-    case Hue::Black:
-        return "black";
-    case Hue::Red:
-        return "red";
-    case Hue::Green:
-        return "green";
-    case Hue::Blue:
-        return "blue";
-    case Hue::Other:
-        return "other";
-    }
-    return "?";
 }
 
 } // namespace lumivale::test

@@ -4,17 +4,17 @@
 #include "testenvironment.h"
 
 #include <QColor>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
+#include <QObject>
 #include <QProcess>
 #include <QRect>
 #include <QStringList>
 #include <atomic>
-#include <memory>
 #include <thread>
 
 namespace lumivale::test {
+Q_NAMESPACE
 
 // A private X server (Xvfb) with the openbox window manager, for integration
 // tests, and a private D-Bus session bus beside it. Starting it sets DISPLAY
@@ -27,8 +27,7 @@ public:
     explicit XSession(QSize size = QSize(1280, 720));
     ~XSession();
 
-    bool isRunning() const { return m_display >= 0; }
-    QString display() const { return QStringLiteral(":%1").arg(m_display); }
+    bool isRunning() const { return m_running; }
 
     bool startWindowManager();
     void stopWindowManager();
@@ -36,6 +35,9 @@ public:
     // Runs an X client tool (xrandr, xprop, ...) against this server.
     static QString run(const QString &program, const QStringList &arguments,
                        int *exitCode = nullptr);
+    // The same, for a tool run for its effect: false, with the tool's output
+    // as a warning, when it fails.
+    static bool succeeds(const QString &program, const QStringList &arguments);
 
     // Pixels straight from the X server's screen, not from the application.
     static QImage grab(const QRect &area);
@@ -44,41 +46,38 @@ public:
     static int inputShapeRectangleCount(quint32 window);
 
 private:
-    int m_display = -1;
+    bool m_running = false;
     QProcess m_server;
     QProcess m_windowManager;
-    QProcess m_sessionBus;
+    PrivateBus m_sessionBus;
 };
 
 // Samples a small area of the X server's screen as fast as the server allows,
-// from a thread and connection of its own, to see every frame of a change.
+// from a thread and connection of its own, to see every frame of a change:
+// from construction until stop().
 class ScreenSampler
 {
 public:
     struct Sample
     {
-        qint64 msecs; // since start()
+        qint64 msecs; // since the sampling began
         QColor color; // the mean colour of the area
     };
 
     explicit ScreenSampler(const QRect &area);
     ~ScreenSampler();
-    void start();
     QList<Sample> stop();
 
 private:
-    QRect m_area;
-    std::atomic_bool m_running = false;
+    std::atomic_bool m_running = true;
     std::thread m_thread;
     QList<Sample> m_samples;
 };
 
 // Colour names the tests use, with a tolerance for video compression.
 enum class Hue { Black, Red, Green, Blue, Other };
+Q_ENUM_NS(Hue)
 Hue classify(const QColor &color);
-const char *hueName(Hue hue);
-// For QCOMPARE's failure messages.
-char *toString(Hue hue);
 
 } // namespace lumivale::test
 
@@ -89,12 +88,8 @@ char *toString(Hue hue);
     {                                                                                              \
         lumivale::test::IsolatedHome home;                                                         \
         lumivale::test::XSession session(QSize(width, height));                                    \
-        if (!session.isRunning()) {                                                                \
-            qCritical("cannot start Xvfb");                                                        \
-            return 1;                                                                              \
-        }                                                                                          \
-        if (!session.startWindowManager()) {                                                       \
-            qCritical("cannot start openbox");                                                     \
+        if (!session.isRunning() || !session.startWindowManager()) {                               \
+            qCritical("cannot start Xvfb with openbox");                                           \
             return 1;                                                                              \
         }                                                                                          \
         qputenv("QT_QPA_PLATFORM", "xcb");                                                         \
