@@ -1,7 +1,8 @@
-// Which integration a session gets, and how the wallpaper windows are
-// restacked, as pure decisions.
+// Which integration a session gets, how the wallpaper windows are restacked,
+// and whether they draw in software, as pure decisions.
 
 #include "platform/desktopintegration.h"
+#include "platform/linux/desktoprenderpath.h"
 
 #include <QTest>
 
@@ -127,6 +128,31 @@ private Q_SLOTS:
         QFETCH(QList<StackedWindow>, bottomToTop);
         QFETCH(Window, window);
         QTEST(lumivale::restackRequests(bottomToTop, window), "requests");
+    }
+
+    void renderPathFollowsTheRenderer_data()
+    {
+        QTest::addColumn<QByteArray>("forced");
+        QTest::addColumn<QString>("renderer");
+        QTest::addColumn<bool>("software");
+        const QString llvmpipe = u"llvmpipe (LLVM 15.0.6, 256 bits)"_s;
+        const QString intel = u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s;
+        QTest::newRow("llvmpipe") << QByteArray() << llvmpipe << true;
+        QTest::newRow("softpipe") << QByteArray() << u"softpipe"_s << true;
+        QTest::newRow("swrast") << QByteArray() << u"Software Rasterizer (swrast)"_s << true;
+        QTest::newRow("no OpenGL") << QByteArray() << QString() << true;
+        QTest::newRow("hardware") << QByteArray() << intel << false;
+        QTest::newRow("forced gl") << QByteArray("gl") << llvmpipe << false;
+        QTest::newRow("forced sw") << QByteArray("sw") << intel << true;
+        QTest::newRow("unknown word") << QByteArray("vulkan") << intel << false;
+    }
+    void renderPathFollowsTheRenderer()
+    {
+        QFETCH(QByteArray, forced);
+        QFETCH(QString, renderer);
+        QFETCH(bool, software);
+        QCOMPARE(chooseDesktopRenderPath(forced, renderer) == DesktopRenderPath::Software,
+                 software);
     }
 };
 
