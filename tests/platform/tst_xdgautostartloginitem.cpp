@@ -248,10 +248,11 @@ private Q_SLOTS:
     {
         QFETCH(bool, readOnlyFolder);
         const QString kept = readOnlyFolder ? entryPath() : entryPath() + u"/keep"_s;
+        const QByteArray contents = "[Desktop Entry]\nType=Application\nExec=/usr/bin/true\n";
         if (readOnlyFolder && geteuid() == 0)
             QSKIP("file permissions do not bind root");
         QVERIFY(QDir().mkpath(readOnlyFolder ? m_autostart : entryPath()));
-        QVERIFY(writeFile(kept, "[Desktop Entry]\nType=Application\nExec=/usr/bin/true\n"));
+        QVERIFY(writeFile(kept, contents));
         const QStringList files = autostartFiles();
         if (readOnlyFolder)
             QFile::setPermissions(m_autostart, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -270,8 +271,7 @@ private Q_SLOTS:
         QCOMPARE(removeError->code(), int(XdgAutostartLoginItem::CannotRemoveEntry));
         QVERIFY2(removeError->description().contains(entryPath()),
                  qPrintable(removeError->description()));
-        QCOMPARE(readAll(kept),
-                 QByteArray("[Desktop Entry]\nType=Application\nExec=/usr/bin/true\n"));
+        QCOMPARE(readAll(kept), contents);
         QCOMPARE(autostartFiles(), files);
         QCOMPARE(loginItem.status(), Status::NotRegistered);
     }
