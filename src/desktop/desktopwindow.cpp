@@ -7,13 +7,14 @@
 
 namespace lumivale {
 
-DesktopWindow::DesktopWindow(Platform &platform, const Screen &screen, QObject *parent)
+DesktopWindow::DesktopWindow(Platform &platform, const Screen &screen, DelayClock &clock,
+                             QObject *parent)
     : QObject(parent)
     , m_screenID(WallpaperManager::screenID(screen))
     , m_surface(platform.createDesktopSurface(screen))
+    , m_clock(clock)
 {
     m_surface->setFrame(screen.frame);
-    m_firstFrameTimer.setSingleShot(true);
 }
 
 DesktopWindow::~DesktopWindow()
@@ -54,10 +55,10 @@ void DesktopWindow::playVideo(const QUrl &file)
 
     // Status reports always come back through the event queue, even the first
     // one, so the observation is stored before any report is handled.
-    m_firstFrameTimer.disconnect();
-    connect(&m_firstFrameTimer, &QTimer::timeout, this,
-            [this, generation] { failPending(generation); });
-    m_firstFrameTimer.start(m_firstFrameLimit);
+    m_firstFrameCall = m_clock.callAfter(int(kFirstFrameLimit.count()), [this, generation] {
+        m_runningFirstFrameCall = std::move(m_firstFrameCall);
+        failPending(generation);
+    });
     const QPointer<DesktopWindow> self(this);
     const QPointer<VideoPlayer> item(pending);
     const auto report = [self, generation, item] {
@@ -125,7 +126,7 @@ void DesktopWindow::failPending(qint64 generation)
 
 void DesktopWindow::cancelPending()
 {
-    m_firstFrameTimer.stop();
+    m_firstFrameCall.reset();
     disconnect(m_pendingStatusObservation);
     m_pendingStatusObservation = {};
     if (m_pendingPlayer) {

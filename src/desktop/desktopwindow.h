@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/delayclock.h"
 #include "platform/desktopsurface.h"
 #include "platform/screens.h"
 
 #include <QMetaObject>
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <memory>
@@ -45,7 +45,9 @@ class DesktopWindow : public QObject
     Q_OBJECT
 
 public:
-    DesktopWindow(Platform &platform, const Screen &screen, QObject *parent = nullptr);
+    // The clock times the first-frame limit.
+    DesktopWindow(Platform &platform, const Screen &screen,
+                  DelayClock &clock = DelayClock::system(), QObject *parent = nullptr);
     ~DesktopWindow() override;
 
     const QString &screenID() const { return m_screenID; }
@@ -60,7 +62,6 @@ public:
     void setPlaybackPaused(bool paused);
     bool isPlaybackPaused() const { return m_paused; }
     static constexpr std::chrono::milliseconds kFirstFrameLimit{10'000};
-    void setFirstFrameLimit(std::chrono::milliseconds limit) { m_firstFrameLimit = limit; }
 
     // The player whose picture is shown, if any. Others may pause, play and read
     // it; the pending player is this window's own business.
@@ -99,8 +100,10 @@ private:
     std::optional<QUrl> m_pendingVideoURL;
     qint64 m_playbackGeneration = 0;
     bool m_paused = false;
-    std::chrono::milliseconds m_firstFrameLimit = kFirstFrameLimit;
-    QTimer m_firstFrameTimer;
+    DelayClock &m_clock;
+    std::unique_ptr<PendingCall> m_firstFrameCall;
+    // The call whose action runs, kept alive until it ends.
+    std::unique_ptr<PendingCall> m_runningFirstFrameCall;
 };
 
 } // namespace lumivale

@@ -142,8 +142,7 @@ void WallpaperManager::rebuildWindows(bool reloadPlayback)
             if (reloadPlayback)
                 it->second->playVideo(*m_currentVideoURL);
         } else {
-            auto window = std::make_unique<DesktopWindow>(m_platform, screen);
-            window->setFirstFrameLimit(m_firstFrameLimit);
+            auto window = std::make_unique<DesktopWindow>(m_platform, screen, m_clock);
             window->setPlaybackPaused(!m_policy.shouldPlay());
             watchWindow(*window);
             window->playVideo(*m_currentVideoURL);

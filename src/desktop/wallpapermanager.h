@@ -40,7 +40,8 @@ class UserDefaults;
 // Main thread only. `shared()` is made on first use over the installed
 // platform and the standard user defaults, and is never destroyed; tests make
 // their own instances, whose platform, defaults and clock must outlive them.
-// The clock times the rebuild delay; tests pass one they move by hand.
+// The clock times the rebuild delay and the windows' first-frame limit; tests
+// pass one they move by hand.
 class WallpaperManager : public QObject
 {
     Q_OBJECT
@@ -88,8 +89,6 @@ public:
     // Bumped by every apply and stop: lets a caller that waited see whether the
     // wallpaper was chosen meanwhile.
     quint64 wallpaperChangeCount() const { return m_changeCount; }
-    // How long a new video may take to show its first frame (for tests).
-    void setFirstFrameLimit(std::chrono::milliseconds limit) { m_firstFrameLimit = limit; }
     // Closes every window but keeps the applied wallpaper and its persisted
     // keys: for a process that is about to exit.
     void releaseWindows();
@@ -173,7 +172,6 @@ private:
     PreviousDesktopStore m_previousDesktopStore;
     PlaybackPolicy m_policy;
     quint64 m_changeCount = 0;
-    std::chrono::milliseconds m_firstFrameLimit = DesktopWindow::kFirstFrameLimit;
     int m_stillGeneration = 0;
 
     // The wallpaper before the last apply of a new video, until that video

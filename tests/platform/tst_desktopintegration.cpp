@@ -1,7 +1,8 @@
-// Which integration a session gets, and how the wallpaper windows are
-// restacked, as pure decisions.
+// Which integration a session gets, how the wallpaper windows are restacked,
+// and whether they draw in software, as pure decisions.
 
 #include "platform/desktopintegration.h"
+#include "platform/linux/desktoprenderpath.h"
 
 #include <QTest>
 
@@ -27,50 +28,47 @@ private Q_SLOTS:
         QTest::addColumn<bool>("takeOver");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Window>("window");
-        QTest::addColumn<bool>("live");
-        QTest::addColumn<bool>("xwayland");
+        // Names the integration, and says whether the desktop is taken over,
+        // XWayland is needed, or live playback is off.
         QTest::addColumn<QString>("description");
 
         const QString none;
         QTest::newRow("openbox") << none << u"x11"_s << u"Openbox"_s << none << false << Kind::Ewmh
-                                 << Window::DesktopType << true << false << u"ewmh"_s;
-        QTest::newRow("GNOME on X11")
-            << u"GNOME"_s << u"x11"_s << u"GNOME Shell"_s << none << false << Kind::Gnome
-            << Window::DesktopType << true << false << u"gnome"_s;
+                                 << Window::DesktopType << u"ewmh"_s;
+        QTest::newRow("GNOME on X11") << u"GNOME"_s << u"x11"_s << u"GNOME Shell"_s << none << false
+                                      << Kind::Gnome << Window::DesktopType << u"gnome"_s;
         QTest::newRow("GNOME on Wayland")
             << u"ubuntu:GNOME"_s << u"wayland"_s << none << none << false << Kind::Gnome
-            << Window::DesktopType << true << true << u"gnome, through XWayland"_s;
+            << Window::DesktopType << u"gnome, through XWayland"_s;
         QTest::newRow("Budgie names GNOME second")
             << u"Budgie:GNOME"_s << u"x11"_s << u"Mutter(Budgie)"_s << none << false << Kind::Budgie
-            << Window::DesktopType << true << false << u"budgie"_s;
+            << Window::DesktopType << u"budgie"_s;
         QTest::newRow("Cinnamon") << u"X-Cinnamon"_s << u"x11"_s << u"Mutter (Muffin)"_s << none
-                                  << false << Kind::Cinnamon << Window::DesktopType << true << false
+                                  << false << Kind::Cinnamon << Window::DesktopType
                                   << u"cinnamon"_s;
         QTest::newRow("XFCE, not taken over")
             << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << false << Kind::Xfce
-            << Window::DesktopType << false << false
-            << u"xfce, live playback off on XFCE: desktop not taken over"_s;
+            << Window::DesktopType << u"xfce, live playback off on XFCE: desktop not taken over"_s;
         QTest::newRow("XFCE, taken over")
             << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << true << Kind::Xfce
-            << Window::DesktopType << true << false << u"xfce, desktop taken over"_s;
+            << Window::DesktopType << u"xfce, desktop taken over"_s;
         QTest::newRow("MATE, not taken over")
             << u"MATE"_s << u"x11"_s << u"Metacity (Marco)"_s << none << false << Kind::Mate
-            << Window::DesktopType << false << false
-            << u"mate, live playback off on MATE: desktop not taken over"_s;
+            << Window::DesktopType << u"mate, live playback off on MATE: desktop not taken over"_s;
         QTest::newRow("i3 by its name alone")
             << none << u"x11"_s << u"i3"_s << none << false << Kind::Tiling
-            << Window::BottomUnmanaged << true << false << u"tiling"_s;
+            << Window::BottomUnmanaged << u"tiling"_s;
         QTest::newRow("i3 session") << u"i3"_s << u"x11"_s << none << none << false << Kind::Tiling
-                                    << Window::BottomUnmanaged << true << false << u"tiling"_s;
+                                    << Window::BottomUnmanaged << u"tiling"_s;
         QTest::newRow("override wins")
             << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << u" Tiling "_s << false << Kind::Tiling
-            << Window::BottomUnmanaged << true << false << u"tiling"_s;
+            << Window::BottomUnmanaged << u"tiling"_s;
         QTest::newRow("unknown override is ignored")
             << u"GNOME"_s << u"x11"_s << none << u"kde"_s << false << Kind::Gnome
-            << Window::DesktopType << true << false << u"gnome"_s;
+            << Window::DesktopType << u"gnome"_s;
         QTest::newRow("taking over means nothing on openbox")
             << none << u"x11"_s << u"Openbox"_s << none << true << Kind::Ewmh << Window::DesktopType
-            << true << false << u"ewmh"_s;
+            << u"ewmh"_s;
     }
 
     void sessionDecidesTheIntegration()
@@ -84,8 +82,6 @@ private Q_SLOTS:
             {currentDesktop, sessionType, windowManager}, overrideName, takeOver);
         QTEST(integration.kind, "kind");
         QTEST(integration.window(), "window");
-        QTEST(integration.showsLivePlayback(), "live");
-        QTEST(integration.needsXWayland, "xwayland");
         QTEST(integration.description(), "description");
     }
 
@@ -127,6 +123,31 @@ private Q_SLOTS:
         QFETCH(QList<StackedWindow>, bottomToTop);
         QFETCH(Window, window);
         QTEST(lumivale::restackRequests(bottomToTop, window), "requests");
+    }
+
+    void renderPathFollowsTheRenderer_data()
+    {
+        QTest::addColumn<QByteArray>("forced");
+        QTest::addColumn<QString>("renderer");
+        QTest::addColumn<bool>("software");
+        const QString llvmpipe = u"llvmpipe (LLVM 15.0.6, 256 bits)"_s;
+        const QString intel = u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_s;
+        QTest::newRow("llvmpipe") << QByteArray() << llvmpipe << true;
+        QTest::newRow("softpipe") << QByteArray() << u"softpipe"_s << true;
+        QTest::newRow("swrast") << QByteArray() << u"Software Rasterizer (swrast)"_s << true;
+        QTest::newRow("no OpenGL") << QByteArray() << QString() << true;
+        QTest::newRow("hardware") << QByteArray() << intel << false;
+        QTest::newRow("forced gl") << QByteArray("gl") << llvmpipe << false;
+        QTest::newRow("forced sw") << QByteArray("sw") << intel << true;
+        QTest::newRow("unknown word") << QByteArray("vulkan") << intel << false;
+    }
+    void renderPathFollowsTheRenderer()
+    {
+        QFETCH(QByteArray, forced);
+        QFETCH(QString, renderer);
+        QFETCH(bool, software);
+        QCOMPARE(chooseDesktopRenderPath(forced, renderer) == DesktopRenderPath::Software,
+                 software);
     }
 };
 

@@ -47,6 +47,18 @@ QString outputOf(const Screen &screen)
     return screen.name.section(u' ', -1);
 }
 
+// Sets the picture at `path`, and gives the error if any.
+std::optional<Error> setPicture(DesktopPictures &pictures, const QString &path,
+                                const Screen &screen, const QVariantMap &options = {})
+{
+    return errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(path), screen, options));
+}
+
+int codeOf(const std::optional<Error> &error)
+{
+    return error.value_or(Error()).code();
+}
+
 QString gsettings(const QStringList &arguments)
 {
     QProcess process;
@@ -202,119 +214,83 @@ private Q_SLOTS:
         auto pictures = makeDesktopPictures(Backend::Unsupported, outputOf);
         QVERIFY(!pictures->desktopImageURL(left));
         QVERIFY(pictures->desktopImageOptions(left).isEmpty());
-        const auto error =
-            errorOf(pictures->setDesktopImage(QUrl::fromLocalFile(m_hills), left, {}));
+        const auto error = setPicture(*pictures, m_hills, left);
         QVERIFY(error);
         QCOMPARE(error->domain(), u"DesktopPictures"_s);
         QVERIFY(!error->description().isEmpty());
-
-        // Nothing read, so nothing is saved, and a later apply may try again.
-        fake::FakeScreenSystem screens;
-        screens.setScreens({left, right});
-        UserDefaults defaults(m_dir.filePath(u"unsupported.json"_s));
-        PreviousDesktopStore store(u"snapshots"_s, defaults, screens, *pictures);
-        store.captureIfNeeded();
-        QVERIFY(!defaults.contains(u"snapshots"_s));
-        QCOMPARE(errorOf(store.restore()), std::optional(PreviousDesktopStore::noSnapshotError()));
     }
 
-    // GSettings.
-
+    // GSettings: one picture for all screens, which another process sees (the
+    // keyfile backend writes at once); bad input changes nothing; the pictures
+    // captured before a change are put back with their options.
     void gsettingsDesktopsShareOnePicture_data()
     {
         QTest::addColumn<Flavor>("flavor");
         QTest::addColumn<QString>("schema");
         QTest::addColumn<QString>("pictureKey");
+        QTest::addColumn<QString>("badOption"); // not among this desktop's options
         QTest::newRow("GNOME") << Flavor::Gnome << "org.gnome.desktop.background"
-                               << "picture-uri";
+                               << "picture-uri"
+                               << "sideways";
         QTest::newRow("Cinnamon") << Flavor::Cinnamon << "org.cinnamon.desktop.background"
-                                  << "picture-uri";
+                                  << "picture-uri"
+                                  << "sideways";
         QTest::newRow("MATE") << Flavor::Mate << "org.mate.background"
-                              << "picture-filename";
+                              << "picture-filename"
+                              << "none";
     }
     void gsettingsDesktopsShareOnePicture()
     {
         QFETCH(Flavor, flavor);
         QFETCH(QString, schema);
         QFETCH(QString, pictureKey);
+        QFETCH(QString, badOption);
         QVERIFY2(GSettingsDesktopPictures::isAvailable(flavor), qPrintable(schema));
         GSettingsDesktopPictures pictures(flavor);
+        const auto optionsOf = [&](const Screen &screen) {
+            return pictures.desktopImageOptions(screen).value(u"picture-options"_s);
+        };
 
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), right,
-                                                  {{u"picture-options"_s, u"centered"_s}})),
+        QCOMPARE(setPicture(pictures, m_hills, right, {{u"picture-options"_s, u"centered"_s}}),
                  std::nullopt);
-        // Another process sees it (the keyfile backend writes at once).
         const QString stored = gsettings({u"get"_s, schema, pictureKey});
         QVERIFY2(stored.contains(m_hills), qPrintable(stored));
         QCOMPARE(gsettings({u"get"_s, schema, u"picture-options"_s}), u"'centered'"_s);
-        // One picture for all screens.
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-options"_s),
-                 QVariant(u"centered"_s));
-
-        // No options: fill the screen as the live wallpaper does.
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {})),
-                 std::nullopt);
-        QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
-        QCOMPARE(pictures.desktopImageOptions(right).value(u"picture-options"_s),
-                 QVariant(u"zoom"_s));
-    }
-
-    void gnomeSetsTheDarkPictureToo()
-    {
-        GSettingsDesktopPictures pictures(Flavor::Gnome);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
-                 std::nullopt);
-        QVERIFY(gsettings({u"get"_s, u"org.gnome.desktop.background"_s, u"picture-uri-dark"_s})
-                    .contains(m_hills));
-        QVERIFY(!pictures.desktopImageOptions(left).contains(u"picture-uri-dark"_s));
-
-        // A separate dark picture is reported, and put back by a restore.
-        const QString dark = QUrl::fromLocalFile(m_beach).toString();
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                  {{u"picture-uri-dark"_s, dark}})),
-                 std::nullopt);
-        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-uri-dark"_s), QVariant(dark));
-    }
-
-    void badGSettingsInputFailsAndChangesNothing()
-    {
-        GSettingsDesktopPictures pictures(Flavor::Mate);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
-                 std::nullopt);
-        auto error =
-            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left,
-                                             {{u"picture-options"_s, u"none"_s}})); // not on MATE
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
-        error = errorOf(pictures.setDesktopImage(QUrl(u"https://example.com/a.jpg"_s), left, {}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kInvalidImage);
-        QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-options"_s),
-                 QVariant(u"zoom"_s));
-    }
-
-    void restorePutsTheGSettingsPictureBack()
-    {
-        GSettingsDesktopPictures pictures(Flavor::Cinnamon);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                  {{u"picture-options"_s, u"scaled"_s}})),
-                 std::nullopt);
+        QCOMPARE(optionsOf(left), QVariant(u"centered"_s));
         fake::FakeScreenSystem screens;
         screens.setScreens({left, right});
-        UserDefaults defaults(m_dir.filePath(u"restore.json"_s));
+        UserDefaults defaults(m_dir.filePath(QString::fromUtf8(QTest::currentDataTag())));
         PreviousDesktopStore store(u"snapshots"_s, defaults, screens, pictures);
-
         store.captureIfNeeded();
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {})),
-                 std::nullopt);
-        QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_beach));
+
+        QCOMPARE(codeOf(setPicture(pictures, m_beach, left, {{u"picture-options"_s, badOption}})),
+                 desktoppictureserrors::kInvalidOption);
+        QCOMPARE(codeOf(errorOf(
+                     pictures.setDesktopImage(QUrl(u"https://example.com/a.jpg"_s), left, {}))),
+                 desktoppictureserrors::kInvalidImage);
+        QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
+        QCOMPARE(optionsOf(left), QVariant(u"centered"_s));
+
+        // No options: fill the screen as the live wallpaper does.
+        QCOMPARE(setPicture(pictures, m_beach, left), std::nullopt);
+        QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
+        QCOMPARE(optionsOf(right), QVariant(u"zoom"_s));
+        if (flavor == Flavor::Gnome) {
+            // The dark picture follows, and a separate one is reported.
+            QVERIFY(gsettings({u"get"_s, schema, u"picture-uri-dark"_s}).contains(m_beach));
+            QVERIFY(!pictures.desktopImageOptions(left).contains(u"picture-uri-dark"_s));
+            const QString dark = QUrl::fromLocalFile(m_hills).toString();
+            QCOMPARE(setPicture(pictures, m_beach, left, {{u"picture-uri-dark"_s, dark}}),
+                     std::nullopt);
+            QCOMPARE(pictures.desktopImageOptions(left).value(u"picture-uri-dark"_s),
+                     QVariant(dark));
+        }
+
         QCOMPARE(errorOf(store.restore()), std::nullopt);
-        QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_hills));
-        QCOMPARE(gsettings({u"get"_s, u"org.cinnamon.desktop.background"_s, u"picture-options"_s}),
-                 u"'scaled'"_s);
+        QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
+        QCOMPARE(gsettings({u"get"_s, schema, u"picture-options"_s}), u"'centered'"_s);
         QVERIFY(!defaults.contains(u"snapshots"_s));
     }
 
@@ -334,11 +310,8 @@ private Q_SLOTS:
         const QDBusMessage answer = privateBus(u"xfce"_s).call(preset);
         QVERIFY2(answer.type() == QDBusMessage::ReplyMessage, qPrintable(answer.errorMessage()));
 
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                  {{u"image-style"_s, 3}})),
-                 std::nullopt);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), right, {})),
-                 std::nullopt);
+        QCOMPARE(setPicture(pictures, m_hills, left, {{u"image-style"_s, 3}}), std::nullopt);
+        QCOMPARE(setPicture(pictures, m_beach, right), std::nullopt);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
         QCOMPARE(pictures.desktopImageOptions(left), (QVariantMap{{u"image-style"_s, 3}}));
         QCOMPARE(pictures.desktopImageURL(right), QUrl::fromLocalFile(m_beach));
@@ -354,10 +327,8 @@ private Q_SLOTS:
         QVERIFY(query.waitForFinished());
         QCOMPARE(QString::fromUtf8(query.readAllStandardOutput()).trimmed(), m_hills);
 
-        const auto error = errorOf(
-            pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), left, {{u"image-style"_s, 9}}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
+        QCOMPARE(codeOf(setPicture(pictures, m_beach, left, {{u"image-style"_s, 9}})),
+                 desktoppictureserrors::kInvalidOption);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(m_hills));
     }
 
@@ -383,21 +354,17 @@ private Q_SLOTS:
         // A path that would break out of a naive script stays a path.
         const QString odd = m_dir.filePath(u"it's \"odd\"'); print('x.png"_s);
         QFile::copy(m_hills, odd);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(odd), left, {})),
-                 std::nullopt);
+        QCOMPARE(setPicture(pictures, odd, left), std::nullopt);
         QCOMPARE(pictures.desktopImageURL(left), QUrl::fromLocalFile(odd));
         QCOMPARE(pictures.desktopImageOptions(left), (QVariantMap{{u"FillMode"_s, 2}}));
         QCOMPARE(pictures.desktopImageURL(right), QUrl(u"file:///old/right.jpg"_s));
 
         const Screen elsewhere{u"Nowhere"_s, 9, QRect(9000, 0, 640, 480)};
-        auto error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), elsewhere, {}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kNoSuchScreen);
+        QCOMPARE(codeOf(setPicture(pictures, m_hills, elsewhere)),
+                 desktoppictureserrors::kNoSuchScreen);
         QVERIFY(!pictures.desktopImageURL(elsewhere));
-        error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left,
-                                                 {{u"FillMode"_s, u"crop"_s}}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kInvalidOption);
+        QCOMPARE(codeOf(setPicture(pictures, m_hills, left, {{u"FillMode"_s, u"crop"_s}})),
+                 desktoppictureserrors::kInvalidOption);
 
         serviceBus.unregisterService(u"org.kde.plasmashell"_s);
         serviceBus.unregisterObject(u"/PlasmaShell"_s);
@@ -410,9 +377,8 @@ private Q_SLOTS:
 
         // plasmashell gone: reads give nothing, sets fail clearly.
         QVERIFY(!pictures.desktopImageURL(left));
-        error = errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), desktoppictureserrors::kDesktopFailed);
+        QCOMPARE(codeOf(setPicture(pictures, m_hills, left)),
+                 desktoppictureserrors::kDesktopFailed);
     }
 
     // sway: a stand-in swaymsg that notes its arguments.
@@ -434,11 +400,8 @@ private Q_SLOTS:
         const DesktopPictureRecord record(m_dir.filePath(u"record.json"_s));
         SwayDesktopPictures pictures(outputOf, script, record);
         QVERIFY(!pictures.desktopImageURL(left)); // sway cannot say; nothing set yet
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {})),
-                 std::nullopt);
-        QCOMPARE(errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(m_beach), right,
-                                                  {{u"mode"_s, u"tile"_s}})),
-                 std::nullopt);
+        QCOMPARE(setPicture(pictures, m_hills, left), std::nullopt);
+        QCOMPARE(setPicture(pictures, m_beach, right, {{u"mode"_s, u"tile"_s}}), std::nullopt);
         QFile written(log);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(written.readAll()),
@@ -451,12 +414,11 @@ private Q_SLOTS:
         QCOMPARE(again.desktopImageOptions(right).value(u"mode"_s), QVariant(u"tile"_s));
 
         const Screen bad{u"BAD-1"_s, 3, QRect()};
-        const auto error = errorOf(again.setDesktopImage(QUrl::fromLocalFile(m_hills), bad, {}));
+        const auto error = setPicture(again, m_hills, bad);
         QVERIFY(error);
         QVERIFY(error->description().contains(u"no output"_s));
         QVERIFY(!again.desktopImageURL(bad));
-        QVERIFY(
-            !again.setDesktopImage(QUrl::fromLocalFile(m_hills), left, {{u"mode"_s, u"zoom"_s}}));
+        QVERIFY(setPicture(again, m_hills, left, {{u"mode"_s, u"zoom"_s}}));
     }
 };
 

@@ -1,3 +1,6 @@
+// The user's defaults, and the configuration values a build carries.
+
+#include "platform/appconfig.h"
 #include "platform/error.h"
 #include "platform/userdefaults.h"
 #include "support/stdoutcapture.h"
@@ -84,6 +87,26 @@ private Q_SLOTS:
         const test::StdoutCapture capture;
         logFailure(u"restore failed:", Error(u"VideoCache"_s, 404, u"Not found"_s));
         QCOMPARE(capture.text(), QByteArray("restore failed: Not found\n"));
+    }
+
+    void theEnvironmentOverridesTheBuildsConfiguration()
+    {
+        qunsetenv("LUMIVALE_MANIFEST_URL");
+        const QString built = infoDictionaryValue(InfoKey::ManifestURL);
+        qputenv("LUMIVALE_MANIFEST_URL", "http://127.0.0.1:9/manifest.json");
+        QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL), u"http://127.0.0.1:9/manifest.json"_s);
+        // Set but empty still wins: that is how a build's address is switched off.
+        qputenv("LUMIVALE_MANIFEST_URL", "");
+        QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL), QString());
+        qunsetenv("LUMIVALE_MANIFEST_URL");
+        QCOMPARE(infoDictionaryValue(InfoKey::ManifestURL), built);
+    }
+
+    void configurationValuesAreNotTrimmedOrInterpreted()
+    {
+        qputenv("LUMIVALE_SU_PUBLIC_ED_KEY", "  $(SU_KEY) ");
+        QCOMPARE(infoDictionaryValue(InfoKey::SUPublicEDKey), u"  $(SU_KEY) "_s);
+        qunsetenv("LUMIVALE_SU_PUBLIC_ED_KEY");
     }
 };
 
