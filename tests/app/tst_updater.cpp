@@ -69,6 +69,9 @@ struct FeedItem
 };
 // The path of the release's archive on the loopback server.
 constexpr char kArchive[] = "/dl/Lumivale-1.2.0.tar.gz";
+// Plain http beyond loopback, and the refusal to fetch from it.
+constexpr char kElsewhere[] = "http://updates.example/appcast.xml";
+const QString kRefusal = u"only over https, not from \"http://updates.example/appcast.xml\""_s;
 
 QByteArray appcastFeed(const QList<FeedItem> &items, const QString &prefix = u"sparkle"_s)
 {
@@ -260,6 +263,9 @@ private Q_SLOTS:
         QCOMPARE(items[1].displayVersion(), u"1.2"_s);
         QCOMPARE(items[1].url, QUrl(u"https://updates.example/lumivale/b.tar.gz"_s));
         QCOMPARE(items[1].length, -1);
+        // Plain http only to a loopback address.
+        QVERIFY(appcast::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
+        QVERIFY(appcast::isAllowedURL(QUrl(u"http://[::1]/a"_s)));
     }
 
     void badFeedsAreClearErrors_data()
@@ -370,9 +376,11 @@ private Q_SLOTS:
         QVERIFY(!updater->isChecking());
     }
 
+    // Beyond loopback, plain http is refused, also where a redirect leads.
     void feedFailuresAreShownOnce_data()
     {
-        QTest::addColumn<int>("httpStatus"); // 0: never answers; -1: nothing listens; -2: no URL
+        // 0: never answers; -1: nothing listens; -2: no URL; -3: on another host
+        QTest::addColumn<int>("httpStatus");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("mentions");
@@ -386,6 +394,10 @@ private Q_SLOTS:
             << -1 << QByteArray() << int(updateerror::NetworkFailure) << "";
         QTest::newRow("no feed address")
             << -2 << QByteArray() << int(updateerror::InvalidFeedURL) << "";
+        QTest::newRow("on another host")
+            << -3 << QByteArray() << int(updateerror::InsecureURL) << kRefusal;
+        QTest::newRow("redirected to another host")
+            << 302 << QByteArray() << int(updateerror::InsecureURL) << kRefusal;
     }
 
     void feedFailuresAreShownOnce()
@@ -394,10 +406,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, code);
         QFETCH(QString, mentions);
-        LoopbackHttpServer::Response response{httpStatus, {}, body};
+        LoopbackHttpServer::Response response{httpStatus, {{"Location", kElsewhere}}, body};
         response.neverAnswers = httpStatus == 0;
         m_routes.insert("/appcast.xml", response);
-        const QUrl feed = httpStatus == -2 ? QUrl() : m_server->url(u"/appcast.xml"_s);
+        QUrl feed = httpStatus == -2 ? QUrl() : m_server->url(u"/appcast.xml"_s);
+        if (httpStatus == -3)
+            feed = QUrl(QString::fromLatin1(kElsewhere));
         if (httpStatus == -1)
             m_server.reset();
 
@@ -433,6 +447,8 @@ private Q_SLOTS:
         QTest::newRow("longer than announced in the feed")
             << u"long"_s << QString() << QStringList{u"announced"_s} << 1;
         QTest::newRow("connection dropped") << u"drop"_s << QString() << QStringList() << 1;
+        QTest::newRow("redirected to another host")
+            << u"redirect"_s << QString() << QStringList{kRefusal} << 1;
         QTest::newRow("another key signed it") << u"key"_s << QString() << badSignature << 1;
         QTest::newRow("the file was changed") << u"file"_s << QString() << badSignature << 1;
         QTest::newRow("the signature was changed")
@@ -464,6 +480,8 @@ private Q_SLOTS:
             release.length = m_payload.size() - 1;
         else if (failure == u"drop")
             m_routes[kArchive].dropMidBody = true;
+        else if (failure == u"redirect")
+            m_routes[kArchive] = {302, {{"Location", kElsewhere}}, {}};
         else if (failure == u"key")
             release.signature = SigningKey().signatureBase64(m_payload);
         else if (failure == u"file")
@@ -535,36 +553,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->questions().size(), downloading ? 1 : 0);
     }
 
-    // --- only https, and safe names -------------------------------------------------
-
-    void plainHttpIsRefusedBeyondLoopback_data()
-    {
-        QTest::addColumn<QByteArray>("redirected"); // empty: the feed itself is elsewhere
-        QTest::newRow("feed on another host") << QByteArray();
-        QTest::newRow("feed redirected to another host") << QByteArray("/appcast.xml");
-        QTest::newRow("download redirected to another host") << QByteArray(kArchive);
-    }
-
-    void plainHttpIsRefusedBeyondLoopback()
-    {
-        QFETCH(QByteArray, redirected);
-        const QByteArray elsewhere = "http://updates.example/appcast.xml";
-        serveFeed({signedRelease()});
-        std::optional<QUrl> feed;
-        if (redirected.isEmpty())
-            feed = QUrl(QString::fromLatin1(elsewhere));
-        else
-            m_routes.insert(redirected, {302, {{"Location", elsewhere}}, {}});
-        QCoro::waitFor(controller(u"1.0"_s, std::nullopt, feed)->checkForUpdates());
-        QCOMPARE(m_prompts->alerts().size(), 1);
-        QVERIFY2(m_prompts->alerts()[0].informativeText.contains(
-                     u"only over https, not from \"http://updates.example/appcast.xml\""),
-                 qPrintable(m_prompts->alerts()[0].informativeText));
-        QCOMPARE(downloadedFiles(), QStringList());
-        QVERIFY(appcast::isAllowedURL(QUrl(u"http://localhost:8080/a"_s)));
-        QVERIFY(appcast::isAllowedURL(QUrl(u"http://[::1]/a"_s)));
-        QVERIFY(appcast::isAllowedURL(QUrl(u"https://updates.example/a"_s)));
-    }
+    // --- safe names ---------------------------------------------------------------
 
     // The saved name is cleaned of anything hostile, and never overwrites a
     // file already there.
