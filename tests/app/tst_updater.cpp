@@ -341,8 +341,6 @@ private Q_SLOTS:
                    {u"0.10"_s, QString(), url("/b"), signature}});
         m_prompts->setAnswer(answer);
         auto updater = controller(u"1.0.1"_s);
-        updater->startUpdater();
-        QVERIFY(updater->isStarted());
         QCoro::waitFor(updater->checkForUpdates());
         QCOMPARE(m_prompts->questions().size(), question.isNull() ? 0 : 1);
         if (!question.isNull()) {
