@@ -53,14 +53,6 @@ private Q_SLOTS:
         const auto real = ProcessMeters::footprintBytes();
         QVERIFY(real && *real > 1'000'000);
     }
-
-    void bytesUseDecimalUnits()
-    {
-        QCOMPARE(ProcessMeters::formatBytes(84'200'000), u"84.2 MB"_s);
-        QCOMPARE(ProcessMeters::formatBytes(1'500), u"1.5 kB"_s);
-        QCOMPARE(ProcessMeters::formatBytes(0), u"0 bytes"_s);
-        QCOMPARE(ProcessMeters::formatBytes(3'000'000'000), u"3.0 GB"_s);
-    }
 };
 
 LUMIVALE_TEST_MAIN(TestProcessMeters)

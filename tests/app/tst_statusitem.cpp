@@ -29,14 +29,14 @@ class TestStatusItem : public QObject
 {
     Q_OBJECT
 
-    QProcess m_bus;
+    // The session bus, made before anything in this process touches it.
+    test::PrivateBus m_bus;
     QProcess m_watcher;
-    QString m_address;
 
     bool mock(const QString &method, const QStringList &arguments)
     {
         QProcess call;
-        call.start(u"gdbus"_s, QStringList{u"call"_s, u"--address"_s, m_address, u"--dest"_s,
+        call.start(u"gdbus"_s, QStringList{u"call"_s, u"--address"_s, m_bus.address(), u"--dest"_s,
                                            kService, u"--object-path"_s, kPath, u"--method"_s,
                                            u"org.freedesktop.DBus.Mock."_s + method} +
                                    arguments);
@@ -48,19 +48,14 @@ private Q_SLOTS:
     {
         if (!QFileInfo(u"/usr/bin/python3"_s).isExecutable())
             QSKIP("python3-dbusmock needs /usr/bin/python3");
-        // Before anything in this process touches the session bus.
-        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
-        QVERIFY(m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(10000));
-        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+        QVERIFY(!m_bus.address().isEmpty());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     }
 
     void cleanupTestCase()
     {
-        for (QProcess *process : {&m_watcher, &m_bus}) {
-            process->terminate();
-            process->waitForFinished(5000);
-        }
+        m_watcher.terminate();
+        m_watcher.waitForFinished(5000);
     }
 
     void theIconWaitsForAHost()
@@ -78,7 +73,7 @@ private Q_SLOTS:
                                          QDBusServiceWatcher::WatchForRegistration);
         QSignalSpy registered(&registration, &QDBusServiceWatcher::serviceRegistered);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_address);
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_bus.address());
         m_watcher.setProcessEnvironment(env);
         m_watcher.start(u"/usr/bin/python3"_s, {u"-m"_s, u"dbusmock"_s, kService, kPath,
                                                 u"org.kde.StatusNotifierWatcher"_s});
