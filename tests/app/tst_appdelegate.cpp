@@ -515,7 +515,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<bool>("playing");
-        // (Covering and the saver alone pause and resume: tst_shell.)
+        QTest::newRow("covered pauses") << "cover" << false;
+        QTest::newRow("uncovered resumes an automatic pause") << "cover uncover" << true;
+        QTest::newRow("saver pauses") << "saver-on" << false;
+        QTest::newRow("saver off resumes") << "saver-on saver-off" << true;
         QTest::newRow("uncovering keeps the user's pause") << "pause cover uncover" << false;
         QTest::newRow("saver off keeps the user's pause") << "pause saver-on saver-off" << false;
         QTest::newRow("saver off while covered stays paused")

@@ -350,6 +350,8 @@ private Q_SLOTS:
             << "ask blue 300,ask green 100,ask patch 200" << "green patch blue";
         QTest::newRow("moved nearer while waiting")
             << "ask blue 300,ask green 100,near blue 50" << "blue green";
+        QTest::newRow("withdrawn before its turn")
+            << "ask blue 300,ask green 100,drop green" << "blue";
         QTest::newRow("another requester keeps it")
             << "ask blue 300,ask green 200,ask blue 100,drop blue" << "blue green";
         // clang-format on
