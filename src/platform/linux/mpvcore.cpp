@@ -45,8 +45,19 @@ const char *const kOptions[][2] = {
     {"pause", "yes"},
     {"video-timing-offset", "0"}, // frames are handed over at their display time
     {"config", "no"},
+    // No scripts at all, the built-in ones included: mpv_initialize() waits
+    // for every script to load, and a core starts with each hand-over.
     {"load-scripts", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
     {"osc", "no"},
+    // Nothing is ever written over the picture, so the on-screen display
+    // needs no fonts (finding them took tens of milliseconds per core).
+    {"osd-level", "0"},
+    {"osd-font-provider", "none"},
+    // No subtitle or audio files looked for beside the video.
+    {"autoload-files", "no"},
     {"ytdl", "no"},
     {"input-default-bindings", "no"},
     {"input-vo-keyboard", "no"},

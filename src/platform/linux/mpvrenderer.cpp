@@ -2,12 +2,14 @@
 
 #include "mpvcore.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <mpv/client.h>
 #include <mpv/render_gl.h>
@@ -15,6 +17,16 @@
 
 namespace lumivale {
 namespace {
+
+// How many frames of the outgoing video a window holds back once the video
+// replacing it is ready, waiting for the owner to show it (it normally does
+// within the next pass).
+constexpr int kMaxHeldFrames = 6;
+
+// A render pass, posted below the normal priority: the calls queued from the
+// main thread (a new source, a layer shown) go first, so a hand-over never
+// waits behind a frame of the video it replaces.
+const QEvent::Type kRenderEvent = QEvent::Type(QEvent::registerEventType());
 
 // Enough for mpv to run its pipeline for a source nobody sees.
 constexpr QSize kOffscreenSize(64, 64);
@@ -41,8 +53,8 @@ DesktopLayerRenderer::Target *DesktopLayerRenderer::findTarget(int id)
 
 void DesktopLayerRenderer::addWindow(int window, QWindow *qwindow, uint32_t nativeWindow)
 {
-    m_targets[window] =
-        std::make_unique<Target>(Target{window, qwindow, nativeWindow, {}, false, true, -1, {}});
+    m_targets[window] = std::make_unique<Target>(
+        Target{window, qwindow, nativeWindow, {}, false, true, -1, {}, -1, 0});
 }
 
 void DesktopLayerRenderer::removeWindow(int window)
@@ -84,6 +96,7 @@ void DesktopLayerRenderer::freeSource(int id)
         begin();
         freeContext(*source);
         m_sources.erase(id);
+        dropUnusedPictures();
         scheduleRender();
     }
     Q_EMIT sourceFreed(id);
@@ -147,7 +160,15 @@ void DesktopLayerRenderer::shutdown()
 void DesktopLayerRenderer::scheduleRender()
 {
     if (!m_renderQueued.exchange(true))
-        QMetaObject::invokeMethod(this, &DesktopLayerRenderer::render, Qt::QueuedConnection);
+        QCoreApplication::postEvent(this, new QEvent(kRenderEvent), Qt::LowEventPriority);
+}
+
+bool DesktopLayerRenderer::event(QEvent *event)
+{
+    if (event->type() != kRenderEvent)
+        return QObject::event(event);
+    render();
+    return true;
 }
 
 void DesktopLayerRenderer::noteRendered(Source &source)
@@ -157,6 +178,14 @@ void DesktopLayerRenderer::noteRendered(Source &source)
         source.hasFrame = true;
         Q_EMIT frameDrawn(source.id);
     }
+}
+
+bool DesktopLayerRenderer::waitsFor(const Target &target, int source)
+{
+    // An invisible layer: a video prepared to replace what the window shows.
+    return std::any_of(target.layers.begin(), target.layers.end(), [source](const Layer &layer) {
+        return !layer.visible && layer.source == source;
+    });
 }
 
 void DesktopLayerRenderer::render()
@@ -198,20 +227,77 @@ void DesktopLayerRenderer::render()
         shown.emplace_back(target.get(), wanted);
     }
 
-    // Sources no window shows: each new frame where nobody sees it.
+    // Sources no window shows: each new frame where nobody sees it, at the
+    // sizes of the windows waiting to show it.
+    std::set<int> readied; // sources whose first frame this pass drew
     for (auto &[id, source] : m_sources) {
-        if (source->newFrame && std::find(onScreen.begin(), onScreen.end(), id) == onScreen.end())
+        if (!source->newFrame || std::find(onScreen.begin(), onScreen.end(), id) != onScreen.end())
+            continue;
+        std::set<std::pair<int, int>> sizes;
+        for (const auto &[targetID, target] : m_targets) {
+            if (waitsFor(*target, id) && target->exposed && !target->size.isEmpty())
+                sizes.emplace(target->size.width(), target->size.height());
+        }
+        const bool hadFrame = source->hasFrame;
+        if (sizes.empty())
             drawHidden(*source);
+        for (const auto &[width, height] : sizes)
+            drawPicture(*source, QSize(width, height));
+        if (!hadFrame && source->hasFrame)
+            readied.insert(id);
     }
 
+    // A window whose waiting video has just got its first frame is about to
+    // switch to it: the outgoing video's frames wait (a few at most), so that
+    // the switch does not queue behind them.
+    for (auto &[id, target] : m_targets) {
+        if (target->switchingTo >= 0 && !waitsFor(*target, target->switchingTo))
+            target->switchingTo = -1;
+        for (int source : readied) {
+            if (waitsFor(*target, source)) {
+                target->switchingTo = source;
+                target->heldFrames = 0;
+            }
+        }
+    }
+    const auto switching = [](Target *target) {
+        return target->switchingTo >= 0 && target->heldFrames < kMaxHeldFrames;
+    };
+
+    std::vector<Target *> skipped;
     for (const auto &[key, targets] : groups) {
         const auto [source, width, height] = key;
-        drawToTargets(source < 0 ? nullptr : findSource(source), QSize(width, height), targets);
+        std::vector<Target *> now;
+        for (Target *target : targets) {
+            if (switching(target)) {
+                ++target->heldFrames;
+                skipped.push_back(target);
+            } else {
+                now.push_back(target);
+            }
+        }
+        if (!now.empty())
+            drawToTargets(source < 0 ? nullptr : findSource(source), QSize(width, height), now);
     }
     for (auto [target, source] : shown) {
+        if (std::find(skipped.begin(), skipped.end(), target) != skipped.end())
+            continue;
         target->shownSource = source;
         target->stale = false;
     }
+    dropUnusedPictures();
+}
+
+void DesktopLayerRenderer::dropUnusedPictures()
+{
+    std::set<std::tuple<int, int, int>> wanted;
+    for (const auto &[id, target] : m_targets) {
+        for (const Layer &layer : target->layers) {
+            if (m_sources.count(layer.source))
+                wanted.emplace(layer.source, target->size.width(), target->size.height());
+        }
+    }
+    keepPictures(wanted);
 }
 
 MpvRenderer::MpvRenderer()
@@ -266,19 +352,37 @@ void MpvRenderer::drawHidden(Source &source)
     draw(source, m_offscreen->handle(), kOffscreenSize);
 }
 
+MpvRenderer::Picture &MpvRenderer::picture(Source &source, QSize size)
+{
+    Picture &picture = m_pictures[{source.id, size.width(), size.height()}];
+    if (!picture.fbo)
+        picture.fbo = std::make_unique<QOpenGLFramebufferObject>(size);
+    if (picture.serial != source.serial) {
+        draw(source, picture.fbo->handle(), size);
+        picture.serial = source.serial;
+    }
+    return picture;
+}
+
+void MpvRenderer::drawPicture(Source &source, QSize size)
+{
+    picture(source, size);
+}
+
+void MpvRenderer::keepPictures(const std::set<std::tuple<int, int, int>> &wanted)
+{
+    if (std::all_of(m_pictures.begin(), m_pictures.end(),
+                    [&](const auto &entry) { return wanted.count(entry.first); }))
+        return;
+    // Framebuffer objects belong to the context.
+    if (!m_context || !m_context->makeCurrent(m_surface.get()))
+        return;
+    std::erase_if(m_pictures, [&](const auto &entry) { return !wanted.count(entry.first); });
+}
+
 void MpvRenderer::drawToTargets(Source *source, QSize size, const std::vector<Target *> &targets)
 {
-    Picture *picture = nullptr;
-    if (source) {
-        picture = &m_pictures[{size.width(), size.height()}];
-        if (!picture->fbo)
-            picture->fbo = std::make_unique<QOpenGLFramebufferObject>(size);
-        if (picture->source != source->id || picture->serial != source->serial) {
-            draw(*source, picture->fbo->handle(), size);
-            picture->source = source->id;
-            picture->serial = source->serial;
-        }
-    }
+    Picture *picture = source ? &this->picture(*source, size) : nullptr;
     for (Target *target : targets) {
         if (!m_context->makeCurrent(target->window))
             continue;

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <vector>
 
 class QOffscreenSurface;
@@ -25,12 +27,17 @@ namespace lumivale {
 // same source, and each frame of it is then rendered once per distinct window
 // size and put on every window of that size, scaled and cropped to it. The
 // topmost visible layer of a window is drawn to it (black until its source
-// has a frame); a source that no window shows still has each new frame drawn
-// into a small offscreen target, so that its player keeps running and its
-// first frame is known. `frameDrawn` reports a source's first drawn frame:
+// has a frame). A source that no window shows still has each new frame drawn
+// offscreen, so that its player keeps running and its first frame is known:
+// at the size of the windows where it has an invisible layer (a video about
+// to be shown), so that showing it is a copy of a picture already rendered,
+// else into a small target. `frameDrawn` reports a source's first drawn frame:
 // that, and not mpv's file or playback events, is when it is ready to be
-// shown. A paused source brings no new frame, so nothing is drawn while paused
-// except what an expose asks for again.
+// shown; from then until its layer is shown, that window holds back the
+// outgoing video's frames (a few at most), so that the switch does not wait
+// behind them. Render passes yield to the calls queued from the owner. A
+// paused source brings no new frame, so nothing is drawn while paused except
+// what an expose asks for again.
 //
 // Every slot runs on the render thread; invoke them queued from the owner.
 // Render contexts are made and freed here only, and each is freed
@@ -94,6 +101,10 @@ protected:
         bool stale = true;
         int shownSource = -1; // -1: black, or nothing drawn yet
         std::vector<Layer> layers;
+        // A waiting layer's source that has its first frame: the window is
+        // about to switch to it, and the outgoing video's frames wait.
+        int switchingTo = -1;
+        int heldFrames = 0;
     };
 
     // Readies the thread to render (a current context, a connection); false
@@ -102,10 +113,15 @@ protected:
     virtual mpv_render_context *createContext(mpv_handle *mpv) = 0;
     // Draws the source's new frame where nobody sees it.
     virtual void drawHidden(Source &source) = 0;
-    // Puts the source's present frame on every target, all of `size`,
-    // rendering it at most once; black for a null source.
+    // Renders the source's present frame into its picture of `size`, unless
+    // the picture already holds it; nothing is shown.
+    virtual void drawPicture(Source &source, QSize size) = 0;
+    // Puts the source's picture of `size` on every target, all of that size,
+    // rendering it first if it is not current; black for a null source.
     virtual void drawToTargets(Source *source, QSize size,
                                const std::vector<Target *> &targets) = 0;
+    // Pictures are kept per source and size; those of any other pair go.
+    virtual void keepPictures(const std::set<std::tuple<int, int, int>> &wanted) = 0;
     // A window is about to go: let go of it.
     virtual void windowRemoved(Target &) {}
     // After every context is freed: the API's own resources go.
@@ -115,8 +131,11 @@ protected:
     void noteRendered(Source &source);
 
 private:
+    bool event(QEvent *event) override;
     void scheduleRender();
     void render();
+    void dropUnusedPictures();
+    static bool waitsFor(const Target &target, int source);
     void freeContext(Source &source);
     Source *findSource(int id);
     Target *findTarget(int id);
@@ -142,7 +161,9 @@ protected:
     bool begin() override;
     mpv_render_context *createContext(mpv_handle *mpv) override;
     void drawHidden(Source &source) override;
+    void drawPicture(Source &source, QSize size) override;
     void drawToTargets(Source *source, QSize size, const std::vector<Target *> &targets) override;
+    void keepPictures(const std::set<std::tuple<int, int, int>> &wanted) override;
     void windowRemoved(Target &target) override;
     void releaseResources() override;
 
@@ -150,16 +171,16 @@ private:
     struct Picture
     {
         std::unique_ptr<QOpenGLFramebufferObject> fbo;
-        int source = -1;
-        quint64 serial = 0;
+        quint64 serial = 0; // of the source's frame it holds; 0: none
     };
     void draw(Source &source, unsigned fbo, QSize size);
+    Picture &picture(Source &source, QSize size);
 
     xcb_connection_t *m_connection = nullptr; // Qt's, which the swaps use
     std::unique_ptr<QOffscreenSurface> m_surface;
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOpenGLFramebufferObject> m_offscreen;
-    std::map<std::pair<int, int>, Picture> m_pictures; // by width and height
+    std::map<std::tuple<int, int, int>, Picture> m_pictures; // by source, width and height
 };
 
 } // namespace lumivale

@@ -172,7 +172,6 @@ bool MpvSoftwareRenderer::renderInto(Source &source, Buffer &buffer)
     };
     if (mpv_render_context_render(source.context, params) < 0)
         return false;
-    buffer.source = source.id;
     buffer.serial = source.serial;
     noteRendered(source);
     return true;
@@ -186,6 +185,35 @@ void MpvSoftwareRenderer::drawHidden(Source &source)
         source.newFrame = false;
 }
 
+const MpvSoftwareRenderer::Buffer *MpvSoftwareRenderer::picture(Source &source, QSize size)
+{
+    Buffer &picture = m_pictures[{source.id, size.width(), size.height()}];
+    if (!picture.pixels && !allocate(picture, size, m_hasShm))
+        return nullptr;
+    // An expose, or another window of the same size, takes the picture as it is.
+    if (picture.serial != source.serial && !renderInto(source, picture))
+        return nullptr;
+    return &picture;
+}
+
+void MpvSoftwareRenderer::drawPicture(Source &source, QSize size)
+{
+    if (!picture(source, size))
+        source.newFrame = false;
+}
+
+void MpvSoftwareRenderer::keepPictures(const std::set<std::tuple<int, int, int>> &wanted)
+{
+    for (auto it = m_pictures.begin(); it != m_pictures.end();) {
+        if (wanted.count(it->first)) {
+            ++it;
+            continue;
+        }
+        release(it->second);
+        it = m_pictures.erase(it);
+    }
+}
+
 void MpvSoftwareRenderer::drawToTargets(Source *source, QSize size,
                                         const std::vector<Target *> &targets)
 {
@@ -196,15 +224,11 @@ void MpvSoftwareRenderer::drawToTargets(Source *source, QSize size,
         xcb_flush(m_connection);
         return;
     }
-    Buffer &picture = m_pictures[{size.width(), size.height()}];
-    if (!picture.pixels && !allocate(picture, size, m_hasShm))
-        return;
-    // An expose, or another window of the same size, takes the picture as it is.
-    if ((picture.source != source->id || picture.serial != source->serial) &&
-        !renderInto(*source, picture))
+    const Buffer *picture = this->picture(*source, size);
+    if (!picture)
         return;
     for (const Target *target : targets)
-        put(picture, target->nativeWindow);
+        put(*picture, target->nativeWindow);
     // A round trip: once answered, the server has read the picture, and the
     // next frame may be rendered over it.
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));

@@ -43,7 +43,9 @@ protected:
     bool begin() override;
     mpv_render_context *createContext(mpv_handle *mpv) override;
     void drawHidden(Source &source) override;
+    void drawPicture(Source &source, QSize size) override;
     void drawToTargets(Source *source, QSize size, const std::vector<Target *> &targets) override;
+    void keepPictures(const std::set<std::tuple<int, int, int>> &wanted) override;
     void releaseResources() override;
 
 private:
@@ -54,13 +56,14 @@ private:
         uint8_t *pixels = nullptr;
         int shmID = -1;       // -1: plain memory
         uint32_t segment = 0; // the server's name for the shared segment
-        int source = -1;      // whose frame it holds
-        quint64 serial = 0;
+        quint64 serial = 0;   // of the source's frame it holds; 0: none
     };
     bool connectToServer();
     bool allocate(Buffer &buffer, QSize size, bool shared);
     void release(Buffer &buffer);
     bool renderInto(Source &source, Buffer &buffer);
+    // The source's picture of `size`, rendered if not current; null on failure.
+    const Buffer *picture(Source &source, QSize size);
     void put(const Buffer &buffer, uint32_t window);
 
     xcb_connection_t *m_connection = nullptr;
@@ -70,7 +73,7 @@ private:
     uint8_t m_depth = 0;
     QByteArray m_format; // mpv's name for the visual's pixel layout
     uint32_t m_maxRequestBytes = 0;
-    std::map<std::pair<int, int>, Buffer> m_pictures; // by width and height
+    std::map<std::tuple<int, int, int>, Buffer> m_pictures; // by source, width and height
     Buffer m_hidden;
 };
 
