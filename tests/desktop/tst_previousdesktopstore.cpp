@@ -145,11 +145,9 @@ private Q_SLOTS:
         QFETCH(bool, keptAfter);
         if (!stored.isNull())
             m_defaults->setData(key, stored);
-        const std::optional<Error> error = errorOf(m_store->restore());
-        QVERIFY(error);
-        QCOMPARE(error->domain(), u"WallpaperManager"_s);
-        QCOMPARE(error->code(), 2);
-        QCOMPARE(error->description(), u"No previous macOS wallpaper snapshot was saved"_s);
+        const Error nothingSaved(u"WallpaperManager"_s, 2,
+                                 u"No previous macOS wallpaper snapshot was saved"_s);
+        QCOMPARE(errorOf(m_store->restore()), std::optional(nothingSaved));
         QVERIFY(pictures().writes().isEmpty());
         QCOMPARE(m_defaults->contains(key), keptAfter);
         if (keptAfter)
