@@ -325,9 +325,8 @@ private Q_SLOTS:
         QVERIFY(QDir(cacheDir()).removeRecursively());
         QVERIFY(m_cache->cachedIDs().isEmpty());
         QCOMPARE(m_cache->totalBytes(), 0);
-        const std::optional<Error> trimmed = errorOf(VideoCache::trim(cacheDir(), {}));
-        QVERIFY(trimmed);
-        QCOMPARE(trimmed->domain(), u"FileSystem"_s);
+        const auto trimmed = errorOf(VideoCache::trim(cacheDir(), {}));
+        QCOMPARE(trimmed.value_or(Error()).domain(), u"FileSystem"_s);
         QSignalSpy changes(&NotificationCenter::shared(), &NotificationCenter::videoCacheDidChange);
         const std::optional<Error> cleared = errorOf(m_cache->clearCache());
         QVERIFY(cleared && !cleared->description().isEmpty());

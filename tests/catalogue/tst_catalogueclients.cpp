@@ -113,8 +113,7 @@ private Q_SLOTS:
 
         QCOMPARE(m_server->requests().size(), 1);
         const LoopbackHttpServer::Request &request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("GET"));
-        QCOMPARE(request.path(), QByteArray("/api/manifest.json"));
+        QCOMPARE(request.method + ' ' + request.path(), QByteArray("GET /api/manifest.json"));
         const QString id = deviceID(*m_defaults);
         // Every stale device ID goes; the real one comes last.
         QCOMPARE(request.query(), "lang=en&b=x%26y&deviceId=" + id.toLatin1());
