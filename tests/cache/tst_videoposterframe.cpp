@@ -108,7 +108,6 @@ private Q_SLOTS:
         QTest::newRow("larger than the video")
             << u"green"_s << QSizeF(2000, 2000) << QSize(640, 360);
         QTest::newRow("no limit") << u"green"_s << QSizeF(0, 0) << QSize(640, 360);
-        QTest::newRow("turned") << u"poster_rotated"_s << QSizeF() << QSize(360, 640);
         QTest::newRow("turned, limited")
             << u"poster_rotated"_s << QSizeF(180, 180) << QSize(101, 180);
     }

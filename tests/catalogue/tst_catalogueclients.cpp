@@ -5,6 +5,7 @@
 #include "catalogue/httpclient.h"
 #include "catalogue/likedwallpaperstore.h"
 #include "catalogue/wallpaperlibrary.h"
+#include "catalogueshorthands.h"
 #include "platform/userdefaults.h"
 #include "support/loopbackhttpserver.h"
 #include "support/testenvironment.h"
@@ -19,31 +20,18 @@
 #include <QUuid>
 
 using namespace lumivale;
+using namespace lumivale::test;
 using namespace Qt::StringLiterals;
-using lumivale::test::LoopbackHttpServer;
+using Response = LoopbackHttpServer::Response;
 
 Q_DECLARE_METATYPE(LoopbackHttpServer::Response)
 
 namespace {
 
-// JSON written with single quotes, to keep the fixtures readable.
-QByteArray J(const char *text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
-
 QByteArray manifestNamed(const QString &id)
 {
     return J("[{'id':'%1','name':'N','video':'https://cdn.test/%1.mp4'}]")
         .replace("%1", id.toUtf8());
-}
-
-QStringList idsOf(const QList<Wallpaper> &wallpapers)
-{
-    QStringList ids;
-    for (const Wallpaper &wallpaper : wallpapers)
-        ids.append(wallpaper.id());
-    return ids;
 }
 
 Wallpaper record(const QString &id, bool isLiked = false)
@@ -53,13 +41,6 @@ Wallpaper record(const QString &id, bool isLiked = false)
     wallpaper.setName(id);
     wallpaper.setIsLiked(isLiked);
     return wallpaper;
-}
-
-LoopbackHttpServer::Response status(int code)
-{
-    LoopbackHttpServer::Response response;
-    response.status = code;
-    return response;
 }
 
 } // namespace
@@ -102,8 +83,6 @@ private Q_SLOTS:
         qunsetenv("LUMIVALE_MANIFEST_URL");
     }
 
-    // --- no manifest address: the demo catalogue ------------------------------
-
     void demoCatalogueWithoutAnAddress_data()
     {
         QTest::addColumn<QByteArray>("configured");
@@ -119,12 +98,9 @@ private Q_SLOTS:
         QVERIFY(!library.manifestURL());
         loadAndWait(library);
         QCOMPARE(library.wallpapers(), WallpaperLibrary::sampleWallpapers());
-        QCOMPARE(library.wallpapers().size(), 24);
         QVERIFY(!library.loadError() && !library.isLoading());
         QCOMPARE(m_server->requests().size(), 0);
     }
-
-    // --- the request URL ---------------------------------------------------
 
     void requestCarriesTheDeviceID()
     {
@@ -137,14 +113,11 @@ private Q_SLOTS:
 
         QCOMPARE(m_server->requests().size(), 1);
         const LoopbackHttpServer::Request &request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("GET"));
-        QCOMPARE(request.path(), QByteArray("/api/manifest.json"));
+        QCOMPARE(request.method + ' ' + request.path(), QByteArray("GET /api/manifest.json"));
         const QString id = deviceID(*m_defaults);
         // Every stale device ID goes; the real one comes last.
         QCOMPARE(request.query(), "lang=en&b=x%26y&deviceId=" + id.toLatin1());
     }
-
-    // --- answers --------------------------------------------------------------
 
     void successPublishesTheListAsDecoded()
     {
@@ -186,10 +159,6 @@ private Q_SLOTS:
         QTest::newRow("one bad element")
             << 200 << (J("[{'id':'a','name':'A','video':'https://x'},{'id':'b','name':'B'}]"))
             << QString() << u"Manifest element 1: \"video\" is required but missing"_s;
-        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << QString()
-                                  << u"Manifest is not valid JSON"_s;
-        QTest::newRow("object, not array")
-            << 200 << QByteArray("{}") << QString() << u"Manifest is not a JSON array"_s;
         QTest::newRow("connection dropped mid-body")
             << 200 << manifestNamed(u"x"_s).repeated(4) << u"drop"_s << QString();
         QTest::newRow("server never answers")
@@ -225,21 +194,15 @@ private Q_SLOTS:
         loadAndWait(library);
 
         // Earlier results are not kept on failure.
-        QVERIFY(library.wallpapers().isEmpty());
-        QVERIFY(!library.isLoading());
-        QVERIFY(library.loadError());
-        QVERIFY(!library.loadError()->isEmpty());
+        QVERIFY(library.wallpapers().isEmpty() && !library.isLoading());
+        QVERIFY(library.loadError() && !library.loadError()->isEmpty());
         QVERIFY2(library.loadError()->startsWith(expected), qPrintable(*library.loadError()));
     }
-
-    // --- overlapping loads ----------------------------------------------------
 
     void theNewestLoadDecidesWhateverAnswersLast()
     {
         useManifestURL(m_server->url(u"/m"_s));
-        LoopbackHttpServer::Response slow = LoopbackHttpServer::json(manifestNamed(u"older"_s));
-        slow.delayMs = 400;
-        m_server->enqueue(slow);
+        m_server->enqueue({200, {}, manifestNamed(u"older"_s), 400});
         m_server->enqueue(LoopbackHttpServer::json(manifestNamed(u"newer"_s)));
 
         WallpaperLibrary library(*m_defaults);
@@ -253,8 +216,6 @@ private Q_SLOTS:
         QCOMPARE(idsOf(library.wallpapers()), QStringList({u"newer"_s}));
         QVERIFY(!library.isLoading() && !library.loadError());
     }
-
-    // --- the endpoint ------------------------------------------------------
 
     void endpointIsTheHostsLikesPath_data()
     {
@@ -280,12 +241,10 @@ private Q_SLOTS:
             QCOMPARE(url->toString(), endpoint);
     }
 
-    // --- toggling and the like protocol ---------------------------------------
-
     void toggleWritesSortedAndPostsExactlyTheBody()
     {
         useServer();
-        m_server->setDefaultResponse(status(204));
+        m_server->setDefaultResponse({204, {}, {}});
         m_defaults->setStringArray(LikedWallpaperStore::kLikedIDsKey, {u"m"_s});
         LikedWallpaperStore store(*m_defaults);
         QSignalSpy changed(&store, &LikedWallpaperStore::idsChanged);
@@ -320,24 +279,23 @@ private Q_SLOTS:
     void refusedToggleIsUndone_data()
     {
         QTest::addColumn<bool>("wasLiked");
-        QTest::addColumn<LoopbackHttpServer::Response>("response");
+        QTest::addColumn<Response>("response");
         QTest::addColumn<bool>("kept");
-        LoopbackHttpServer::Response dropped = status(200);
-        dropped.body = QByteArray(64, 'x');
+        Response dropped{200, {}, QByteArray(64, 'x')};
         dropped.dropMidBody = true;
-        QTest::newRow("like, 500") << false << status(500) << false;
-        QTest::newRow("like, 404") << false << status(404) << false;
-        QTest::newRow("like, 204") << false << status(204) << true;
-        QTest::newRow("like, 200") << false << status(200) << true;
+        QTest::newRow("like, 500") << false << Response{500, {}, {}} << false;
+        QTest::newRow("like, 404") << false << Response{404, {}, {}} << false;
+        QTest::newRow("like, 204") << false << Response{204, {}, {}} << true;
+        QTest::newRow("like, 200") << false << Response{200, {}, {}} << true;
         QTest::newRow("like, no answer") << false << LoopbackHttpServer::silence() << false;
         QTest::newRow("like, dropped mid-body") << false << dropped << false;
-        QTest::newRow("unlike, 500") << true << status(500) << false;
+        QTest::newRow("unlike, 500") << true << Response{500, {}, {}} << false;
     }
 
     void refusedToggleIsUndone()
     {
         QFETCH(bool, wasLiked);
-        QFETCH(LoopbackHttpServer::Response, response);
+        QFETCH(Response, response);
         QFETCH(bool, kept);
         useServer();
         m_server->enqueue(response);
@@ -367,10 +325,8 @@ private Q_SLOTS:
         // The first report fails after all the others were accepted.
         QFETCH(int, toggles);
         useServer();
-        LoopbackHttpServer::Response slowFailure = status(500);
-        slowFailure.delayMs = 300;
-        m_server->enqueue(slowFailure);
-        m_server->setDefaultResponse(status(204));
+        m_server->enqueue({500, {}, {}, 300});
+        m_server->setDefaultResponse({204, {}, {}});
         LikedWallpaperStore store(*m_defaults);
         QSignalSpy finished(&store, &LikedWallpaperStore::reportFinished);
         for (int i = 1; i <= toggles; ++i) {
@@ -384,10 +340,12 @@ private Q_SLOTS:
         QCOMPARE(storedIDs(), lastChoice ? QStringList({u"w"_s}) : QStringList());
     }
 
+    // A stored value that is not a list of texts starts empty.
     void withoutEndpointLikesStayLocal()
     {
+        m_defaults->setString(LikedWallpaperStore::kLikedIDsKey, u"w"_s);
         LikedWallpaperStore store(*m_defaults);
-        QVERIFY(!store.endpoint());
+        QVERIFY(!store.endpoint() && store.ids().isEmpty());
         store.toggle(record(u"w"_s));
         store.toggle(record(u"v"_s));
         store.toggle(record(u"v"_s));
@@ -395,43 +353,24 @@ private Q_SLOTS:
         QCOMPARE(storedIDs(), QStringList({u"w"_s}));
     }
 
-    void libraryDestroyedMidLoadPublishesNothing()
+    // A library and a store destroyed while their requests are out: the late
+    // answers publish nothing and undo nothing.
+    void clientsDestroyedMidRequestAreHarmless()
     {
-        useManifestURL(m_server->url(u"/m"_s));
-        LoopbackHttpServer::Response slow = LoopbackHttpServer::json(manifestNamed(u"x"_s));
-        slow.delayMs = 100;
-        m_server->enqueue(slow);
+        useServer();
+        m_server->enqueue({200, {}, manifestNamed(u"x"_s), 300});
+        m_server->enqueue({500, {}, {}, 300});
         auto library = std::make_unique<WallpaperLibrary>(*m_defaults);
+        auto store = std::make_unique<LikedWallpaperStore>(*m_defaults);
         QSignalSpy answered(&sharedNetworkAccessManager(), &QNetworkAccessManager::finished);
         QCoro::Task<> task = library->load();
         QVERIFY(m_server->waitForRequests(1));
-        library.reset();
-        QTRY_COMPARE(answered.count(), 1); // after its library is gone
-    }
-
-    void storeDestroyedWhileReportingIsHarmless()
-    {
-        useServer();
-        LoopbackHttpServer::Response slow = status(500);
-        slow.delayMs = 100;
-        m_server->enqueue(slow);
-        auto store = std::make_unique<LikedWallpaperStore>(*m_defaults);
-        QSignalSpy answered(&sharedNetworkAccessManager(), &QNetworkAccessManager::finished);
         store->toggle(record(u"w"_s));
-        QVERIFY(m_server->waitForRequests(1));
+        QVERIFY(m_server->waitForRequests(2));
+        library.reset();
         store.reset();
-        // The refusal arrives after the store is gone: nothing is undone.
-        QTRY_COMPARE(answered.count(), 1);
+        QTRY_COMPARE(answered.count(), 2); // after their clients are gone
         QCOMPARE(storedIDs(), QStringList({u"w"_s}));
-    }
-
-    // --- persistence and merging ------------------------------------------------
-
-    void malformedStoredValueStartsEmpty()
-    {
-        m_defaults->setString(LikedWallpaperStore::kLikedIDsKey, u"w"_s);
-        LikedWallpaperStore store(*m_defaults);
-        QVERIFY(store.ids().isEmpty());
     }
 
     void mergeAddsServerLikesNeverRemoves()
@@ -456,8 +395,6 @@ private Q_SLOTS:
         QCOMPARE(changed.size(), 2);
         QCOMPARE(written.size(), 2);
     }
-
-    // --- the device ID ------------------------------------------------------------
 
     // Made once, as an upper-case random UUID, when none or an empty one is
     // stored; any other stored value is kept as it is.

@@ -51,19 +51,10 @@ private:
     }
 
 private Q_SLOTS:
-    void constructionCoversTheScreenAndShowsNothing()
-    {
-        DesktopWindow window(m_platform, screen);
-        QCOMPARE(window.screenID(), QStringLiteral("7"));
-        QCOMPARE(surfaceOf(window)->frame(), screen.frame);
-        QVERIFY(!surfaceOf(window)->isVisible());
-        QVERIFY(!window.player());
-        QVERIFY(!window.pendingPlayer());
-    }
-
-    // The first video is visible while it is prepared, and its report reaches
-    // the window only through the event queue: ready, it is the shown one;
-    // failed, the window is left empty.
+    // A new window covers its screen and shows nothing. The first video is
+    // visible while it is prepared, and its report reaches the window only
+    // through the event queue: ready, it is the shown one; failed, the window
+    // is left empty.
     void firstVideoIsVisibleBeforeItIsReady_data()
     {
         QTest::addColumn<Status>("report");
@@ -74,6 +65,9 @@ private Q_SLOTS:
     {
         QFETCH(Status, report);
         DesktopWindow window(m_platform, screen);
+        QCOMPARE(window.screenID(), QStringLiteral("7"));
+        QCOMPARE(surfaceOf(window)->frame(), screen.frame);
+        QVERIFY(!surfaceOf(window)->isVisible() && !window.player() && !window.pendingPlayer());
         window.playVideo(red);
         FakeVideoPlayer *pending = fakeOf(window.pendingPlayer());
         QVERIFY(pending);

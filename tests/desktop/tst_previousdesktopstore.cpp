@@ -73,15 +73,12 @@ private Q_SLOTS:
         m_store->captureIfNeeded();
         const QJsonArray array = QJsonDocument::fromJson(*m_defaults->data(key)).array();
         QCOMPARE(array.size(), 1); // the right screen has no picture
-        const QJsonObject object = array.first().toObject();
-        QCOMPARE(object.keys(),
-                 (QStringList{u"imagePath"_s, u"options"_s, u"screenID"_s, u"screenName"_s}));
-        QCOMPARE(object.value(u"screenID"_s), QJsonValue(u"101"_s));
-        QCOMPARE(object.value(u"screenName"_s), QJsonValue(u"Left"_s));
-        QCOMPARE(object.value(u"imagePath"_s), QJsonValue(m_hills));
-        QCOMPARE(
-            object.value(u"options"_s).toObject(),
-            (QJsonObject{{u"scaling"_s, u"3"_s}, {u"clip"_s, u"1"_s}, {u"mode"_s, u"zoom"_s}}));
+        const QJsonObject options{
+            {u"scaling"_s, u"3"_s}, {u"clip"_s, u"1"_s}, {u"mode"_s, u"zoom"_s}};
+        QCOMPARE(array.first().toObject(), (QJsonObject{{u"screenID"_s, u"101"_s},
+                                                        {u"screenName"_s, u"Left"_s},
+                                                        {u"imagePath"_s, m_hills},
+                                                        {u"options"_s, options}}));
 
         pictures().setPicture(u"Left"_s, {QUrl::fromLocalFile(m_beach), {}});
         QCOMPARE(errorOf(m_store->restore()), std::nullopt);
@@ -148,11 +145,9 @@ private Q_SLOTS:
         QFETCH(bool, keptAfter);
         if (!stored.isNull())
             m_defaults->setData(key, stored);
-        const std::optional<Error> error = errorOf(m_store->restore());
-        QVERIFY(error);
-        QCOMPARE(error->domain(), u"WallpaperManager"_s);
-        QCOMPARE(error->code(), 2);
-        QCOMPARE(error->description(), u"No previous macOS wallpaper snapshot was saved"_s);
+        const Error nothingSaved(u"WallpaperManager"_s, 2,
+                                 u"No previous macOS wallpaper snapshot was saved"_s);
+        QCOMPARE(errorOf(m_store->restore()), std::optional(nothingSaved));
         QVERIFY(pictures().writes().isEmpty());
         QCOMPARE(m_defaults->contains(key), keptAfter);
         if (keptAfter)
@@ -203,10 +198,9 @@ private Q_SLOTS:
         QTest::newRow("plus") << u"+42"_s << QVariant(qlonglong(42));
         QTest::newRow("minus") << u"-7"_s << QVariant(qlonglong(-7));
         QTest::newRow("leading zeros") << u"007"_s << QVariant(qlonglong(7));
-        QTest::newRow("int64 max")
-            << u"9223372036854775807"_s << QVariant(qlonglong(9223372036854775807));
-        QTest::newRow("int64 min")
-            << u"-9223372036854775808"_s << QVariant(std::numeric_limits<qlonglong>::min());
+        using limits = std::numeric_limits<qlonglong>;
+        QTest::newRow("int64 max") << u"9223372036854775807"_s << QVariant(limits::max());
+        QTest::newRow("int64 min") << u"-9223372036854775808"_s << QVariant(limits::min());
         QTest::newRow("too big") << u"9223372036854775808"_s << QVariant(u"9223372036854775808"_s);
         QTest::newRow("empty") << QString() << QVariant(QString());
         QTest::newRow("lone sign") << u"-"_s << QVariant(u"-"_s);
