@@ -1,5 +1,7 @@
 #include "x11desktopstacking.h"
 
+#include "xcbsupport.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <cstdlib>
@@ -9,12 +11,6 @@
 
 namespace lumivale {
 namespace {
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-template<typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
 
 // Enough for any client list, in 32-bit units.
 constexpr std::uint32_t kListLength = 1 << 16;
@@ -26,45 +22,19 @@ constexpr std::uint32_t kRootEvents =
 // refused.
 constexpr int kVerifyDelayMs = 300;
 
-xcb_connection_t *qtConnection()
+xcb::Reply<xcb_get_property_reply_t> readProperty(xcb_connection_t *connection, xcb_window_t window,
+                                                  xcb_atom_t name, xcb_atom_t type)
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_window_t rootWindow(xcb_connection_t *connection)
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-}
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-std::span<const std::uint32_t> items32(const xcb_get_property_reply_t *reply, xcb_atom_t type)
-{
-    if (!reply || reply->type != type || reply->format != 32)
-        return {};
-    const auto *data = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
-    return {data, size_t(xcb_get_property_value_length(reply) / 4)};
-}
-
-XcbReply<xcb_get_property_reply_t> readProperty(xcb_connection_t *connection, xcb_window_t window,
-                                                xcb_atom_t name, xcb_atom_t type)
-{
-    return XcbReply<xcb_get_property_reply_t>(xcb_get_property_reply(
+    return xcb::Reply<xcb_get_property_reply_t>(xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, window, name, type, 0, kListLength), nullptr));
 }
 
 bool windowManagerSupports(xcb_connection_t *connection, const char *hint)
 {
-    const auto supported = readProperty(connection, rootWindow(connection),
-                                        atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
-    const xcb_atom_t wanted = atom(connection, hint);
-    for (std::uint32_t each : items32(supported.get(), XCB_ATOM_ATOM)) {
+    const auto supported = readProperty(connection, xcb::rootWindow(connection),
+                                        xcb::atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    const xcb_atom_t wanted = xcb::atom(connection, hint);
+    for (std::uint32_t each : xcb::items32(supported.get(), XCB_ATOM_ATOM)) {
         if (each == wanted)
             return true;
     }
@@ -91,15 +61,15 @@ X11DesktopStacking::~X11DesktopStacking() = default;
 
 void X11DesktopStacking::addWindow(std::uint32_t window)
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     if (!connection)
         return;
     m_ours.insert(window);
     if (!m_watching) {
         m_watching = true;
         // Added to what Qt and the workspace watcher already select there.
-        const xcb_window_t root = rootWindow(connection);
-        XcbReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        const xcb_window_t root = xcb::rootWindow(connection);
+        xcb::Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
             connection, xcb_get_window_attributes(connection, root), nullptr));
         const std::uint32_t events = (attributes ? attributes->your_event_mask : 0) | kRootEvents;
         xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &events);
@@ -134,7 +104,8 @@ bool X11DesktopStacking::nativeEventFilter(const QByteArray &eventType, void *me
         break;
     case XCB_PROPERTY_NOTIFY: {
         const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
-        static xcb_atom_t stackingList = atom(qtConnection(), "_NET_CLIENT_LIST_STACKING");
+        static xcb_atom_t stackingList =
+            xcb::atom(xcb::qtConnection(), "_NET_CLIENT_LIST_STACKING");
         if (change->atom == stackingList)
             m_check.start();
         break;
@@ -147,15 +118,15 @@ bool X11DesktopStacking::nativeEventFilter(const QByteArray &eventType, void *me
 
 QList<StackedWindow> X11DesktopStacking::stackingOrder()
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     QList<StackedWindow> order;
     if (!connection)
         return order;
-    const xcb_window_t root = rootWindow(connection);
+    const xcb_window_t root = xcb::rootWindow(connection);
 
     if (m_window == DesktopIntegration::Window::BottomUnmanaged) {
         // Unmanaged windows are children of the root window themselves.
-        XcbReply<xcb_query_tree_reply_t> tree(
+        xcb::Reply<xcb_query_tree_reply_t> tree(
             xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
         if (!tree)
             return order;
@@ -165,12 +136,12 @@ QList<StackedWindow> X11DesktopStacking::stackingOrder()
         return order;
     }
 
-    const auto list = readProperty(connection, root, atom(connection, "_NET_CLIENT_LIST_STACKING"),
-                                   XCB_ATOM_WINDOW);
-    const std::span<const std::uint32_t> windows = items32(list.get(), XCB_ATOM_WINDOW);
+    const auto list = readProperty(
+        connection, root, xcb::atom(connection, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    const std::span<const std::uint32_t> windows = xcb::items32(list.get(), XCB_ATOM_WINDOW);
     // The window types of windows not seen before, asked for all at once.
-    static const xcb_atom_t typeAtom = atom(connection, "_NET_WM_WINDOW_TYPE");
-    static const xcb_atom_t desktopAtom = atom(connection, "_NET_WM_WINDOW_TYPE_DESKTOP");
+    static const xcb_atom_t typeAtom = xcb::atom(connection, "_NET_WM_WINDOW_TYPE");
+    static const xcb_atom_t desktopAtom = xcb::atom(connection, "_NET_WM_WINDOW_TYPE_DESKTOP");
     QHash<std::uint32_t, xcb_get_property_cookie_t> asked;
     for (std::uint32_t window : windows) {
         if (!m_ours.contains(window) && !m_isDesktopType.contains(window))
@@ -178,9 +149,9 @@ QList<StackedWindow> X11DesktopStacking::stackingOrder()
                          xcb_get_property(connection, 0, window, typeAtom, XCB_ATOM_ATOM, 0, 32));
     }
     for (auto it = asked.cbegin(); it != asked.cend(); ++it) {
-        XcbReply<xcb_get_property_reply_t> reply(
+        xcb::Reply<xcb_get_property_reply_t> reply(
             xcb_get_property_reply(connection, it.value(), nullptr));
-        const std::span<const std::uint32_t> types = items32(reply.get(), XCB_ATOM_ATOM);
+        const std::span<const std::uint32_t> types = xcb::items32(reply.get(), XCB_ATOM_ATOM);
         m_isDesktopType.insert(it.key(),
                                std::find(types.begin(), types.end(), desktopAtom) != types.end());
     }
@@ -212,7 +183,7 @@ void X11DesktopStacking::restackNow()
 
 void X11DesktopStacking::request(const RestackRequest &request)
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     static const bool viaWindowManager = windowManagerSupports(connection, "_NET_RESTACK_WINDOW");
     if (m_window == DesktopIntegration::Window::DesktopType && viaWindowManager) {
         // The window manager restacks its frames; the message comes "from a
@@ -221,11 +192,11 @@ void X11DesktopStacking::request(const RestackRequest &request)
         event.response_type = XCB_CLIENT_MESSAGE;
         event.format = 32;
         event.window = request.window;
-        event.type = atom(connection, "_NET_RESTACK_WINDOW");
+        event.type = xcb::atom(connection, "_NET_RESTACK_WINDOW");
         event.data.data32[0] = 2;
         event.data.data32[1] = request.sibling;
         event.data.data32[2] = XCB_STACK_MODE_BELOW;
-        xcb_send_event(connection, 0, rootWindow(connection),
+        xcb_send_event(connection, 0, xcb::rootWindow(connection),
                        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char *>(&event));
     } else if (request.sibling) {
@@ -267,19 +238,20 @@ void X11DesktopStacking::nudgeCompositorOrder()
 
 void X11DesktopStacking::mapThrowAwayWindow()
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     if (!connection)
         return;
     const xcb_window_t helper = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, rootWindow(connection), 0, 0, 1, 1,
-                      0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t utility = atom(connection, "_NET_WM_WINDOW_TYPE_UTILITY");
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, helper, xcb::rootWindow(connection), 0, 0,
+                      1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t utility = xcb::atom(connection, "_NET_WM_WINDOW_TYPE_UTILITY");
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper,
-                        atom(connection, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &utility);
-    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+                        xcb::atom(connection, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1,
+                        &utility);
+    const xcb_atom_t states[] = {xcb::atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 xcb::atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, helper,
-                        atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+                        xcb::atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
     // ICCCM WM_HINTS: no input, starting iconic.
     constexpr std::uint32_t kInputHint = 1, kStateHint = 2, kIconicState = 3;
     const std::uint32_t hints[9] = {kInputHint | kStateHint, 0, kIconicState};
@@ -288,7 +260,7 @@ void X11DesktopStacking::mapThrowAwayWindow()
     xcb_map_window(connection, helper);
     xcb_flush(connection);
     QTimer::singleShot(1000, this, [helper] {
-        if (xcb_connection_t *current = qtConnection()) {
+        if (xcb_connection_t *current = xcb::qtConnection()) {
             xcb_destroy_window(current, helper);
             xcb_flush(current);
         }
@@ -297,17 +269,18 @@ void X11DesktopStacking::mapThrowAwayWindow()
 
 QString X11DesktopStacking::windowManagerName()
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     if (!connection)
         return {};
-    const auto check = readProperty(connection, rootWindow(connection),
-                                    atom(connection, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
-    const std::span<const std::uint32_t> windows = items32(check.get(), XCB_ATOM_WINDOW);
+    const auto check =
+        readProperty(connection, xcb::rootWindow(connection),
+                     xcb::atom(connection, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+    const std::span<const std::uint32_t> windows = xcb::items32(check.get(), XCB_ATOM_WINDOW);
     if (windows.empty())
         return {};
-    const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
+    const xcb_atom_t utf8 = xcb::atom(connection, "UTF8_STRING");
     const auto name =
-        readProperty(connection, windows.front(), atom(connection, "_NET_WM_NAME"), utf8);
+        readProperty(connection, windows.front(), xcb::atom(connection, "_NET_WM_NAME"), utf8);
     if (!name || name->type != utf8)
         return {};
     return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(name.get())),

@@ -5,6 +5,7 @@
 #include "mpvrenderer.h"
 #include "mpvsoftwarerenderer.h"
 #include "x11desktopintegration.h"
+#include "xcbsupport.h"
 
 #include <QExposeEvent>
 #include <QFile>
@@ -28,22 +29,6 @@ int disposals = 0;
 // _NET_WM_WINDOW_TYPE_DESKTOP. Qt::Desktop would take over the root window.
 constexpr char kWindowTypeProperty[] = "_q_xcb_wm_window_type";
 constexpr int kDesktopWindowType = 0x2;
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    const xcb_intern_atom_cookie_t cookie =
-        xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-xcb_connection_t *x11Connection()
-{
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 class DesktopNativeWindow : public QWindow
 {
@@ -79,7 +64,7 @@ public:
     // again each time. Qt merges its own states into the property on map.
     void setUpBeforeMap()
     {
-        xcb_connection_t *connection = x11Connection();
+        xcb_connection_t *connection = xcb::qtConnection();
         if (!connection)
             return;
         const auto id = xcb_window_t(winId());
@@ -89,13 +74,13 @@ public:
         xcb_change_window_attributes(connection, id, XCB_CW_BACK_PIXEL, &black);
         const uint32_t allDesktops = 0xFFFFFFFF;
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
-                            atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
+                            xcb::atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
                             &allDesktops);
         QList<xcb_atom_t> states;
         for (const char *name : kExtraStates)
-            states.append(atom(connection, name));
+            states.append(xcb::atom(connection, name));
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
-                            atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                            xcb::atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
                             uint32_t(states.size()), states.constData());
         xcb_flush(connection);
         m_statesRequested = false;
@@ -105,7 +90,7 @@ public:
     // for window managers that rewrite the states of a window they map.
     void requestStatesOnce()
     {
-        xcb_connection_t *connection = x11Connection();
+        xcb_connection_t *connection = xcb::qtConnection();
         if (m_statesRequested || !connection)
             return;
         m_statesRequested = true;
@@ -125,14 +110,14 @@ public:
                                XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                            reinterpret_cast<const char *>(&event));
         };
-        const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
+        const xcb_atom_t state = xcb::atom(connection, "_NET_WM_STATE");
         constexpr uint32_t add = 1, fromApplication = 1;
         for (size_t i = 0; i < std::size(kExtraStates); i += 2) {
-            send(state, add, atom(connection, kExtraStates[i]),
-                 i + 1 < std::size(kExtraStates) ? atom(connection, kExtraStates[i + 1]) : 0,
+            send(state, add, xcb::atom(connection, kExtraStates[i]),
+                 i + 1 < std::size(kExtraStates) ? xcb::atom(connection, kExtraStates[i + 1]) : 0,
                  fromApplication);
         }
-        send(atom(connection, "_NET_WM_DESKTOP"), 0xFFFFFFFF, fromApplication, 0, 0);
+        send(xcb::atom(connection, "_NET_WM_DESKTOP"), 0xFFFFFFFF, fromApplication, 0, 0);
         xcb_flush(connection);
     }
 

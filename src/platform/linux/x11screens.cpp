@@ -1,5 +1,7 @@
 #include "x11screens.h"
 
+#include "xcbsupport.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <cstdlib>
@@ -11,21 +13,9 @@
 namespace lumivale {
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-template<typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_connection_t *x11Connection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
 QString atomName(xcb_connection_t *connection, xcb_atom_t atom)
 {
-    XcbReply<xcb_get_atom_name_reply_t> reply(
+    xcb::Reply<xcb_get_atom_name_reply_t> reply(
         xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr));
     if (!reply)
         return {};
@@ -37,19 +27,19 @@ QString atomName(xcb_connection_t *connection, xcb_atom_t atom)
 QHash<QString, QByteArray> readEDIDs()
 {
     QHash<QString, QByteArray> edids;
-    xcb_connection_t *connection = x11Connection();
+    xcb_connection_t *connection = xcb::qtConnection();
     if (!connection)
         return edids;
     const xcb_setup_t *setup = xcb_get_setup(connection);
     const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
 
-    XcbReply<xcb_intern_atom_reply_t> edidAtom(
+    xcb::Reply<xcb_intern_atom_reply_t> edidAtom(
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, 4, "EDID"), nullptr));
     if (!edidAtom || edidAtom->atom == XCB_ATOM_NONE)
         return edids;
 
     const auto edidOf = [&](xcb_randr_output_t output) {
-        XcbReply<xcb_randr_get_output_property_reply_t> property(
+        xcb::Reply<xcb_randr_get_output_property_reply_t> property(
             xcb_randr_get_output_property_reply(
                 connection,
                 xcb_randr_get_output_property(connection, output, edidAtom->atom, XCB_ATOM_ANY, 0,
@@ -62,7 +52,7 @@ QHash<QString, QByteArray> readEDIDs()
             xcb_randr_get_output_property_data_length(property.get()));
     };
 
-    XcbReply<xcb_randr_get_screen_resources_current_reply_t> resources(
+    xcb::Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
         xcb_randr_get_screen_resources_current_reply(
             connection, xcb_randr_get_screen_resources_current(connection, root), nullptr));
     if (resources) {
@@ -70,7 +60,7 @@ QHash<QString, QByteArray> readEDIDs()
             xcb_randr_get_screen_resources_current_outputs(resources.get());
         const int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
         for (int i = 0; i < count; ++i) {
-            XcbReply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(
+            xcb::Reply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(
                 connection,
                 xcb_randr_get_output_info(connection, outputs[i], resources->config_timestamp),
                 nullptr));
@@ -83,7 +73,7 @@ QHash<QString, QByteArray> readEDIDs()
         }
     }
 
-    XcbReply<xcb_randr_get_monitors_reply_t> monitors(xcb_randr_get_monitors_reply(
+    xcb::Reply<xcb_randr_get_monitors_reply_t> monitors(xcb_randr_get_monitors_reply(
         connection, xcb_randr_get_monitors(connection, root, 1), nullptr));
     if (monitors) {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;

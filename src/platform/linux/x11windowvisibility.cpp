@@ -1,5 +1,7 @@
 #include "x11windowvisibility.h"
 
+#include "xcbsupport.h"
+
 #include <QGuiApplication>
 #include <QWindow>
 #include <cstdlib>
@@ -8,12 +10,6 @@
 
 namespace lumivale {
 namespace {
-
-xcb_connection_t *qtConnection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
 
 // Adds `mask` to the events this client selects on `window`, keeping the ones
 // Qt (or another part of this process) already selects.
@@ -34,7 +30,7 @@ void addEventMask(xcb_connection_t *connection, xcb_window_t window, std::uint32
 X11WindowVisibility::X11WindowVisibility(QWindow *window, QObject *parent)
     : QObject(parent)
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = xcb::qtConnection();
     if (!connection || !window)
         return;
     m_active = true;

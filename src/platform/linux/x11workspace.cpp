@@ -1,5 +1,7 @@
 #include "x11workspace.h"
 
+#include "xcbsupport.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMargins>
@@ -14,12 +16,6 @@
 namespace lumivale {
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-template<typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
 constexpr std::uint32_t kOnAllDesktops = 0xFFFFFFFF;
 // Enough for any client list, in 32-bit units.
 constexpr std::uint32_t kListLength = 1 << 16;
@@ -29,21 +25,6 @@ constexpr std::uint32_t kLargestExtent = 0x7FFF;
 // none is news of its own.
 constexpr std::uint32_t kFocusedWindowEvents =
     XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE;
-
-xcb_connection_t *qtConnection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-// The 32-bit items of a property, empty when it is absent or of another type.
-std::span<const std::uint32_t> items32(const xcb_get_property_reply_t *reply, xcb_atom_t type)
-{
-    if (!reply || reply->type != type || reply->format != 32)
-        return {};
-    const auto *data = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
-    return {data, size_t(xcb_get_property_value_length(reply) / 4)};
-}
 
 // The focused windows being watched, with the events this connection
 // selected on each before; shared by every workspace object of the process,
@@ -109,7 +90,7 @@ struct X11Workspace::Connection
 
     static std::unique_ptr<Connection> open()
     {
-        xcb_connection_t *connection = qtConnection();
+        xcb_connection_t *connection = xcb::qtConnection();
         if (!connection)
             return nullptr;
         auto x = std::make_unique<Connection>();
@@ -134,7 +115,7 @@ struct X11Workspace::Connection
             cookies.push_back(xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name));
         bool complete = true;
         for (size_t i = 0; i < cookies.size(); ++i) {
-            XcbReply<xcb_intern_atom_reply_t> reply(
+            xcb::Reply<xcb_intern_atom_reply_t> reply(
                 xcb_intern_atom_reply(connection, cookies[i], nullptr));
             *atoms[i].second = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
             complete = complete && reply && reply->atom != XCB_ATOM_NONE;
@@ -150,9 +131,9 @@ struct X11Workspace::Connection
         return xcb_get_property(connection, 0, window, property, type, 0, length);
     }
 
-    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_cookie_t cookie) const
+    xcb::Reply<xcb_get_property_reply_t> reply(xcb_get_property_cookie_t cookie) const
     {
-        return XcbReply<xcb_get_property_reply_t>(
+        return xcb::Reply<xcb_get_property_reply_t>(
             xcb_get_property_reply(connection, cookie, nullptr));
     }
 
@@ -177,48 +158,49 @@ struct X11Workspace::Connection
                                       std::optional<std::uint32_t> currentDesktopNumber,
                                       const QList<ScreenScale> &screens) const
     {
-        XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb::Reply<xcb_get_geometry_reply_t> geometry(
             xcb_get_geometry_reply(connection, query.geometry, nullptr));
-        XcbReply<xcb_translate_coordinates_reply_t> position(
+        xcb::Reply<xcb_translate_coordinates_reply_t> position(
             xcb_translate_coordinates_reply(connection, query.position, nullptr));
-        XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb::Reply<xcb_get_window_attributes_reply_t> attributes(
             xcb_get_window_attributes_reply(connection, query.attributes, nullptr));
-        const XcbReply<xcb_get_property_reply_t> pid = reply(query.pid);
-        const XcbReply<xcb_get_property_reply_t> extents = reply(query.extents);
-        const XcbReply<xcb_get_property_reply_t> state = reply(query.state);
-        const XcbReply<xcb_get_property_reply_t> desktop = reply(query.desktop);
-        const XcbReply<xcb_get_property_reply_t> type = reply(query.type);
+        const xcb::Reply<xcb_get_property_reply_t> pid = reply(query.pid);
+        const xcb::Reply<xcb_get_property_reply_t> extents = reply(query.extents);
+        const xcb::Reply<xcb_get_property_reply_t> state = reply(query.state);
+        const xcb::Reply<xcb_get_property_reply_t> desktop = reply(query.desktop);
+        const xcb::Reply<xcb_get_property_reply_t> type = reply(query.type);
         if (!geometry || !position || !attributes)
             return std::nullopt;
 
         WindowFacts facts;
         WindowDescription &description = facts.description;
         description.windowID = query.window;
-        if (const auto values = items32(pid.get(), XCB_ATOM_CARDINAL); !values.empty() && values[0])
+        if (const auto values = xcb::items32(pid.get(), XCB_ATOM_CARDINAL);
+            !values.empty() && values[0])
             description.ownerProcessID = qint64(values[0]);
 
         // The client's own border, then the window manager's decorations.
         const int border = geometry->border_width;
         QRect frame(position->dst_x - border, position->dst_y - border,
                     geometry->width + 2 * border, geometry->height + 2 * border);
-        if (const auto values = items32(extents.get(), XCB_ATOM_CARDINAL);
+        if (const auto values = xcb::items32(extents.get(), XCB_ATOM_CARDINAL);
             values.size() >= 4 && std::all_of(values.begin(), values.begin() + 4,
                                               [](std::uint32_t v) { return v <= kLargestExtent; }))
             frame = frame.marginsAdded(
                 QMargins(int(values[0]), int(values[2]), int(values[1]), int(values[3])));
         description.frame = toDesktopCoordinates(frame, screens);
 
-        const auto states = items32(state.get(), XCB_ATOM_ATOM);
+        const auto states = xcb::items32(state.get(), XCB_ATOM_ATOM);
         const auto hasState = [&](xcb_atom_t atom) {
             return std::find(states.begin(), states.end(), atom) != states.end();
         };
         facts.isFullScreen = hasState(wmStateFullScreen);
-        const auto types = items32(type.get(), XCB_ATOM_ATOM);
+        const auto types = xcb::items32(type.get(), XCB_ATOM_ATOM);
         facts.isDesktop = std::find(types.begin(), types.end(), wmWindowTypeDesktop) != types.end();
         description.isHidden =
             hasState(wmStateHidden) || attributes->map_state != XCB_MAP_STATE_VIEWABLE;
 
-        if (const auto values = items32(desktop.get(), XCB_ATOM_CARDINAL);
+        if (const auto values = xcb::items32(desktop.get(), XCB_ATOM_CARDINAL);
             !values.empty() && currentDesktopNumber)
             description.isOnCurrentWorkspace =
                 values[0] == kOnAllDesktops || values[0] == *currentDesktopNumber;
@@ -233,7 +215,7 @@ struct X11Workspace::Connection
     xcb_window_t focusedWindow() const
     {
         const auto active = reply(getProperty(root, activeWindow, XCB_ATOM_WINDOW, 1));
-        const auto values = items32(active.get(), XCB_ATOM_WINDOW);
+        const auto values = xcb::items32(active.get(), XCB_ATOM_WINDOW);
         return values.empty() ? xcb_window_t(XCB_WINDOW_NONE) : values[0];
     }
 
@@ -244,11 +226,11 @@ struct X11Workspace::Connection
     {
         const auto clientsReply =
             reply(getProperty(root, clientList, XCB_ATOM_WINDOW, kListLength));
-        XcbReply<xcb_get_input_focus_reply_t> focus(
+        xcb::Reply<xcb_get_input_focus_reply_t> focus(
             xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
         if (!focus)
             return XCB_WINDOW_NONE;
-        const auto clients = items32(clientsReply.get(), XCB_ATOM_WINDOW);
+        const auto clients = xcb::items32(clientsReply.get(), XCB_ATOM_WINDOW);
         // Toolkits may focus a child of their top-level window, and the window
         // manager reparents that into its frame: walk up towards the root.
         xcb_window_t window = focus->focus;
@@ -256,7 +238,7 @@ struct X11Workspace::Connection
                window != root) {
             if (std::find(clients.begin(), clients.end(), window) != clients.end())
                 return window;
-            XcbReply<xcb_query_tree_reply_t> tree(
+            xcb::Reply<xcb_query_tree_reply_t> tree(
                 xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
             if (!tree)
                 break;
@@ -271,7 +253,7 @@ struct X11Workspace::Connection
     bool addEvents(xcb_window_t window, std::uint32_t events,
                    std::optional<std::uint32_t> *eventsBefore) const
     {
-        XcbReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        xcb::Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
             connection, xcb_get_window_attributes(connection, window), nullptr));
         if (!attributes)
             return false;
@@ -319,7 +301,7 @@ X11Workspace::~X11Workspace()
     if (!m_x)
         return;
     // The connection belongs to the application and goes with it.
-    if (qtConnection() != m_x->connection)
+    if (xcb::qtConnection() != m_x->connection)
         return;
     QCoreApplication::instance()->removeNativeEventFilter(this);
     releaseWatchedWindow(true);
@@ -343,10 +325,10 @@ std::optional<QList<WindowDescription>> X11Workspace::windowsFrontToBack() const
         list = mapped.get();
     if (!list || list->type != XCB_ATOM_WINDOW || list->format != 32)
         return std::nullopt;
-    const auto windows = items32(list, XCB_ATOM_WINDOW);
+    const auto windows = xcb::items32(list, XCB_ATOM_WINDOW);
 
     std::optional<std::uint32_t> currentDesktopNumber;
-    if (const auto values = items32(desktop.get(), XCB_ATOM_CARDINAL); !values.empty())
+    if (const auto values = xcb::items32(desktop.get(), XCB_ATOM_CARDINAL); !values.empty())
         currentDesktopNumber = values[0];
     const QList<ScreenScale> screens = screenScales();
 
