@@ -338,54 +338,44 @@ private Q_SLOTS:
     }
 
     // What the listing says of a window after the window manager or a
-    // client changed its properties. Commands name the window as %X (hex) or
-    // %D (decimal); the active frame is "" (not checked), "own", "screen" or
-    // "none".
+    // client changed its properties. The commands, split at ';', name the
+    // window as %X (hex) or %D (decimal). Expected, word by word: "no-pid"
+    // (none published), "unlisted", "hidden", "elsewhere" (not on the current
+    // desktop), and the active frame "own", "screen" or "none" (else unchecked).
     void windowPropertiesReachTheListing_data()
     {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<bool>("publishPID");
-        QTest::addColumn<bool>("listed");
-        QTest::addColumn<bool>("hidden");
-        QTest::addColumn<bool>("here");
-        QTest::addColumn<QString>("activeFrame");
-        QTest::newRow("plain") << QStringList() << true << true << false << true << "own";
-        QTest::newRow("without a PID") << QStringList() << false << true << false << true << "own";
-        QTest::newRow("desktop type")
-            << QStringList{u"xprop -id %X -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "
-                           "_NET_WM_WINDOW_TYPE_DESKTOP"_s}
-            << true << false << false << true << "";
-        QTest::newRow("full screen") << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s} << true
-                                     << true << false << true << "screen";
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << QString() << u"own"_s;
+        QTest::newRow("without a PID") << QString() << u"no-pid own"_s;
+        QTest::newRow("desktop type") << "xprop -id %X -f _NET_WM_WINDOW_TYPE 32a -set "
+                                         "_NET_WM_WINDOW_TYPE _NET_WM_WINDOW_TYPE_DESKTOP"
+                                      << u"unlisted"_s;
+        QTest::newRow("full screen") << "wmctrl -i -r %X -b add,fullscreen" << u"screen"_s;
         QTest::newRow("full screen and back")
-            << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s,
-                           u"wmctrl -i -r %X -b remove,fullscreen"_s}
-            << true << true << false << true << "own";
+            << "wmctrl -i -r %X -b add,fullscreen;wmctrl -i -r %X -b remove,fullscreen" << u"own"_s;
         // openbox leaves no window focused.
-        QTest::newRow("minimised") << QStringList{u"xdotool windowminimize %D"_s} << true << true
-                                   << true << true << "none";
+        QTest::newRow("minimised") << "xdotool windowminimize %D" << u"hidden none"_s;
         QTest::newRow("minimised and brought back")
-            << QStringList{u"xdotool windowminimize %D"_s, u"wmctrl -i -a %X"_s} << true << true
-            << false << true << "own";
-        QTest::newRow("on another desktop")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s} << true << true << false << false << "";
+            << "xdotool windowminimize %D;wmctrl -i -a %X" << u"own"_s;
+        QTest::newRow("on another desktop") << "wmctrl -i -r %X -t 1" << u"elsewhere"_s;
         QTest::newRow("on the desktop switched to")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s, u"wmctrl -s 1"_s} << true << true << false
-            << true << "";
+            << "wmctrl -i -r %X -t 1;wmctrl -s 1" << QString();
         // openbox ignores wmctrl's sticky.
         QTest::newRow("on every desktop")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s,
-                           u"xdotool set_desktop_for_window %D 4294967295"_s}
-            << true << true << false << true << "";
+            << "wmctrl -i -r %X -t 1;xdotool set_desktop_for_window %D 4294967295" << QString();
     }
     void windowPropertiesReachTheListing()
     {
-        QFETCH(QStringList, commands);
-        QFETCH(bool, publishPID);
-        QFETCH(bool, listed);
-        QFETCH(bool, hidden);
-        QFETCH(bool, here);
-        QFETCH(QString, activeFrame);
+        QFETCH(QString, commands);
+        QFETCH(QString, expected);
+        const QStringList words = expected.split(u' ');
+        const bool publishPID = !words.contains(u"no-pid"_s);
+        const bool listed = !words.contains(u"unlisted"_s);
+        const bool hidden = words.contains(u"hidden"_s);
+        const bool here = !words.contains(u"elsewhere"_s);
+        const bool framed = QStringList{u"own"_s, u"screen"_s, u"none"_s}.contains(words.last());
+        const QString activeFrame = framed ? words.last() : QString();
         const Client &client = startClient(QString::fromUtf8(QTest::currentDataTag()), publishPID);
         const QRect decorated = decorationFrame(client.window);
         const auto find = [&]() -> std::optional<WindowDescription> {
@@ -399,7 +389,7 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(find().has_value(), kTimeout);
         QVERIFY(activateAndWait(client.window));
-        for (const QString &command : commands)
+        for (const QString &command : commands.split(u';', Qt::SkipEmptyParts))
             QVERIFY(tool(command, client.window));
         const QRect frame = activeFrame == u"screen" ? kScreen : decorated;
         const auto matches = [&] {
