@@ -28,7 +28,6 @@ namespace {
 
 const QString desktop = qEnvironmentVariable("LUMIVALE_TEST_DESKTOP", u"openbox"_s);
 const bool takeOver = qEnvironmentVariable("LUMIVALE_TAKE_OVER_DESKTOP") == QLatin1String("1");
-DesktopPrograms *programs = nullptr;
 
 // Icons sit in the top-left corner on every desktop here; the video is
 // looked at right of them, and a window of ours is opened at the bottom.
@@ -186,8 +185,6 @@ private Q_SLOTS:
         }
         saveScreenshot(u"desktop-%1%2"_s.arg(desktop, takeOver ? u"-takeover"_s : QString()));
         if (icons && !takeOver) {
-            // The icons are drawn above the video: not everything there is
-            // the clip's colours.
             // Ours lies below the desktop's own window in the window
             // manager's stacking order (behind an opaque desktop it is not
             // mapped at all)...
@@ -240,7 +237,6 @@ int main(int argc, char *argv[])
         return 77;
     }
     DesktopPrograms desktopPrograms;
-    programs = &desktopPrograms;
     if (!desktopPrograms.start(desktop)) {
         qCritical("cannot start the %s desktop", qPrintable(desktop));
         return 1;
