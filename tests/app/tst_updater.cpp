@@ -106,20 +106,6 @@ LoopbackHttpServer::Response ok(const QByteArray &body)
     return {200, {}, body};
 }
 
-// Records the buttons offered too.
-class RecordingPrompts : public fake::FakeUserPrompts
-{
-public:
-    bool askQuestion(const QString &message, const QString &informativeText,
-                     const QString &acceptTitle, const QString &rejectTitle) override
-    {
-        buttons.append({acceptTitle, rejectTitle});
-        return FakeUserPrompts::askQuestion(message, informativeText, acceptTitle, rejectTitle);
-    }
-
-    QList<QStringList> buttons;
-};
-
 } // namespace
 
 class TestUpdater : public QObject
@@ -129,7 +115,7 @@ class TestUpdater : public QObject
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<LoopbackHttpServer> m_server;
-    std::unique_ptr<RecordingPrompts> m_prompts;
+    std::unique_ptr<fake::FakeUserPrompts> m_prompts;
     std::unique_ptr<SigningKey> m_key;
     // What the server serves, by path.
     QHash<QByteArray, LoopbackHttpServer::Response> m_routes;
@@ -184,7 +170,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         m_server = std::make_unique<LoopbackHttpServer>();
-        m_prompts = std::make_unique<RecordingPrompts>();
+        m_prompts = std::make_unique<fake::FakeUserPrompts>();
         m_key = std::make_unique<SigningKey>();
         QVERIFY(m_key->isValid());
         m_routes.clear();
@@ -192,8 +178,6 @@ private Q_SLOTS:
             return m_routes.value(request.path(), {404, {}, "not here"});
         });
     }
-
-    // --- versions -----------------------------------------------------------------
 
     void versionsCompareByNumericParts_data()
     {
@@ -207,7 +191,6 @@ private Q_SLOTS:
             {"missing parts, shorter newer", "1.1", "1.0.9", 1},
             {"major wins", "2", "1.99.99", 1},
             {"leading zeros", "1.02", "1.2", 0},
-            {"build numbers", "100", "99", 1},
             {"beyond 64 bits", "1.18446744073709551617", "1.18446744073709551616", 1},
             {"pre-release before release", "2.0b1", "2.0", -1},
             {"pre-releases as text", "2.0b2", "2.0b1", 1},
@@ -226,8 +209,6 @@ private Q_SLOTS:
         QCOMPARE(appcast::compareVersions(a, b), order);
         QCOMPARE(appcast::compareVersions(b, a), -order);
     }
-
-    // --- the feed -----------------------------------------------------------------
 
     void feedItemsAreReadAndUnusableOnesSkipped()
     {
@@ -308,8 +289,6 @@ private Q_SLOTS:
         QVERIFY2(error.description().contains(mentions), qPrintable(error.description()));
     }
 
-    // --- the whole check ------------------------------------------------------------
-
     // The newest item of the feed, between older ones, is offered when newer
     // than this version (1.0.1) and, if the user wants it, downloaded (its
     // name and contents: savedFileNames); otherwise this version is up to date.
@@ -347,7 +326,6 @@ private Q_SLOTS:
             QCOMPARE(m_prompts->questions()[0].message,
                      u"A new version of Lumivale is available!"_s);
             QCOMPARE(m_prompts->questions()[0].informativeText, question);
-            QCOMPARE(m_prompts->buttons, QList<QStringList>({{u"Download"_s, u"Later"_s}}));
         }
         QCOMPARE(m_prompts->alerts().size(), alert.isNull() ? 0 : 1);
         if (!alert.isNull()) {
@@ -372,7 +350,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("mentions");
         QTest::newRow("404") << 404 << QByteArray() << 404 << "HTTP 404";
-        QTest::newRow("500") << 500 << QByteArray() << 500 << "HTTP 500";
         QTest::newRow("malformed") << 200 << QByteArray("<rss><channel><item>")
                                    << int(updateerror::InvalidFeed) << "not valid XML";
         QTest::newRow("no answer")
@@ -438,8 +415,6 @@ private Q_SLOTS:
             << u"redirect"_s << QString() << QStringList{kRefusal} << 1;
         QTest::newRow("another key signed it") << u"key"_s << QString() << badSignature << 1;
         QTest::newRow("the file was changed") << u"file"_s << QString() << badSignature << 1;
-        QTest::newRow("the signature was changed")
-            << u"signature"_s << QString() << badSignature << 1;
         QTest::newRow("key not base64") << QString() << u"not a key!"_s << badKey << 0;
         QTest::newRow("key too short")
             << QString() << QString::fromLatin1(QByteArray(31, 'k').toBase64()) << badKey << 0;
@@ -455,10 +430,6 @@ private Q_SLOTS:
         QFETCH(QStringList, mentions);
         QFETCH(int, downloads);
         FeedItem release = signedRelease();
-        const auto flipBit = [](QByteArray bytes, int at, char bit) {
-            bytes[at] = char(bytes[at] ^ bit);
-            return bytes;
-        };
         if (failure == u"404")
             m_routes.remove(kArchive);
         else if (failure == u"short")
@@ -472,10 +443,7 @@ private Q_SLOTS:
         else if (failure == u"key")
             release.signature = SigningKey().signatureBase64(m_payload);
         else if (failure == u"file")
-            m_routes[kArchive].body = flipBit(m_payload, 1000, 1);
-        else if (failure == u"signature")
-            release.signature =
-                flipBit(QByteArray::fromBase64(release.signature), 10, 0x40).toBase64();
+            m_routes[kArchive].body[1000] ^= 1;
         serveFeed({release});
         std::optional<QString> key;
         if (!brokenKey.isNull()) {
@@ -539,8 +507,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->alerts().size(), 0);
         QCOMPARE(m_prompts->questions().size(), downloading ? 1 : 0);
     }
-
-    // --- safe names ---------------------------------------------------------------
 
     // The saved name is cleaned of anything hostile, and never overwrites a
     // file already there.
