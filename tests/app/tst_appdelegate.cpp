@@ -73,27 +73,23 @@ class TestAppDelegate : public QObject
         return std::make_unique<AppDelegate>(std::move(env), loginItem);
     }
 
-    // A catalogue on the loopback server whose videos are served from the
-    // test media.
-    // An empty manifest: the catalogue is down.
-    void serveCatalogue(const QByteArray &manifest)
+    // The catalogue on the loopback server: "ID PATH", its one wallpaper and
+    // where its video lies (red.mp4 is the test media's), or "down".
+    void serveCatalogue(const QString &catalogue)
     {
-        m_server->setHandler([manifest](const LoopbackHttpServer::Request &request) {
+        const QByteArray manifest = uR"([{"id":"%1","name":"One","video":"%2"}])"_s
+                                        .arg(catalogue.section(u' ', 0, 0),
+                                             m_server->url(catalogue.section(u' ', 1)).toString())
+                                        .toUtf8();
+        const bool down = catalogue == u"down";
+        m_server->setHandler([manifest, down](const LoopbackHttpServer::Request &request) {
             if (request.path() == "/manifest")
-                return LoopbackHttpServer::json(manifest.isEmpty() ? "down" : manifest,
-                                                manifest.isEmpty() ? 503 : 200);
+                return LoopbackHttpServer::json(down ? "down" : manifest, down ? 503 : 200);
             if (request.path() == "/red.mp4")
                 return LoopbackHttpServer::file(mediaPath(u"red"_s), request);
             return LoopbackHttpServer::Response{404, {}, "no", 0, false};
         });
         qputenv("LUMIVALE_MANIFEST_URL", m_server->url(u"/manifest"_s).toEncoded());
-    }
-
-    QByteArray manifestWith(const QString &id, const QString &videoPath)
-    {
-        return QStringLiteral(R"([{"id":"%1","name":"One","video":"%2"}])")
-            .arg(id, m_server->url(videoPath).toString())
-            .toUtf8();
     }
 
     void applyRed()
@@ -162,8 +158,6 @@ private Q_SLOTS:
         m_server.reset();
     }
 
-    // ---- Launch --------------------------------------------------------------
-
     // The launch runs its steps in order and shows the gallery one turn of
     // the event loop later, unless the autostart entry launched it; then it
     // hides the gallery. Reopening shows it either way.
@@ -182,7 +176,6 @@ private Q_SLOTS:
         if (loginItem)
             m_gallery->show();
         auto delegate = makeDelegate(loginItem);
-        QCOMPARE(delegate->wasLaunchedAsLoginItem(), loginItem);
         StdoutCapture capture;
         delegate->applicationDidFinishLaunching();
         QCOMPARE(capture.lines(),
@@ -223,62 +216,52 @@ private Q_SLOTS:
         QCOMPARE(refreshes.count(), 0);
     }
 
-    // ---- Restore at launch -----------------------------------------------------
-
     // The launch-time restore: what it applies and what it logs, whatever the
     // catalogue and the cache hold. A line ending in ": " is the start of the
     // one line expected; any other is the whole line.
     void restore_data()
     {
-        QTest::addColumn<QString>("stored"); // null: nothing stored
-        QTest::addColumn<QStringList>("storedScreens");
-        QTest::addColumn<QString>("listed"); // the catalogue's one ID; null: the catalogue is down
-        QTest::addColumn<QString>("videoPath");
+        QTest::addColumn<QString>("stored"); // "ID SCREEN..."; empty: nothing stored
+        QTest::addColumn<QString>("catalogue");
         QTest::addColumn<bool>("cached");
-        QTest::addColumn<QStringList>("screens"); // where it is applied; empty: not applied
-        QTest::addColumn<int>("requests");        // to the server; -1: not counted
+        QTest::addColumn<QString>("screens"); // where it is applied; empty: not applied
+        QTest::addColumn<int>("requests");    // to the server; -1: not counted
         QTest::addColumn<QByteArray>("line");
-        const QString red = u"red"_s;
-        const QStringList all{u"101"_s, u"202"_s};
         QTest::newRow("nothing stored loads nothing")
-            << QString() << QStringList() << red << "/red.mp4" << false << QStringList() << 0
-            << QByteArray();
+            << QString() << u"red /red.mp4"_s << false << QString() << 0 << QByteArray();
         QTest::newRow("no stored screens: every screen")
-            << red << QStringList() << red << "/red.mp4" << false << all << -1 << QByteArray();
-        QTest::newRow("the stored screens") << red << QStringList{u"202"_s} << red << "/red.mp4"
-                                            << false << QStringList{u"202"_s} << -1 << QByteArray();
+            << u"red"_s << u"red /red.mp4"_s << false << u"101 202"_s << -1 << QByteArray();
+        QTest::newRow("the stored screens")
+            << u"red 202"_s << u"red /red.mp4"_s << false << u"202"_s << -1 << QByteArray();
         QTest::newRow("no longer listed: nothing, quietly")
-            << red << QStringList() << u"other"_s << "/red.mp4" << false << QStringList() << 1
-            << QByteArray();
+            << u"red"_s << u"other /red.mp4"_s << false << QString() << 1 << QByteArray();
         QTest::newRow("a failed download is logged")
-            << red << QStringList() << red << "/gone.mp4" << false << QStringList() << -1
+            << u"red"_s << u"red /gone.mp4"_s << false << QString() << -1
             << QByteArray("restore failed: Video download failed with HTTP 404");
         QTest::newRow("catalogue down: from the cache")
-            << red << QStringList() << QString() << "/red.mp4" << true << all << -1
+            << u"red"_s << u"down"_s << true << u"101 202"_s << -1
             << QByteArray("restore failed: ");
         QTest::newRow("catalogue down, not cached: nothing")
-            << red << QStringList() << QString() << "/red.mp4" << false << QStringList() << -1
-            << QByteArray("restore failed: ");
+            << u"red"_s << u"down"_s << false << QString() << -1 << QByteArray("restore failed: ");
     }
     void restore()
     {
         QFETCH(QString, stored);
-        QFETCH(QStringList, storedScreens);
-        QFETCH(QString, listed);
-        QFETCH(QString, videoPath);
+        QFETCH(QString, catalogue);
         QFETCH(bool, cached);
-        QFETCH(QStringList, screens);
+        QFETCH(QString, screens);
         QFETCH(int, requests);
         QFETCH(QByteArray, line);
-        serveCatalogue(listed.isNull() ? QByteArray() : manifestWith(listed, videoPath));
+        serveCatalogue(catalogue);
         if (cached) {
             QDir().mkpath(m_cache->cacheDirectory());
             QVERIFY(QFile::copy(mediaPath(u"red"_s), m_cache->fileURL(u"red"_s).toLocalFile()));
         }
-        if (!stored.isNull()) {
-            m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, stored);
+        if (!stored.isEmpty()) {
+            m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey,
+                                  stored.section(u' ', 0, 0));
             m_defaults->setStringArray(WallpaperManager::kCurrentWallpaperScreenIDsKey,
-                                       storedScreens);
+                                       stored.split(u' ').mid(1));
         }
         auto delegate = makeDelegate();
         StdoutCapture capture;
@@ -288,7 +271,8 @@ private Q_SLOTS:
         } else {
             QCOMPARE(m_manager->currentWallpaperID(), u"red"_s);
             QCOMPARE(m_manager->currentVideoURL(), m_cache->fileURL(u"red"_s));
-            QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>(screens.cbegin(), screens.cend()));
+            const QStringList ids = screens.split(u' ');
+            QCOMPARE(m_manager->targetScreenIDs(), QSet<QString>(ids.cbegin(), ids.cend()));
         }
         if (requests >= 0)
             QCOMPARE(m_server->requests().size(), requests);
@@ -317,7 +301,7 @@ private Q_SLOTS:
         QFETCH(QStringList, command);
         QFETCH(QString, wallpaper);
         QFETCH(bool, playing);
-        serveCatalogue(manifestWith(u"red"_s, u"/red.mp4"_s));
+        serveCatalogue(u"red /red.mp4"_s);
         m_defaults->setString(WallpaperManager::kCurrentWallpaperIDKey, u"red"_s);
         auto delegate = makeDelegate();
         ShellCommands commands(*delegate);
@@ -380,8 +364,6 @@ private Q_SLOTS:
         QCOMPARE(reply.error().description(), u"Lumivale is quitting"_s);
     }
 
-    // ---- Status menu ----------------------------------------------------------
-
     // The menu's fixed structure, and the meters measured as it opens.
     void menu()
     {
@@ -422,8 +404,6 @@ private Q_SLOTS:
         delegate->refreshMenuMetrics();
         QVERIFY(!delegate->launchAtLoginItem()->isChecked());
     }
-
-    // ---- Actions --------------------------------------------------------------
 
     // Clearing empties the folder and leaves playback alone; a folder that is
     // gone cannot be cleared: one alert, and the meters stay as they were.
@@ -504,8 +484,6 @@ private Q_SLOTS:
         QVERIFY(capture.lines()[0].startsWith("restore default wallpaper failed: "));
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
-
-    // ---- Activity and power -----------------------------------------------------
 
     // The user's pause and the automatic ones are kept apart: steps are the
     // user's "pause" and "resume", a front application that covers the main
@@ -612,8 +590,6 @@ private Q_SLOTS:
         QVERIFY(delegate->isMainScreenCovered());
     }
 
-    // ---- Quit -------------------------------------------------------------------
-
     // Every quit freezes at most once, exits exactly once and closes the
     // command socket then, with at most one line: also a freeze that fails,
     // and one that takes longer than the limit.
@@ -681,8 +657,6 @@ private Q_SLOTS:
         for (const auto &write : writes)
             QVERIFY(write.second.url.path().endsWith(u"FrozenWallpaper.jpg"_s));
     }
-
-    // ---- Start at login ---------------------------------------------------------
 
     // At launch the stored wish wins over the login item, the first launch
     // wishes it on, and a failure is one line that stores nothing.
@@ -774,8 +748,6 @@ private Q_SLOTS:
             QCOMPARE(delegate->launchAtLoginItem()->isChecked(), on);
         }
     }
-
-    // ---- Updates ------------------------------------------------------------------
 
     // The updater runs only with a public key and a feed; otherwise every
     // check alerts (and the launch logs it once).
