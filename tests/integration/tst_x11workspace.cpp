@@ -39,11 +39,6 @@ bool tool(QString command, quint32 window = 0, quint32 other = 0)
     return XSession::succeeds(words.takeFirst(), words);
 }
 
-bool activate(quint32 window)
-{
-    return tool(u"wmctrl -i -a %X"_s, window);
-}
-
 quint32 activeWindow()
 {
     const QString text = XSession::run(u"xprop"_s, {u"-root"_s, u"_NET_ACTIVE_WINDOW"_s});
@@ -300,7 +295,7 @@ private:
     // focus, with nothing left for the window manager to do.
     bool activateAndWait(quint32 window)
     {
-        return activate(window) && waitForWindowManager([&] {
+        return tool(u"wmctrl -i -a %X"_s, window) && waitForWindowManager([&] {
                    return activeWindow() == window && inputFocus() == window;
                });
     }
@@ -425,8 +420,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("anotherInstance");
         QTest::newRow("another process") << QString() << "wmctrl -i -a %B" << false;
-        QTest::newRow("and back") << "wmctrl -i -a %B"
-                                  << "wmctrl -i -a %X" << false;
+        QTest::newRow("and back") << u"wmctrl -i -a %B"_s << u"wmctrl -i -a %X"_s << false;
         // openbox leaves nothing focused when the only window goes.
         QTest::newRow("no window") << QString() << "xdotool windowminimize %D" << false;
         QTest::newRow("full screen") << QString() << "wmctrl -i -r %X -b add,fullscreen" << false;
@@ -492,7 +486,7 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
 
         // A window of another process after the gap is still news.
-        QVERIFY(activate(other.window));
+        QVERIFY(tool(u"wmctrl -i -a %X"_s, other.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
@@ -567,15 +561,14 @@ private Q_SLOTS:
         QVERIFY(tool(u"xdotool set_window --name renamed %D"_s, a.window));
         setWindowProperty(a.window, "_NET_WM_PID", XCB_ATOM_CARDINAL, {1});
         QVERIFY(tool(u"wmctrl -i -r %X -b add,above"_s, a.window));
-        QVERIFY(XSession::succeeds(u"xdotool"_s, {u"set_window"_s, u"--name"_s, u"renamed too"_s,
-                                                  QString::number(b.window)}));
+        QVERIFY(tool(u"xdotool set_window --name renamed-too %D"_s, b.window));
         setWindowProperty(0, "_LUMIVALE_UNRELATED", XCB_ATOM_CARDINAL, {7});
         // Another window of the same process, of the same size.
         QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
 
         // The check still sees what matters.
-        QVERIFY(activate(a.window));
+        QVERIFY(tool(u"wmctrl -i -a %X"_s, a.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
@@ -605,17 +598,14 @@ private Q_SLOTS:
         const Client &client = startClient(u"unmanaged"_s);
         session->stopWindowManager();
         // Whatever openbox left behind is removed by hand.
-        const auto removeFromRoot = [](const QString &property) {
-            return XSession::succeeds(u"xprop"_s, {u"-root"_s, u"-remove"_s, property});
-        };
-        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST_STACKING"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_CLIENT_LIST_STACKING"_s));
         setWindowProperty(0, "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL, {0});
         // The mapping-order list alone still names the windows.
         setWindowProperty(0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {client.window});
         QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
 
-        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST"_s));
-        QVERIFY(removeFromRoot(u"_NET_ACTIVE_WINDOW"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_CLIENT_LIST"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_ACTIVE_WINDOW"_s));
         QTRY_COMPARE_WITH_TIMEOUT(m_workspace->windowsFrontToBack(), std::nullopt, kTimeout);
         QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
     }
