@@ -133,12 +133,8 @@ private Q_SLOTS:
         QCOMPARE(pictures.desktopImageOptions(rightScreen).value(u"mode"_s),
                  QVariant(u"stretch"_s));
 
-        QFile text(m_dir.filePath(u"text.png"_s));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not a picture");
-        text.close();
-        const auto error =
-            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(text.fileName()), leftScreen, {}));
+        const QUrl notAPicture = QUrl::fromLocalFile(mediaPath(u"not-a-video.mp4"_s));
+        const auto error = errorOf(pictures.setDesktopImage(notAPicture, leftScreen, {}));
         QVERIFY(error);
         QCOMPARE(error->domain(), u"DesktopPictures"_s);
         QVERIFY(errorOf(pictures.setDesktopImage(picture(Qt::green), leftScreen,
