@@ -329,10 +329,8 @@ private Q_SLOTS:
         QCOMPARE(errorOf(reply), std::nullopt);
         QCOMPARE(m_manager->currentWallpaperID(), u"red"_s);
         // The lock-screen still was made and set, as the gallery's apply does.
-        QVERIFY(m_platform->desktopPictures()
-                    .picture(mainDisplay.name)
-                    ->url.fileName()
-                    .startsWith(u"LockScreenFallback-"_s));
+        const QUrl still = m_platform->desktopPictures().picture(mainDisplay.name)->url;
+        QVERIFY(still.fileName().startsWith(u"LockScreenFallback-"_s));
         for (FakeVideoPlayer *player : m_platform->liveSurfaces()[0]->layers())
             player->reportStatus(Status::ReadyToPlay);
         QCoreApplication::processEvents();
@@ -782,9 +780,6 @@ private Q_SLOTS:
             QCoro::waitFor(delegate->checkForUpdates());
         QCOMPARE(m_platform->prompts().alerts().size(), 2);
         QCOMPARE(m_platform->prompts().alerts()[1].message, u"Updates are not configured"_s);
-        QCOMPARE(m_platform->prompts().alerts()[1].informativeText,
-                 u"This build does not include a Sparkle public key. Generate a key and build "
-                 u"with SPARKLE_PUBLIC_ED_KEY to enable updates."_s);
         QCOMPARE(m_platform->prompts().activationsBeforePrompts(), 2);
     }
 };

@@ -61,7 +61,6 @@ private Q_SLOTS:
         SingleInstance first(m_runtime.path());
         QCOMPARE(*first.lock(), true);
         QCOMPARE(errorOf(first.listen()), std::nullopt);
-        QVERIFY(first.isListening());
         SingleInstance second(m_runtime.path());
         QCOMPARE(*second.lock(), false);
 

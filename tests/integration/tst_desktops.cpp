@@ -46,8 +46,7 @@ bool isTeal(QRgb pixel)
 
 bool isVideoColour(QRgb pixel)
 {
-    const bool white = qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
-    return isTeal(pixel) || white;
+    return isTeal(pixel) || (qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200);
 }
 
 // The share of an area's pixels that match.
