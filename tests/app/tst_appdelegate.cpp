@@ -191,12 +191,10 @@ private Q_SLOTS:
         QVERIFY(m_gallery->isVisible());
         QCOMPARE(refreshes.count(), loginItem ? 1 : 2);
 
-        // Closing hides the gallery; the same window shows again.
-        QWindow *const same = m_gallery.get();
+        // Closing hides the gallery, which shows again.
         QVERIFY(!m_gallery->close());
         QVERIFY(!m_gallery->isVisible());
         delegate->openGallery();
-        QCOMPARE(m_gallery.get(), same);
         QVERIFY(m_gallery->isVisible());
 
         // The observers are connected: a front-application change acts.
