@@ -335,8 +335,7 @@ private Q_SLOTS:
 
         run(u"--pause"_s);
         QCOMPARE(run(u"--status"_s).value_or(QString()),
-                 u"wallpaper: red\nscreens: 101\nplayback: paused\n"
-                 u"cache: 0 bytes (0 videos)\n"_s);
+                 u"wallpaper: red\nscreens: 101\nplayback: paused\ncache: 0 bytes (0 videos)\n"_s);
         QCOMPARE(run(u"--toggle-pause"_s).value_or(QString()), u"playing\n"_s);
 
         // Clearing a cache folder that is gone is an error for the caller, not an alert.

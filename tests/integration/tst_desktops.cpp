@@ -49,7 +49,6 @@ bool isVideoColour(QRgb pixel)
     return isTeal(pixel) || (qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200);
 }
 
-// The share of an area's pixels that match.
 double share(const QImage &image, bool (*matches)(QRgb) = isVideoColour)
 {
     qint64 count = 0;

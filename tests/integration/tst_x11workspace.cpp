@@ -96,7 +96,6 @@ void setWindowProperty(xcb_window_t window, const char *name, xcb_atom_t type,
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
-// The window that has the X server's input focus (or PointerRoot, or none).
 quint32 inputFocus()
 {
     xcb_connection_t *connection = qtConnection();
@@ -563,7 +562,6 @@ private Q_SLOTS:
         QVERIFY(tool(u"wmctrl -i -r %X -b add,above"_s, a.window));
         QVERIFY(tool(u"xdotool set_window --name renamed-too %D"_s, b.window));
         setWindowProperty(0, "_LUMIVALE_UNRELATED", XCB_ATOM_CARDINAL, {7});
-        // Another window of the same process, of the same size.
         QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
 
@@ -578,17 +576,15 @@ private Q_SLOTS:
         // (Qt keeps each screen's top left corner at its native position).
         const QList<X11Workspace::ScreenScale> screens{{QRect(0, 0, 1920, 1080), 2},
                                                        {QRect(3840, 0, 1920, 1080), 1}};
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(0, 0, 3840, 2160), screens),
-                 QRect(0, 0, 1920, 1080));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(200, 100, 400, 300), screens),
-                 QRect(100, 50, 200, 150));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(3840, 0, 1920, 1080), screens),
-                 QRect(3840, 0, 1920, 1080));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(4000, 10, 300, 200), screens),
-                 QRect(4000, 10, 300, 200));
+        const auto toDesktop = [&](QRect native) {
+            return X11Workspace::toDesktopCoordinates(native, screens);
+        };
+        QCOMPARE(toDesktop(QRect(0, 0, 3840, 2160)), QRect(0, 0, 1920, 1080));
+        QCOMPARE(toDesktop(QRect(200, 100, 400, 300)), QRect(100, 50, 200, 150));
+        QCOMPARE(toDesktop(QRect(3840, 0, 1920, 1080)), QRect(3840, 0, 1920, 1080));
+        QCOMPARE(toDesktop(QRect(4000, 10, 300, 200)), QRect(4000, 10, 300, 200));
         // Off every screen: the first screen's scale.
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(-400, -400, 200, 200), screens),
-                 QRect(-200, -200, 100, 100));
+        QCOMPARE(toDesktop(QRect(-400, -400, 200, 200)), QRect(-200, -200, 100, 100));
         QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(1, 2, 3, 4), {}), QRect(1, 2, 3, 4));
     }
 
