@@ -52,11 +52,7 @@ private Q_SLOTS:
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     }
 
-    void cleanupTestCase()
-    {
-        m_watcher.terminate();
-        m_watcher.waitForFinished(5000);
-    }
+    void cleanupTestCase() { test::endProcess(m_watcher); }
 
     void theIconWaitsForAHost()
     {

@@ -236,8 +236,7 @@ private Q_SLOTS:
         QCOMPARE(errorOf(QCoro::waitFor(std::move(older))), std::nullopt);
         QTest::qWait(200);
         const auto shown = Platform::instance().desktopPictures().desktopImageURL(screen);
-        QVERIFY(shown);
-        QCOMPARE(shown->fileName(), u"LockScreenFallback-blue.jpg"_s);
+        QCOMPARE(shown.value_or(QUrl()).fileName(), u"LockScreenFallback-blue.jpg"_s);
 
         m_defaults->remove(WallpaperManager::kPreviousDesktopSnapshotsKey);
         m_manager->previousDesktopStore().captureIfNeeded();
