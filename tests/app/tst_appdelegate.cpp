@@ -532,34 +532,27 @@ private Q_SLOTS:
             QCOMPARE(player->isPaused(), !playing);
     }
 
+    // Windows front to back; this process is 100.
     void coveringRule_data()
     {
-        QTest::addColumn<std::optional<QList<WindowDescription>>>("windows");
+        using Windows = std::optional<QList<WindowDescription>>;
+        QTest::addColumn<Windows>("windows");
         QTest::addColumn<bool>("covered");
-        const qint64 own = 100;
+        const auto list = [](const QList<WindowDescription> &windows) { return Windows(windows); };
         const QRect full(0, 0, 1920, 1080);
-        WindowDescription hidden = window(7, full);
-        hidden.isHidden = true;
-        WindowDescription elsewhere = window(7, full);
-        elsewhere.isOnCurrentWorkspace = false;
-        const WindowDescription noPid{std::nullopt, full, false, true};
-        const WindowDescription noFrame{7, std::nullopt, false, true};
-        QTest::newRow("no list") << std::optional<QList<WindowDescription>>() << false;
-        QTest::newRow("empty list") << std::optional(QList<WindowDescription>{}) << false;
-        QTest::newRow("other application full size")
-            << std::optional(QList{window(7, full)}) << true;
-        QTest::newRow("own window full size") << std::optional(QList{window(own, full)}) << false;
-        QTest::newRow("hidden") << std::optional(QList{hidden}) << false;
-        QTest::newRow("other workspace") << std::optional(QList{elsewhere}) << false;
-        QTest::newRow("malformed entries") << std::optional(QList{noPid, noFrame}) << false;
-        QTest::newRow("one pixel short")
-            << std::optional(QList{window(7, QRect(0, 0, 1920, 1079))}) << false;
+        QTest::newRow("no list") << Windows() << false;
+        QTest::newRow("empty list") << list({}) << false;
+        QTest::newRow("other application full size") << list({window(7, full)}) << true;
+        QTest::newRow("own window full size") << list({window(100, full)}) << false;
+        QTest::newRow("hidden") << list({{7, full, true, true}}) << false;
+        QTest::newRow("other workspace") << list({{7, full, false, false}}) << false;
+        QTest::newRow("malformed entries")
+            << list({{std::nullopt, full, false, true}, {7, std::nullopt, false, true}}) << false;
+        QTest::newRow("one pixel short") << list({window(7, QRect(0, 0, 1920, 1079))}) << false;
         QTest::newRow("exact size on another screen")
-            << std::optional(QList{window(7, QRect(1920, 0, 1920, 1080))}) << true;
+            << list({window(7, QRect(1920, 0, 1920, 1080))}) << true;
         QTest::newRow("behind smaller windows")
-            << std::optional(
-                   QList{window(8, QRect(0, 0, 300, 200)), window(own, full), window(7, full)})
-            << true;
+            << list({window(8, QRect(0, 0, 300, 200)), window(100, full), window(7, full)}) << true;
     }
     void coveringRule()
     {
