@@ -214,9 +214,8 @@ private Q_SLOTS:
         QCOMPARE(refreshes.count(), 0);
     }
 
-    // The launch-time restore: what it applies and what it logs, whatever the
-    // catalogue and the cache hold. A line ending in ": " is the start of the
-    // one line expected; any other is the whole line.
+    // The launch-time restore: what it applies and what it logs (the start of
+    // the one line), whatever the catalogue and the cache hold.
     void restore_data()
     {
         QTest::addColumn<QString>("stored"); // "ID SCREEN..."; empty: nothing stored
@@ -275,10 +274,8 @@ private Q_SLOTS:
         if (requests >= 0)
             QCOMPARE(m_server->requests().size(), requests);
         QCOMPARE(capture.lines().size(), line.isEmpty() ? 0 : 1);
-        if (line.endsWith(": "))
+        if (!line.isEmpty())
             QVERIFY2(capture.lines()[0].startsWith(line), capture.lines()[0]);
-        else if (!line.isEmpty())
-            QCOMPARE(capture.lines()[0], line);
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
 
@@ -589,14 +586,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("pictures"); // -1: not counted
         QTest::newRow("frozen into the desktop") << u"shown"_s << 5000 << QByteArray() << 2;
         QTest::newRow("no wallpaper") << QString() << 5000 << QByteArray() << 0;
+        const QByteArray failed = "freeze wallpaper before quit failed: ";
         QTest::newRow("freeze fails")
-            << u"not-a-video.mp4"_s << 5000
-            << QByteArray("freeze wallpaper before quit failed: Cannot read the video") << 0;
+            << u"not-a-video.mp4"_s << 5000 << failed + "Cannot read the video" << 0;
         QTest::newRow("freeze past the limit")
-            << u"red"_s << 0
-            << QByteArray(
-                   "freeze wallpaper before quit failed: The frame was not frozen within 0 s")
-            << -1;
+            << u"red"_s << 0 << failed + "The frame was not frozen within 0 s" << -1;
     }
     void quitEndsOnce()
     {
