@@ -18,6 +18,7 @@
 
 using namespace lumivale;
 using namespace Qt::StringLiterals;
+using namespace lumivale::updateerror;
 using lumivale::test::LoopbackHttpServer;
 
 namespace {
@@ -254,26 +255,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("feed");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("not XML") << QByteArray("{\"version\": \"2.0\"}")
-                                 << int(updateerror::InvalidFeed) << "not valid XML";
+        QTest::newRow("not XML") << QByteArray("{\"version\": \"2.0\"}") << int(InvalidFeed)
+                                 << "not valid XML";
         QTest::newRow("cut off")
             << appcastFeed({{u"2.0"_s, QString(), u"https://a.example/x"_s, "AAAA"}}).left(150)
-            << int(updateerror::InvalidFeed) << "not valid XML";
-        QTest::newRow("empty") << QByteArray() << int(updateerror::InvalidFeed) << "XML";
+            << int(InvalidFeed) << "not valid XML";
+        QTest::newRow("empty") << QByteArray() << int(InvalidFeed) << "XML";
         QTest::newRow("another document") << QByteArray("<html><body>Hello</body></html>")
-                                          << int(updateerror::InvalidFeed) << "not an RSS feed";
-        QTest::newRow("no items") << appcastFeed({}) << int(updateerror::NoUsableItems)
-                                  << "lists no updates";
+                                          << int(InvalidFeed) << "not an RSS feed";
+        QTest::newRow("no items") << appcastFeed({}) << int(NoUsableItems) << "lists no updates";
         QTest::newRow("no usable items")
             << appcastFeed({{u"2.0"_s, QString(), u"https://a.example/x"_s, QByteArray()}})
-            << int(updateerror::NoUsableItems) << "signature";
+            << int(NoUsableItems) << "signature";
         // Elements of the same local name in another namespace are not ours.
         QTest::newRow("another namespace")
             << appcastFeed({{u"2.0"_s, QString(), u"https://a.example/x"_s,
                              QByteArray(64, 's').toBase64()}})
                    .replace("http://www.andymatuschak.org/xml-namespaces/sparkle",
                             "http://example.com/other")
-            << int(updateerror::NoUsableItems) << "";
+            << int(NoUsableItems) << "";
     }
 
     void badFeedsAreClearErrors()
@@ -348,18 +348,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("mentions");
         QTest::newRow("404") << 404 << QByteArray() << 404 << "HTTP 404";
-        QTest::newRow("malformed") << 200 << QByteArray("<rss><channel><item>")
-                                   << int(updateerror::InvalidFeed) << "not valid XML";
+        QTest::newRow("malformed")
+            << 200 << QByteArray("<rss><channel><item>") << int(InvalidFeed) << "not valid XML";
         QTest::newRow("no answer")
-            << 0 << QByteArray() << int(updateerror::NetworkFailure) << "sent nothing for 1 second";
-        QTest::newRow("nothing listens")
-            << -1 << QByteArray() << int(updateerror::NetworkFailure) << "";
-        QTest::newRow("no feed address")
-            << -2 << QByteArray() << int(updateerror::InvalidFeedURL) << "";
-        QTest::newRow("on another host")
-            << -3 << QByteArray() << int(updateerror::InsecureURL) << kRefusal;
+            << 0 << QByteArray() << int(NetworkFailure) << "sent nothing for 1 second";
+        QTest::newRow("nothing listens") << -1 << QByteArray() << int(NetworkFailure) << "";
+        QTest::newRow("no feed address") << -2 << QByteArray() << int(InvalidFeedURL) << "";
+        QTest::newRow("on another host") << -3 << QByteArray() << int(InsecureURL) << kRefusal;
         QTest::newRow("redirected to another host")
-            << 302 << QByteArray() << int(updateerror::InsecureURL) << kRefusal;
+            << 302 << QByteArray() << int(InsecureURL) << kRefusal;
     }
 
     void feedFailuresAreShownOnce()
