@@ -29,6 +29,7 @@ using namespace lumivale::fake;
 using namespace lumivale::test;
 using Status = VideoPlayer::ItemStatus;
 using LoginStatus = LoginItemService::Status;
+using enum LoginItemService::Status;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -383,7 +384,7 @@ private Q_SLOTS:
         QVERIFY(delegate->launchAtLoginItem()->isCheckable());
 
         writeCachedVideo(1'500'000);
-        m_platform->loginItem().setStatus(LoginStatus::Enabled);
+        m_platform->loginItem().setStatus(Enabled);
 
         Q_EMIT delegate->statusMenu()->aboutToShow();
         QVERIFY(delegate->cpuItem()->text().contains(QRegularExpression(u"^CPU: \\d+\\.\\d%$"_s)));
@@ -392,7 +393,7 @@ private Q_SLOTS:
         QCOMPARE(delegate->cacheItem()->text(), u"Cache: 1.5 MB"_s);
         QVERIFY(delegate->launchAtLoginItem()->isChecked());
 
-        m_platform->loginItem().setStatus(LoginStatus::RequiresApproval);
+        m_platform->loginItem().setStatus(RequiresApproval);
         delegate->refreshMenuMetrics();
         QVERIFY(!delegate->launchAtLoginItem()->isChecked());
     }
@@ -649,15 +650,13 @@ private Q_SLOTS:
         QTest::addColumn<bool>("fails");
         QTest::addColumn<int>("registers");
         QTest::addColumn<int>("unregisters");
-        QTest::newRow("first launch registers")
-            << -1 << LoginStatus::NotRegistered << false << 1 << 0;
-        QTest::newRow("on, not registered") << 1 << LoginStatus::NotRegistered << false << 1 << 0;
-        QTest::newRow("on, needs approval")
-            << 1 << LoginStatus::RequiresApproval << false << 1 << 0;
-        QTest::newRow("on, enabled") << 1 << LoginStatus::Enabled << false << 0 << 0;
-        QTest::newRow("off, enabled") << 0 << LoginStatus::Enabled << false << 0 << 1;
-        QTest::newRow("off, not found") << 0 << LoginStatus::NotFound << false << 0 << 0;
-        QTest::newRow("a failure is logged") << 0 << LoginStatus::Enabled << true << 0 << 1;
+        QTest::newRow("first launch registers") << -1 << NotRegistered << false << 1 << 0;
+        QTest::newRow("on, not registered") << 1 << NotRegistered << false << 1 << 0;
+        QTest::newRow("on, needs approval") << 1 << RequiresApproval << false << 1 << 0;
+        QTest::newRow("on, enabled") << 1 << Enabled << false << 0 << 0;
+        QTest::newRow("off, enabled") << 0 << Enabled << false << 0 << 1;
+        QTest::newRow("off, not found") << 0 << NotFound << false << 0 << 0;
+        QTest::newRow("a failure is logged") << 0 << Enabled << true << 0 << 1;
     }
     void syncAtLaunch()
     {
@@ -687,7 +686,7 @@ private Q_SLOTS:
             QCOMPARE(m_platform->loginItem().status(), status);
         } else {
             QVERIFY(capture.lines().isEmpty());
-            QCOMPARE(m_platform->loginItem().status() == LoginStatus::Enabled, wish != 0);
+            QCOMPARE(m_platform->loginItem().status() == Enabled, wish != 0);
         }
         QVERIFY(m_platform->prompts().alerts().isEmpty());
     }
@@ -699,11 +698,10 @@ private Q_SLOTS:
         QTest::addColumn<LoginStatus>("status");
         QTest::addColumn<bool>("fails");
         QTest::addColumn<LoginStatus>("after");
-        QTest::newRow("on to off") << LoginStatus::Enabled << false << LoginStatus::NotRegistered;
-        QTest::newRow("off to on") << LoginStatus::NotRegistered << false << LoginStatus::Enabled;
-        QTest::newRow("needs approval to on")
-            << LoginStatus::RequiresApproval << false << LoginStatus::Enabled;
-        QTest::newRow("a failure") << LoginStatus::Enabled << true << LoginStatus::Enabled;
+        QTest::newRow("on to off") << Enabled << false << NotRegistered;
+        QTest::newRow("off to on") << NotRegistered << false << Enabled;
+        QTest::newRow("needs approval to on") << RequiresApproval << false << Enabled;
+        QTest::newRow("a failure") << Enabled << true << Enabled;
     }
     void toggleLaunchAtLogin()
     {
@@ -718,7 +716,7 @@ private Q_SLOTS:
         const auto wish = m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey);
         delegate->toggleLaunchAtLogin();
         QCOMPARE(m_platform->loginItem().status(), after);
-        const bool on = after == LoginStatus::Enabled;
+        const bool on = after == Enabled;
         QCOMPARE(m_defaults->boolean(LoginItemSync::launchAtLoginPreferenceKey),
                  fails ? wish : std::optional(on));
         QCOMPARE(m_platform->prompts().alerts().size(), fails ? 1 : 0);

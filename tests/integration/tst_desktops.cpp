@@ -174,10 +174,9 @@ private Q_SLOTS:
         } else {
             // The desktop's own window stays on top, icons and all: ours is
             // never mapped, and the still picture is what shows there.
-            QVERIFY(XSession::run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s,
-                                                 u"^Lumivale Wallpaper$"_s})
-                        .trimmed()
-                        .isEmpty());
+            const QStringList findOurs{u"search"_s, u"--onlyvisible"_s, u"--name"_s,
+                                       u"^Lumivale Wallpaper$"_s};
+            QVERIFY(XSession::run(u"xdotool"_s, findOurs).trimmed().isEmpty());
             QVERIFY2(share(XSession::grab(kVideoArea)) < 0.5, "the video covers the desktop");
             QCOMPARE(meanDifference(XSession::grab(kVideoArea), videoAreaBefore) < 8, true);
         }
