@@ -322,9 +322,8 @@ private Q_SLOTS:
         auto updater = controller(u"1.0.1"_s);
         QCoro::waitFor(updater->checkForUpdates());
         QCOMPARE(m_prompts->questions().size(), question.isNull() ? 0 : 1);
-        if (!question.isNull()) {
+        if (!question.isNull())
             QCOMPARE(m_prompts->questions()[0].informativeText, question);
-        }
         QCOMPARE(m_prompts->alerts().size(), alert.isNull() ? 0 : 1);
         if (!alert.isNull()) {
             QCOMPARE(m_prompts->alerts()[0].message, u"You're up to date!"_s);

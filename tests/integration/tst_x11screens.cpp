@@ -146,10 +146,9 @@ private Q_SLOTS:
     {
         RootWindowDesktopPictures ours({}, record(u"ours2.json"_s));
         RootWindowDesktopPictures someoneElse({}, record(u"theirs.json"_s));
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), leftScreen, {})),
-                 std::nullopt);
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), rightScreen, {})),
-                 std::nullopt);
+        for (const Screen &screen : {leftScreen, rightScreen})
+            QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), screen, {})),
+                     std::nullopt);
 
         fake::FakeScreenSystem screens;
         screens.setScreens({leftScreen, rightScreen});
