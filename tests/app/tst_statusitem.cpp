@@ -68,9 +68,6 @@ private Q_SLOTS:
         QDBusServiceWatcher registration(kService, QDBusConnection::sessionBus(),
                                          QDBusServiceWatcher::WatchForRegistration);
         QSignalSpy registered(&registration, &QDBusServiceWatcher::serviceRegistered);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_bus.address());
-        m_watcher.setProcessEnvironment(env);
         m_watcher.start(u"/usr/bin/python3"_s, {u"-m"_s, u"dbusmock"_s, kService, kPath,
                                                 u"org.kde.StatusNotifierWatcher"_s});
         QVERIFY(m_watcher.waitForStarted(10000));
