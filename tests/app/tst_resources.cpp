@@ -15,17 +15,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QStringList menuSymbols{u"cpu"_s,
-                              u"memorychip"_s,
-                              u"externaldrive"_s,
-                              u"rectangle.grid.2x2"_s,
-                              u"arrow.clockwise"_s,
-                              u"trash"_s,
-                              u"power"_s,
-                              u"arrow.down.circle"_s,
-                              u"pause.circle"_s,
-                              u"xmark.circle"_s,
-                              u"play.rectangle.fill"_s};
+const QStringList menuSymbols = u"cpu memorychip externaldrive rectangle.grid.2x2 arrow.clockwise "
+                                u"trash power arrow.down.circle pause.circle xmark.circle "
+                                u"play.rectangle.fill"_s.split(u' ');
 
 QString builtIn(const QString &name)
 {

@@ -52,11 +52,7 @@ private Q_SLOTS:
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     }
 
-    void cleanupTestCase()
-    {
-        m_watcher.terminate();
-        m_watcher.waitForFinished(5000);
-    }
+    void cleanupTestCase() { test::endProcess(m_watcher); }
 
     void theIconWaitsForAHost()
     {
@@ -72,9 +68,6 @@ private Q_SLOTS:
         QDBusServiceWatcher registration(kService, QDBusConnection::sessionBus(),
                                          QDBusServiceWatcher::WatchForRegistration);
         QSignalSpy registered(&registration, &QDBusServiceWatcher::serviceRegistered);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_bus.address());
-        m_watcher.setProcessEnvironment(env);
         m_watcher.start(u"/usr/bin/python3"_s, {u"-m"_s, u"dbusmock"_s, kService, kPath,
                                                 u"org.kde.StatusNotifierWatcher"_s});
         QVERIFY(m_watcher.waitForStarted(10000));

@@ -28,7 +28,6 @@ namespace {
 
 const QString desktop = qEnvironmentVariable("LUMIVALE_TEST_DESKTOP", u"openbox"_s);
 const bool takeOver = qEnvironmentVariable("LUMIVALE_TAKE_OVER_DESKTOP") == QLatin1String("1");
-DesktopPrograms *programs = nullptr;
 
 // Icons sit in the top-left corner on every desktop here; the video is
 // looked at right of them, and a window of ours is opened at the bottom.
@@ -47,11 +46,9 @@ bool isTeal(QRgb pixel)
 
 bool isVideoColour(QRgb pixel)
 {
-    const bool white = qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
-    return isTeal(pixel) || white;
+    return isTeal(pixel) || (qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200);
 }
 
-// The share of an area's pixels that match.
 double share(const QImage &image, bool (*matches)(QRgb) = isVideoColour)
 {
     qint64 count = 0;
@@ -177,17 +174,14 @@ private Q_SLOTS:
         } else {
             // The desktop's own window stays on top, icons and all: ours is
             // never mapped, and the still picture is what shows there.
-            QVERIFY(XSession::run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s,
-                                                 u"^Lumivale Wallpaper$"_s})
-                        .trimmed()
-                        .isEmpty());
+            const QStringList findOurs{u"search"_s, u"--onlyvisible"_s, u"--name"_s,
+                                       u"^Lumivale Wallpaper$"_s};
+            QVERIFY(XSession::run(u"xdotool"_s, findOurs).trimmed().isEmpty());
             QVERIFY2(share(XSession::grab(kVideoArea)) < 0.5, "the video covers the desktop");
             QCOMPARE(meanDifference(XSession::grab(kVideoArea), videoAreaBefore) < 8, true);
         }
         saveScreenshot(u"desktop-%1%2"_s.arg(desktop, takeOver ? u"-takeover"_s : QString()));
         if (icons && !takeOver) {
-            // The icons are drawn above the video: not everything there is
-            // the clip's colours.
             // Ours lies below the desktop's own window in the window
             // manager's stacking order (behind an opaque desktop it is not
             // mapped at all)...
@@ -240,7 +234,6 @@ int main(int argc, char *argv[])
         return 77;
     }
     DesktopPrograms desktopPrograms;
-    programs = &desktopPrograms;
     if (!desktopPrograms.start(desktop)) {
         qCritical("cannot start the %s desktop", qPrintable(desktop));
         return 1;

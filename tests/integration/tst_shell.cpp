@@ -108,18 +108,6 @@ private:
 
     QString status() { return command({u"--status"_s}).second; }
     bool playback(const QString &state) { return status().contains(u"playback: "_s + state); }
-    void stopApp()
-    {
-        if (!m_app)
-            return;
-        if (m_app->state() != QProcess::NotRunning) {
-            m_app->terminate();
-            if (!QTest::qWaitFor([this] { return m_app->state() == QProcess::NotRunning; }, 20000))
-                m_app->kill();
-        }
-        m_app->waitForFinished(5000);
-        m_app.reset();
-    }
 
     void serveRed()
     {
@@ -155,7 +143,9 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        stopApp();
+        if (m_app)
+            endProcess(*m_app, 20000);
+        m_app.reset();
         endProcess(m_tray);
         QFile::remove(configDir() + u"/lumivale/lumivale.json"_s);
     }

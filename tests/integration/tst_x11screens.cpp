@@ -133,12 +133,8 @@ private Q_SLOTS:
         QCOMPARE(pictures.desktopImageOptions(rightScreen).value(u"mode"_s),
                  QVariant(u"stretch"_s));
 
-        QFile text(m_dir.filePath(u"text.png"_s));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not a picture");
-        text.close();
-        const auto error =
-            errorOf(pictures.setDesktopImage(QUrl::fromLocalFile(text.fileName()), leftScreen, {}));
+        const QUrl notAPicture = QUrl::fromLocalFile(mediaPath(u"not-a-video.mp4"_s));
+        const auto error = errorOf(pictures.setDesktopImage(notAPicture, leftScreen, {}));
         QVERIFY(error);
         QCOMPARE(error->domain(), u"DesktopPictures"_s);
         QVERIFY(errorOf(pictures.setDesktopImage(picture(Qt::green), leftScreen,
@@ -150,10 +146,9 @@ private Q_SLOTS:
     {
         RootWindowDesktopPictures ours({}, record(u"ours2.json"_s));
         RootWindowDesktopPictures someoneElse({}, record(u"theirs.json"_s));
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), leftScreen, {})),
-                 std::nullopt);
-        QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), rightScreen, {})),
-                 std::nullopt);
+        for (const Screen &screen : {leftScreen, rightScreen})
+            QCOMPARE(errorOf(someoneElse.setDesktopImage(picture(Qt::green), screen, {})),
+                     std::nullopt);
 
         fake::FakeScreenSystem screens;
         screens.setScreens({leftScreen, rightScreen});

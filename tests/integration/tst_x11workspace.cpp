@@ -39,11 +39,6 @@ bool tool(QString command, quint32 window = 0, quint32 other = 0)
     return XSession::succeeds(words.takeFirst(), words);
 }
 
-bool activate(quint32 window)
-{
-    return tool(u"wmctrl -i -a %X"_s, window);
-}
-
 quint32 activeWindow()
 {
     const QString text = XSession::run(u"xprop"_s, {u"-root"_s, u"_NET_ACTIVE_WINDOW"_s});
@@ -101,7 +96,6 @@ void setWindowProperty(xcb_window_t window, const char *name, xcb_atom_t type,
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
-// The window that has the X server's input focus (or PointerRoot, or none).
 quint32 inputFocus()
 {
     xcb_connection_t *connection = qtConnection();
@@ -300,7 +294,7 @@ private:
     // focus, with nothing left for the window manager to do.
     bool activateAndWait(quint32 window)
     {
-        return activate(window) && waitForWindowManager([&] {
+        return tool(u"wmctrl -i -a %X"_s, window) && waitForWindowManager([&] {
                    return activeWindow() == window && inputFocus() == window;
                });
     }
@@ -338,54 +332,44 @@ private Q_SLOTS:
     }
 
     // What the listing says of a window after the window manager or a
-    // client changed its properties. Commands name the window as %X (hex) or
-    // %D (decimal); the active frame is "" (not checked), "own", "screen" or
-    // "none".
+    // client changed its properties. The commands, split at ';', name the
+    // window as %X (hex) or %D (decimal). Expected, word by word: "no-pid"
+    // (none published), "unlisted", "hidden", "elsewhere" (not on the current
+    // desktop), and the active frame "own", "screen" or "none" (else unchecked).
     void windowPropertiesReachTheListing_data()
     {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<bool>("publishPID");
-        QTest::addColumn<bool>("listed");
-        QTest::addColumn<bool>("hidden");
-        QTest::addColumn<bool>("here");
-        QTest::addColumn<QString>("activeFrame");
-        QTest::newRow("plain") << QStringList() << true << true << false << true << "own";
-        QTest::newRow("without a PID") << QStringList() << false << true << false << true << "own";
-        QTest::newRow("desktop type")
-            << QStringList{u"xprop -id %X -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "
-                           "_NET_WM_WINDOW_TYPE_DESKTOP"_s}
-            << true << false << false << true << "";
-        QTest::newRow("full screen") << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s} << true
-                                     << true << false << true << "screen";
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << QString() << u"own"_s;
+        QTest::newRow("without a PID") << QString() << u"no-pid own"_s;
+        QTest::newRow("desktop type") << "xprop -id %X -f _NET_WM_WINDOW_TYPE 32a -set "
+                                         "_NET_WM_WINDOW_TYPE _NET_WM_WINDOW_TYPE_DESKTOP"
+                                      << u"unlisted"_s;
+        QTest::newRow("full screen") << "wmctrl -i -r %X -b add,fullscreen" << u"screen"_s;
         QTest::newRow("full screen and back")
-            << QStringList{u"wmctrl -i -r %X -b add,fullscreen"_s,
-                           u"wmctrl -i -r %X -b remove,fullscreen"_s}
-            << true << true << false << true << "own";
+            << "wmctrl -i -r %X -b add,fullscreen;wmctrl -i -r %X -b remove,fullscreen" << u"own"_s;
         // openbox leaves no window focused.
-        QTest::newRow("minimised") << QStringList{u"xdotool windowminimize %D"_s} << true << true
-                                   << true << true << "none";
+        QTest::newRow("minimised") << "xdotool windowminimize %D" << u"hidden none"_s;
         QTest::newRow("minimised and brought back")
-            << QStringList{u"xdotool windowminimize %D"_s, u"wmctrl -i -a %X"_s} << true << true
-            << false << true << "own";
-        QTest::newRow("on another desktop")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s} << true << true << false << false << "";
+            << "xdotool windowminimize %D;wmctrl -i -a %X" << u"own"_s;
+        QTest::newRow("on another desktop") << "wmctrl -i -r %X -t 1" << u"elsewhere"_s;
         QTest::newRow("on the desktop switched to")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s, u"wmctrl -s 1"_s} << true << true << false
-            << true << "";
+            << "wmctrl -i -r %X -t 1;wmctrl -s 1" << QString();
         // openbox ignores wmctrl's sticky.
         QTest::newRow("on every desktop")
-            << QStringList{u"wmctrl -i -r %X -t 1"_s,
-                           u"xdotool set_desktop_for_window %D 4294967295"_s}
-            << true << true << false << true << "";
+            << "wmctrl -i -r %X -t 1;xdotool set_desktop_for_window %D 4294967295" << QString();
     }
     void windowPropertiesReachTheListing()
     {
-        QFETCH(QStringList, commands);
-        QFETCH(bool, publishPID);
-        QFETCH(bool, listed);
-        QFETCH(bool, hidden);
-        QFETCH(bool, here);
-        QFETCH(QString, activeFrame);
+        QFETCH(QString, commands);
+        QFETCH(QString, expected);
+        const QStringList words = expected.split(u' ');
+        const bool publishPID = !words.contains(u"no-pid"_s);
+        const bool listed = !words.contains(u"unlisted"_s);
+        const bool hidden = words.contains(u"hidden"_s);
+        const bool here = !words.contains(u"elsewhere"_s);
+        const bool framed = QStringList{u"own"_s, u"screen"_s, u"none"_s}.contains(words.last());
+        const QString activeFrame = framed ? words.last() : QString();
         const Client &client = startClient(QString::fromUtf8(QTest::currentDataTag()), publishPID);
         const QRect decorated = decorationFrame(client.window);
         const auto find = [&]() -> std::optional<WindowDescription> {
@@ -399,7 +383,7 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(find().has_value(), kTimeout);
         QVERIFY(activateAndWait(client.window));
-        for (const QString &command : commands)
+        for (const QString &command : commands.split(u';', Qt::SkipEmptyParts))
             QVERIFY(tool(command, client.window));
         const QRect frame = activeFrame == u"screen" ? kScreen : decorated;
         const auto matches = [&] {
@@ -435,8 +419,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("anotherInstance");
         QTest::newRow("another process") << QString() << "wmctrl -i -a %B" << false;
-        QTest::newRow("and back") << "wmctrl -i -a %B"
-                                  << "wmctrl -i -a %X" << false;
+        QTest::newRow("and back") << u"wmctrl -i -a %B"_s << u"wmctrl -i -a %X"_s << false;
         // openbox leaves nothing focused when the only window goes.
         QTest::newRow("no window") << QString() << "xdotool windowminimize %D" << false;
         QTest::newRow("full screen") << QString() << "wmctrl -i -r %X -b add,fullscreen" << false;
@@ -502,7 +485,7 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
 
         // A window of another process after the gap is still news.
-        QVERIFY(activate(other.window));
+        QVERIFY(tool(u"wmctrl -i -a %X"_s, other.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
@@ -577,15 +560,13 @@ private Q_SLOTS:
         QVERIFY(tool(u"xdotool set_window --name renamed %D"_s, a.window));
         setWindowProperty(a.window, "_NET_WM_PID", XCB_ATOM_CARDINAL, {1});
         QVERIFY(tool(u"wmctrl -i -r %X -b add,above"_s, a.window));
-        QVERIFY(XSession::succeeds(u"xdotool"_s, {u"set_window"_s, u"--name"_s, u"renamed too"_s,
-                                                  QString::number(b.window)}));
+        QVERIFY(tool(u"xdotool set_window --name renamed-too %D"_s, b.window));
         setWindowProperty(0, "_LUMIVALE_UNRELATED", XCB_ATOM_CARDINAL, {7});
-        // Another window of the same process, of the same size.
         QVERIFY(activateAndSettle(sibling.window));
         QCOMPARE(changes.count(), 0);
 
         // The check still sees what matters.
-        QVERIFY(activate(a.window));
+        QVERIFY(tool(u"wmctrl -i -a %X"_s, a.window));
         QTRY_VERIFY_WITH_TIMEOUT(!changes.isEmpty(), kTimeout);
     }
 
@@ -595,17 +576,15 @@ private Q_SLOTS:
         // (Qt keeps each screen's top left corner at its native position).
         const QList<X11Workspace::ScreenScale> screens{{QRect(0, 0, 1920, 1080), 2},
                                                        {QRect(3840, 0, 1920, 1080), 1}};
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(0, 0, 3840, 2160), screens),
-                 QRect(0, 0, 1920, 1080));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(200, 100, 400, 300), screens),
-                 QRect(100, 50, 200, 150));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(3840, 0, 1920, 1080), screens),
-                 QRect(3840, 0, 1920, 1080));
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(4000, 10, 300, 200), screens),
-                 QRect(4000, 10, 300, 200));
+        const auto toDesktop = [&](QRect native) {
+            return X11Workspace::toDesktopCoordinates(native, screens);
+        };
+        QCOMPARE(toDesktop(QRect(0, 0, 3840, 2160)), QRect(0, 0, 1920, 1080));
+        QCOMPARE(toDesktop(QRect(200, 100, 400, 300)), QRect(100, 50, 200, 150));
+        QCOMPARE(toDesktop(QRect(3840, 0, 1920, 1080)), QRect(3840, 0, 1920, 1080));
+        QCOMPARE(toDesktop(QRect(4000, 10, 300, 200)), QRect(4000, 10, 300, 200));
         // Off every screen: the first screen's scale.
-        QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(-400, -400, 200, 200), screens),
-                 QRect(-200, -200, 100, 100));
+        QCOMPARE(toDesktop(QRect(-400, -400, 200, 200)), QRect(-200, -200, 100, 100));
         QCOMPARE(X11Workspace::toDesktopCoordinates(QRect(1, 2, 3, 4), {}), QRect(1, 2, 3, 4));
     }
 
@@ -615,17 +594,14 @@ private Q_SLOTS:
         const Client &client = startClient(u"unmanaged"_s);
         session->stopWindowManager();
         // Whatever openbox left behind is removed by hand.
-        const auto removeFromRoot = [](const QString &property) {
-            return XSession::succeeds(u"xprop"_s, {u"-root"_s, u"-remove"_s, property});
-        };
-        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST_STACKING"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_CLIENT_LIST_STACKING"_s));
         setWindowProperty(0, "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL, {0});
         // The mapping-order list alone still names the windows.
         setWindowProperty(0, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, {client.window});
         QTRY_VERIFY_WITH_TIMEOUT(describe(client.pid).has_value(), kTimeout);
 
-        QVERIFY(removeFromRoot(u"_NET_CLIENT_LIST"_s));
-        QVERIFY(removeFromRoot(u"_NET_ACTIVE_WINDOW"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_CLIENT_LIST"_s));
+        QVERIFY(tool(u"xprop -root -remove _NET_ACTIVE_WINDOW"_s));
         QTRY_COMPARE_WITH_TIMEOUT(m_workspace->windowsFrontToBack(), std::nullopt, kTimeout);
         QCOMPARE(m_workspace->activeWindowFrame(), std::nullopt);
     }
