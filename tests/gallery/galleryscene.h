@@ -1,6 +1,6 @@
 #pragma once
 
-// What the gallery's window tests share: finding items of the scene, and
+// What the window tests share: finding items of the scene, and
 // screenshots for review. Main thread.
 
 #include "support/xsession.h"

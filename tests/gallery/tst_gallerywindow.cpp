@@ -1,7 +1,5 @@
 // The gallery in a real window under openbox, driven with real pointer and
-// wheel input: moving, maximising and resizing the window, video only while
-// it is seen, the search, card previews, and Home's hero, carousels and pages,
-// photographed for review.
+// wheel input, photographed for review.
 
 #include "catalogue/wallpaperlibrary.h"
 #include "gallery/contentview.h"
@@ -113,11 +111,8 @@ private Q_SLOTS:
         m_window = std::make_unique<GalleryWindow>();
         showAt(QPoint(100, 60));
         QCOMPARE(m_window->size(), GalleryWindow::kDefaultSize);
-        QCOMPARE(m_window->minimumSize(), GalleryWindow::kDefaultSize);
-        QVERIFY(m_window->contentView());
         QTRY_COMPARE(content().library().wallpapers().size(), 30);
         QVERIFY(home());
-        QCOMPARE(model().rowCategories(), categories);
     }
 
     void cleanupTestCase()
@@ -145,17 +140,20 @@ private Q_SLOTS:
     void searchOpenWithText()
     {
         QQuickItem *field = m_window->rootObject()->property("searchField").value<QQuickItem *>();
-        QVERIFY(field);
-        const QPoint centre = m_window->mapToGlobal(
-            field->mapToScene(QPointF(field->width() / 2, field->height() / 2)).toPoint());
+        const QPoint centre = onScreen(field, {field->width() / 2, field->height() / 2});
         QVERIFY(clickAt(centre));
         QTRY_VERIFY(field->property("inputFocused").toBool());
         QVERIFY(xdotool({"type", "--delay", "30", "green"}));
         QTRY_COMPARE(content().appliedQuery(), QStringLiteral("green"));
         QCOMPARE(model().query(), "green");
-        QTest::qWait(400);
-        QVERIFY(saveScreenshot(QStringLiteral("gallery-search.png"), m_window->frameGeometry()));
+        screenshot("gallery-search.png");
         QVERIFY(xdotool({"key", "Escape"}));
+        QTRY_VERIFY(!field->property("expanded").toBool());
+        QCOMPARE(content().query(), QStringLiteral("green"));
+        // Focus moving elsewhere folds it too.
+        QVERIFY(clickAt(centre));
+        QTRY_VERIFY(field->property("inputFocused").toBool());
+        m_window->rootObject()->forceActiveFocus();
         QTRY_VERIFY(!field->property("expanded").toBool());
         QCOMPARE(content().query(), QStringLiteral("green"));
         content().setQuery(QString());
@@ -223,13 +221,11 @@ private Q_SLOTS:
         const int left = Qt::LeftEdge, top = Qt::TopEdge, right = Qt::RightEdge;
         const int bottom = Qt::BottomEdge;
         const QRect normal(100, 50, 1280, 820); // at the minimum
-        // clang-format off
         QTest::newRow("right wider") << right << QPoint(50, 9) << QRect(100, 50, 1330, 820);
         QTest::newRow("left wider") << left << QPoint(-50, 0) << QRect(50, 50, 1330, 820);
         QTest::newRow("left, not below the minimum") << left << QPoint(80, 0) << normal;
         QTest::newRow("top left") << (left | top) << QPoint(-10, -20) << QRect(90, 30, 1290, 840);
         QTest::newRow("bottom, not below the minimum") << bottom << QPoint(0, -100) << normal;
-        // clang-format on
     }
     void handResizeGeometry()
     {
@@ -240,23 +236,36 @@ private Q_SLOTS:
               "expected");
     }
 
-    // Covered by another window, or hidden: no video until it is seen again.
+    // Covered by another window, minimised or hidden: no video, the hero's
+    // included, until it is seen again.
     void videoOnlyWhileSeen()
     {
         showAt(QPoint(100, 60));
-        QTRY_VERIFY(allowsVideo());
+        // Asked afresh each time: each hero of the rotation has its own.
+        const auto backdrop = [this] { return qobject_cast<VideoSurface *>(item("heroBackdrop")); };
+        const auto playing = [&] { return backdrop() && backdrop()->isPlaying(); };
+        QTRY_VERIFY_WITH_TIMEOUT(backdrop() && backdrop()->state() == VideoSurface::State::Ready,
+                                 10000);
+        QVERIFY(allowsVideo() && playing());
+        QVERIFY(heroMoves());
+        screenshot("home-hero.png");
         auto cover = std::make_unique<QRasterWindow>();
         cover->setFlag(Qt::FramelessWindowHint);
         cover->setGeometry(QRect(50, 20, 1400, 900));
         cover->show();
         QVERIFY(QTest::qWaitForWindowExposed(cover.get()));
-        QTRY_VERIFY(!allowsVideo());
+        QTRY_VERIFY(!allowsVideo() && !playing());
         cover.reset();
-        QTRY_VERIFY(allowsVideo());
+        QTRY_VERIFY(allowsVideo() && playing());
+        m_window->showMinimized();
+        QTRY_VERIFY(!allowsVideo() && !playing());
+        showAt(QPoint(100, 60));
+        QTRY_VERIFY(allowsVideo() && playing());
         m_window->hide();
         QTRY_VERIFY(!allowsVideo());
         showAt(QPoint(100, 60));
-        QTRY_VERIFY(allowsVideo());
+        QTRY_VERIFY(allowsVideo() && playing());
+        QTRY_VERIFY(heroMoves());
     }
 
     void hoverPreview()
@@ -275,42 +284,12 @@ private Q_SLOTS:
         QVERIFY(movePointer(card));
         rest.start();
         QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Red, 3000); // the preview, from 0 s
-        qInfo("preview after the rest: %lld ms", rest.elapsed() - 220);
         QVERIFY(rest.elapsed() >= 220);
-        // The aim is 300 ms from the rest's end to the first frame; on a
-        // loaded machine it may take longer, so it is reported, not asserted
-        // (bench/gallery measures it).
-        if (rest.elapsed() > 220 + 300)
-            qWarning("preview later than 300 ms after the rest");
         QVERIFY(
             saveScreenshot(QStringLiteral("gallery-previewing.png"), m_window->frameGeometry()));
-        QElapsedTimer leave;
         QVERIFY(movePointer(away));
-        leave.start();
+        // The poster is under the video all along, so it shows at once.
         QTRY_COMPARE_WITH_TIMEOUT(hueAt(), test::Hue::Blue, 1000);
-        // The poster is under the video all along, so it shows at once; under
-        // load or the sanitizers the screen may catch up later: reported, not
-        // asserted.
-        if (leave.elapsed() > 100)
-            qWarning("poster back %lld ms after leaving", leave.elapsed());
-    }
-    void heroPlaysOnlyWhileSeen()
-    {
-        // Asked afresh each time: each hero of the rotation has its own.
-        const auto backdrop = [this] { return qobject_cast<VideoSurface *>(item("heroBackdrop")); };
-        const auto playing = [&] { return backdrop() && backdrop()->isPlaying(); };
-        page()->setProperty("contentY", 0);
-        QTRY_VERIFY_WITH_TIMEOUT(backdrop() && backdrop()->state() == VideoSurface::State::Ready,
-                                 10000);
-        QVERIFY(playing());
-        QVERIFY(heroMoves());
-        screenshot("home-hero.png");
-        m_window->showMinimized();
-        QTRY_VERIFY(!playing());
-        m_window->showNormal();
-        m_window->requestActivate();
-        QTRY_VERIFY(playing());
-        QTRY_VERIFY(heroMoves());
     }
 
     void dragMovesTheStripAndOpensNothing()

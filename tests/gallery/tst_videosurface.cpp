@@ -28,13 +28,6 @@ struct Surface
         return static_cast<FakeGalleryPlayer *>(playback.player());
     }
     void report(Status status, const QString &error = {}) { player()->reportStatus(status, error); }
-    // Playing `url` with its first frame drawn.
-    void showing(const QUrl &url)
-    {
-        playback.setUrl(url);
-        playback.setPlaying(true);
-        report(Status::ReadyToPlay);
-    }
 };
 } // namespace
 
@@ -56,7 +49,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("paused");
         QTest::addColumn<int>("rewinds");
         const State idle = State::Idle, loading = State::Loading, ready = State::Ready;
-        // clang-format off
         QTest::newRow("no url: placeholder only") << "play" << 0 << idle << false << 0;
         QTest::newRow("loading until the first frame") << "red play" << 1 << loading << false << 0;
         QTest::newRow("first frame: ready") << "red play ready" << 1 << ready << false << 0;
@@ -84,7 +76,6 @@ private Q_SLOTS:
         QTest::newRow("end, looping: rewound") << "red play ready end" << 1 << ready << false << 1;
         QTest::newRow("end, once: the last frame stays")
             << "once red play ready end" << 1 << ready << false << 0;
-        // clang-format on
     }
 
     void transitions()
@@ -135,7 +126,8 @@ private Q_SLOTS:
     {
         Surface surface;
         test::StdoutCapture capture;
-        surface.showing(red);
+        surface.playback.setUrl(red);
+        surface.playback.setPlaying(true);
         surface.report(Status::Failed, QStringLiteral("loading failed"));
         surface.report(Status::Failed);
         QCOMPARE(capture.lines(), (QList<QByteArray>{"video playback failed: loading failed",

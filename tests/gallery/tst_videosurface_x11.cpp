@@ -1,7 +1,5 @@
 // The video surface in a real window under Xvfb with real libmpv, on the
-// render path the environment chooses (see CMakeLists.txt): the placeholder,
-// then the video on the X server's screen; pausing; new URLs, local and
-// streamed over loopback HTTP; the picture the right way up; bad files.
+// render path the environment chooses (see CMakeLists.txt).
 
 #include "gallery/videosurface.h"
 #include "galleryscene.h"
@@ -81,30 +79,21 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
 
-    void placeholderThenVideo()
+    // Paused and released: only the placeholder; playing, the video; paused
+    // again, its frame stays, or the placeholder when released.
+    void placeholderVideoAndPause()
     {
-        // Paused and released: only the placeholder.
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Green, 5000);
-        QVERIFY(!m_surface->playback().player());
-
         m_surface->setPlaying(true);
-        QCOMPARE(m_surface->state(), VideoSurface::State::Loading);
         QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Ready, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 2000);
         QVERIFY(saveScreenshot(QStringLiteral("videosurface-playing.png"), QRect(QPoint(), kSize)));
-    }
 
-    void pauseKeepsTheFrameOrReleases()
-    {
         m_surface->setReleaseWhenPaused(false);
-        GalleryPlayer *player = m_surface->playback().player();
         m_surface->setPlaying(false);
         QTest::qWait(300);
-        QCOMPARE(m_surface->playback().player(), player);
         QCOMPARE(hueAtCenter(), Hue::Red);
-
         m_surface->setReleaseWhenPaused(true);
-        QVERIFY(!m_surface->playback().player());
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Green, 2000);
         QTRY_VERIFY_WITH_TIMEOUT(coresWoundDown(), 5000);
     }
@@ -132,7 +121,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 10000);
 
         m_surface->setUrl(url);
-        QVERIFY(m_surface->state() != VideoSurface::State::Ready);
         QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Ready, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(hueAt(kSize.width() / 2, 20), top, 2000);
         QCOMPARE(hueAt(kSize.width() / 2, kSize.height() - 20), bottom);

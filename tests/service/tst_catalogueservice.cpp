@@ -48,10 +48,10 @@ Reply get(int port, const QString &path, const httplib::Headers &headers = {})
                   : Reply{};
 }
 
-Reply post(int port, const QByteArray &body, const char *path = "/likes")
+Reply post(int port, const QByteArray &body, const httplib::Headers &headers = {})
 {
     httplib::Client client("127.0.0.1", port);
-    const auto result = client.Post(path, body.toStdString(), "application/json");
+    const auto result = client.Post("/likes", headers, body.toStdString(), "application/json");
     return result ? Reply{result->status, QByteArray::fromStdString(result->body), result->headers}
                   : Reply{};
 }
@@ -70,6 +70,17 @@ QString newDevice()
 }
 
 } // namespace
+
+// Each row's server, or a skip (PostgreSQL absent) or failure (present
+// but not starting) that names why.
+#define FETCH_PORT()                                                                               \
+    QFETCH(QString, backend);                                                                      \
+    if (backend == u"postgres" && !m_postgresProblem.isEmpty()) {                                  \
+        if (!test::PostgresCluster::unavailableReason().isEmpty())                                 \
+            QSKIP(qPrintable(m_postgresProblem));                                                  \
+        QFAIL(qPrintable(m_postgresProblem));                                                      \
+    }                                                                                              \
+    const int port = m_servers.at(backend)->port()
 
 class TestCatalogueService : public QObject
 {
@@ -106,17 +117,6 @@ private:
         QTest::newRow("sqlite") << u"sqlite"_s;
         QTest::newRow("postgres") << u"postgres"_s;
     }
-
-    // Each row's server, or a skip (PostgreSQL absent) or failure (present
-    // but not starting) that names why.
-#define FETCH_PORT()                                                                               \
-    QFETCH(QString, backend);                                                                      \
-    if (backend == u"postgres" && !m_postgresProblem.isEmpty()) {                                  \
-        if (!test::PostgresCluster::unavailableReason().isEmpty())                                 \
-            QSKIP(qPrintable(m_postgresProblem));                                                  \
-        QFAIL(qPrintable(m_postgresProblem));                                                      \
-    }                                                                                              \
-    const int port = m_servers.at(backend)->port()
 
     QList<Wallpaper> manifest(int port, const QString &device)
     {
@@ -158,11 +158,6 @@ private Q_SLOTS:
             m_postgresProblem = m_postgres.error();
         if (m_postgresProblem.isEmpty())
             m_servers[u"postgres"_s] = startServer(m_postgres.url());
-    }
-
-    void cleanupTestCase()
-    {
-        m_servers.clear();
     }
 
     void scanDescribesTheVideosAndKeepsWhatAPersonWrote()
@@ -236,14 +231,10 @@ private Q_SLOTS:
     {
         QFETCH(int, width);
         QFETCH(int, height);
-        QFETCH(QString, label);
-        QCOMPARE(resolutionLabel(width, height), label);
+        QTEST(resolutionLabel(width, height), "label");
     }
 
-    void manifestCarriesCountsAndEachDevicesLikes_data()
-    {
-        addBackendRows();
-    }
+    void manifestCarriesCountsAndEachDevicesLikes_data() { addBackendRows(); }
     void manifestCarriesCountsAndEachDevicesLikes()
     {
         FETCH_PORT();
@@ -253,7 +244,6 @@ private Q_SLOTS:
         QCOMPARE(records.at(0).name(), u"Crimson Tide"_s);
         QCOMPARE(records.at(0).video(), QUrl(u"http://127.0.0.1:%1/videos/red.mp4"_s.arg(port)));
         QCOMPARE(records.at(1).resolution(), u"360p"_s);
-        QCOMPARE(records.at(0).likeCount(), 0);
 
         // Liking twice counts once; an unlike undoes it, twice or not.
         QCOMPARE(post(port, likeBody(u"red"_s, alice, true)).status, 204);
@@ -269,10 +259,10 @@ private Q_SLOTS:
         QCOMPARE(likeState(port, alice, u"red"_s), std::pair(qint64(0), false));
     }
 
-    // Bad likes, and paths to anything but the library's videos.
+    // Bad likes, and paths to anything but the library's videos: all turned
+    // away before the database, whichever it is.
     void badRequestsGetAStatusAndAMessage_data()
     {
-        QTest::addColumn<QString>("backend");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body"); // null: a GET
         QTest::addColumn<int>("status");
@@ -295,14 +285,12 @@ private Q_SLOTS:
             {"not a video of the library", u"/videos/likes.sqlite"_s, {}, 404},
             {"left out by the scan", u"/videos/notes.mp4"_s, {}, 404},
         };
-        for (const char *backend : {"sqlite", "postgres"})
-            for (const auto &[name, path, body, status] : cases)
-                QTest::addRow("%s, %s", backend, name)
-                    << QString::fromLatin1(backend) << path << body << status;
+        for (const auto &[name, path, body, status] : cases)
+            QTest::newRow(name) << path << body << status;
     }
     void badRequestsGetAStatusAndAMessage()
     {
-        FETCH_PORT();
+        const int port = m_servers.at(u"sqlite"_s)->port();
         QFETCH(QString, path);
         QFETCH(QByteArray, body);
         QFETCH(int, status);
@@ -329,12 +317,10 @@ private Q_SLOTS:
         const auto proxied = startServer(m_dir.filePath(u"proxied.sqlite"_s), 1, u"127.0.0.1"_s);
         for (const auto &[client, status] :
              {std::pair("192.0.2.1", 204), {"192.0.2.2", 204}, {"192.0.2.1", 429}}) {
-            httplib::Client http("127.0.0.1", proxied->port());
-            const auto result =
-                http.Post("/likes", {{"X-Forwarded-For", std::string("198.51.100.9, ") + client}},
-                          likeBody(u"red"_s, newDevice(), true).toStdString(), "application/json");
-            QVERIFY(result);
-            QCOMPARE(result->status, status);
+            const httplib::Headers forwarded{
+                {"X-Forwarded-For", std::string("198.51.100.9, ") + client}};
+            QCOMPARE(post(proxied->port(), likeBody(u"red"_s, newDevice(), true), forwarded).status,
+                     status);
         }
     }
 
@@ -345,7 +331,6 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("offset"); // negative: from the end
         QTest::addColumn<qint64>("length");
         QTest::newRow("whole") << QByteArray() << 200 << 0LL << -1LL;
-        QTest::newRow("start") << QByteArray("bytes=0-99") << 206 << 0LL << 100LL;
         QTest::newRow("middle") << QByteArray("bytes=1000-1499") << 206 << 1000LL << 500LL;
         QTest::newRow("open end") << QByteArray("bytes=2000-") << 206 << 2000LL << -1LL;
         QTest::newRow("suffix") << QByteArray("bytes=-300") << 206 << -300LL << 300LL;
@@ -385,13 +370,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("acceptEncoding");
         QTest::addColumn<QByteArray>("validator"); // the response header to send back
-        QTest::newRow("manifest") << u"/manifest.json?deviceId=X"_s << QByteArray()
-                                  << QByteArray("ETag");
-        QTest::newRow("gzip manifest")
-            << u"/manifest.json?deviceId=X"_s << QByteArray("gzip") << QByteArray("ETag");
-        QTest::newRow("video by tag") << u"/videos/red.mp4"_s << QByteArray() << QByteArray("ETag");
-        QTest::newRow("video by date")
-            << u"/videos/red.mp4"_s << QByteArray() << QByteArray("Last-Modified");
+        const QString listing = u"/manifest.json?deviceId=X"_s, video = u"/videos/red.mp4"_s;
+        QTest::newRow("manifest") << listing << QByteArray() << QByteArray("ETag");
+        QTest::newRow("gzip manifest") << listing << QByteArray("gzip") << QByteArray("ETag");
+        QTest::newRow("video by tag") << video << QByteArray() << QByteArray("ETag");
+        QTest::newRow("video by date") << video << QByteArray() << QByteArray("Last-Modified");
     }
     void conditionalRequests()
     {
@@ -416,10 +399,7 @@ private Q_SLOTS:
         QVERIFY(second.body.isEmpty());
     }
 
-    void anUnreachableDatabaseGives503UntilItIsBack_data()
-    {
-        addBackendRows();
-    }
+    void anUnreachableDatabaseGives503UntilItIsBack_data() { addBackendRows(); }
     void anUnreachableDatabaseGives503UntilItIsBack()
     {
         FETCH_PORT();
@@ -448,10 +428,7 @@ private Q_SLOTS:
         QCOMPARE(post(servedPort, likeBody(u"red"_s, device, false)).status, 204);
     }
 
-    void concurrentLikesCountExactly_data()
-    {
-        addBackendRows();
-    }
+    void concurrentLikesCountExactly_data() { addBackendRows(); }
     void concurrentLikesCountExactly()
     {
         FETCH_PORT();
