@@ -185,8 +185,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<WindowDescription>>("frontToBack");
         QTest::addColumn<bool>("covered");
         const auto window = [](quint32 id, QRect frame, bool hidden = false, bool here = true) {
-            return WindowDescription{
-                .frame = frame, .isHidden = hidden, .isOnCurrentWorkspace = here, .windowID = id};
+            return WindowDescription{{}, frame, hidden, here, id};
         };
         const auto self = window(7, QRect(100, 100, 1280, 820));
         const QRect larger(0, 0, 1600, 1000);
