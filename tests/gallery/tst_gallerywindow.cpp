@@ -74,6 +74,42 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_COMPARE(m_window->position(), position);
     }
+    // Presses the window has been given (counted by eventFilter()).
+    int m_presses = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        m_presses += event->type() == QEvent::MouseButtonPress;
+        return false;
+    }
+    // Openbox, under XTest, keeps the first press after a move or resize it
+    // ran to itself: clicks until the window has one.
+    bool clickUntilTheWindowHasIt(QPoint at)
+    {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const int before = m_presses;
+            if (clickAt(at) && QTest::qWaitFor([&] { return m_presses > before; }, 1000))
+                return true;
+        }
+        return false;
+    }
+    // A drag that the window hands to the window manager: the pointer moves
+    // only once the window has had the press and asked for the gesture.
+    bool dragWithTheWindowManager(QPoint from, QPoint to)
+    {
+        const int before = m_presses;
+        if (!xdotool({"mousemove", QString::number(from.x()), QString::number(from.y()),
+                      "mousedown", "1"}) ||
+            !QTest::qWaitFor([&] { return m_presses > before; }, 5000))
+            return false;
+        QTest::qWait(200);
+        for (int step = 1; step <= 10; ++step) {
+            QTest::qWait(30);
+            if (!movePointer(from + (to - from) * step / 10))
+                return false;
+        }
+        QTest::qWait(30);
+        return xdotool({"mouseup", "1"});
+    }
     // Two looks at the hero 400 ms apart differ: its video plays.
     bool heroMoves()
     {
@@ -109,6 +145,7 @@ private Q_SLOTS:
         });
         qputenv("LUMIVALE_MANIFEST_URL", m_server.url("/manifest").toString().toUtf8());
         m_window = std::make_unique<GalleryWindow>();
+        m_window->installEventFilter(this);
         showAt(QPoint(100, 60));
         QCOMPARE(m_window->size(), GalleryWindow::kDefaultSize);
         QTRY_COMPARE(content().library().wallpapers().size(), 30);
@@ -180,14 +217,13 @@ private Q_SLOTS:
     void doubleClickMaximises()
     {
         showAt(QPoint(100, 60));
-        // After a move by the window manager (the test before), openbox under
-        // XTest keeps the next press to itself: a plain click on the title
-        // area first, then the double-click, once to maximise, once back. The
-        // pointer moves and clicks in one xdotool run: in two, openbox now and
-        // then takes the double-click's first press.
+        // A plain click on the title area first (see clickUntilTheWindowHasIt),
+        // then the double-click, once to maximise, once back. The pointer
+        // moves and clicks in one xdotool run: in two, openbox now and then
+        // takes the double-click's first press.
         for (const bool maximised : {true, false}) {
-            QVERIFY(clickAt(m_window->mapToGlobal(QPoint(600, 50))));
-            QTest::qWait(500);
+            QVERIFY(clickUntilTheWindowHasIt(m_window->mapToGlobal(QPoint(600, 50))));
+            QTest::qWait(300);
             const QPoint grip = m_window->mapToGlobal(QPoint(600, 30));
             QVERIFY(xdotool({"mousemove", QString::number(grip.x()), QString::number(grip.y()),
                              "click", "--repeat", "2", "--delay", "80", "1"}));
@@ -202,12 +238,14 @@ private Q_SLOTS:
     void edgeResizes()
     {
         showAt(QPoint(100, 60));
+        QVERIFY(clickUntilTheWindowHasIt(m_window->mapToGlobal(QPoint(600, 50))));
         const QPoint edge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
-        QVERIFY(dragPointer(edge, edge + QPoint(120, 0)));
+        QVERIFY(dragWithTheWindowManager(edge, edge + QPoint(120, 0)));
         QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width() + 120);
         // Not below the minimum.
+        QVERIFY(clickUntilTheWindowHasIt(m_window->mapToGlobal(QPoint(600, 50))));
         const QPoint newEdge = m_window->mapToGlobal(QPoint(m_window->width() - 3, 400));
-        QVERIFY(dragPointer(newEdge, newEdge - QPoint(300, 0)));
+        QVERIFY(dragWithTheWindowManager(newEdge, newEdge - QPoint(300, 0)));
         QTest::qWait(300);
         QTRY_COMPARE(m_window->width(), GalleryWindow::kDefaultSize.width());
     }
