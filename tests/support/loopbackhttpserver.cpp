@@ -1,7 +1,6 @@
 #include "loopbackhttpserver.h"
 
 #include <QFile>
-#include <QHash>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
@@ -12,21 +11,6 @@ namespace lumivale::test {
 namespace {
 
 const char kBufferProperty[] = "lumivaleRequestBuffer";
-
-QByteArray reasonPhrase(int status)
-{
-    static const QHash<int, QByteArray> phrases{
-        {200, "OK"},
-        {204, "No Content"},
-        {206, "Partial Content"},
-        {400, "Bad Request"},
-        {404, "Not Found"},
-        {416, "Range Not Satisfiable"},
-        {500, "Internal Server Error"},
-        {503, "Service Unavailable"},
-    };
-    return phrases.value(status, "Status");
-}
 
 // Parses one complete request from the front of `buffer` and removes it;
 // nullopt while the request is still incomplete.
@@ -59,7 +43,6 @@ std::optional<LoopbackHttpServer::Request> takeRequest(QByteArray &buffer)
     return request;
 }
 
-// The first header with this name, compared case-insensitively.
 std::optional<QByteArray> find(const LoopbackHttpServer::Headers &headers, QByteArrayView name)
 {
     for (const auto &[key, value] : headers) {
@@ -96,8 +79,6 @@ LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qFatal("loopback server cannot listen: %s", qPrintable(m_server.errorString()));
 }
-
-LoopbackHttpServer::~LoopbackHttpServer() = default;
 
 QUrl LoopbackHttpServer::url(const QString &path) const
 {
@@ -217,8 +198,8 @@ LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &requ
 
 void LoopbackHttpServer::send(QTcpSocket *socket, const Response &response)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                      reasonPhrase(response.status) + "\r\n";
+    // Clients go by the code alone; the reason phrase is free text.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     const bool hasBody = response.status != 204 && response.status != 304;

@@ -68,7 +68,6 @@ public:
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
-    ~LoopbackHttpServer() override;
 
     // http://127.0.0.1:<port><path>
     QUrl url(const QString &path = QStringLiteral("/")) const;
