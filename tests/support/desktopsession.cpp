@@ -2,10 +2,8 @@
 
 #include "xsession.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QStandardPaths>
-#include <QThread>
 #include <gio/gio.h>
 
 using namespace Qt::StringLiterals;
@@ -83,18 +81,6 @@ QStringList words(const QString &commandLine)
     return commandLine.split(u' ', Qt::SkipEmptyParts);
 }
 
-// Asks again every `stepMs` until `condition` holds; false when `ms` pass first.
-template<typename Condition> bool waitUntil(Condition condition, int ms, int stepMs = 200)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(stepMs);
-    }
-    return true;
-}
-
 bool hasDesktopWindow()
 {
     const QString list = XSession::run(u"xprop"_s, words(u"-root _NET_CLIENT_LIST"_s));
@@ -132,7 +118,7 @@ bool leaveGnomeOverview()
 {
     bool seenOpen = false;
     int closedReadings = 0;
-    return waitUntil(
+    return blockUntil(
         [&] {
             const QString active = gnomeOverviewActive();
             if (active == QLatin1String("true")) {
@@ -186,7 +172,7 @@ bool DesktopPrograms::windowManagerRuns()
 
 bool DesktopPrograms::waitForDesktopWindow(int seconds)
 {
-    return waitUntil(hasDesktopWindow, seconds * 1000);
+    return blockUntil(hasDesktopWindow, seconds * 1000);
 }
 
 bool DesktopPrograms::startLogind()
@@ -197,7 +183,7 @@ bool DesktopPrograms::startLogind()
         return false;
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_systemBus->address().toUtf8());
     launch(u"/usr/bin/python3"_s, words(u"-m dbusmock --system --template logind"_s));
-    return waitUntil(
+    return blockUntil(
         [] {
             int status = -1;
             XSession::run(u"gdbus"_s,
@@ -241,7 +227,7 @@ bool DesktopPrograms::start(const QString &desktop)
         arguments.replaceInStrings(u"@I3CONFIG@"_s, i3Config);
         launch(arguments.takeFirst(), arguments);
         // Generous: a loaded machine is slow to start a window manager.
-        if (&program == &recipe->programs.first() && !waitUntil(windowManagerRuns, 60000, 50)) {
+        if (&program == &recipe->programs.first() && !blockUntil(windowManagerRuns, 60000, 50)) {
             qWarning("%s did not take over the display", qPrintable(program));
             return false;
         }
