@@ -61,8 +61,7 @@ std::optional<QByteArray> LoopbackHttpServer::Request::header(QByteArrayView nam
 
 QByteArray LoopbackHttpServer::Request::path() const
 {
-    const qsizetype question = target.indexOf('?');
-    return question < 0 ? target : target.left(question);
+    return target.split('?').first();
 }
 
 QByteArray LoopbackHttpServer::Request::query() const
@@ -74,7 +73,6 @@ QByteArray LoopbackHttpServer::Request::query() const
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : QObject(parent)
 {
-    m_defaultResponse.status = 404;
     connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::onNewConnection);
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qFatal("loopback server cannot listen: %s", qPrintable(m_server.errorString()));
@@ -110,28 +108,20 @@ bool LoopbackHttpServer::waitForRequests(qsizetype count, int timeoutMs)
 
 LoopbackHttpServer::Response LoopbackHttpServer::json(const QByteArray &body, int status)
 {
-    Response response;
-    response.status = status;
-    response.headers.emplaceBack("Content-Type", "application/json");
-    response.body = body;
-    return response;
+    return {.status = status, .headers = {{"Content-Type", "application/json"}}, .body = body};
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::silence()
 {
-    Response response;
-    response.neverAnswers = true;
-    return response;
+    return {.neverAnswers = true};
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::file(const QString &path, const Request &request)
 {
-    Response response;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        response.status = 404;
-        return response;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return {.status = 404};
+    Response response;
     const QByteArray content = file.readAll();
     response.headers.emplaceBack("Content-Type", "video/mp4");
     response.headers.emplaceBack("Accept-Ranges", "bytes");
