@@ -59,11 +59,6 @@ private:
     {
         return QDir(m_autostart).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    void writeEntry(const QByteArray &contents)
-    {
-        QDir().mkpath(m_autostart);
-        QVERIFY(writeFile(entryPath(), contents));
-    }
 
 private Q_SLOTS:
     void init()
@@ -135,9 +130,6 @@ private Q_SLOTS:
         QTest::newRow("space") << u"My Apps"_s << u"\"@/My Apps/lumivale\" --login-item"_s;
         QTest::newRow("escaped inside quotes")
             << u"a\"b$c`d\\e"_s << u"\"@/a\\\"b\\$c\\`d\\\\e/lumivale\" --login-item"_s;
-        QTest::newRow("quote and dollar") << u"a\"b$c"_s << QString();
-        QTest::newRow("backslash") << u"back\\slash"_s << QString();
-        QTest::newRow("backtick") << u"tick`"_s << QString();
         QTest::newRow("apostrophe") << u"it's"_s << u"\"@/it's/lumivale\" --login-item"_s;
         QTest::newRow("percent") << u"100%"_s << u"@/100%%/lumivale --login-item"_s;
         QTest::newRow("percent, quoted") << u"100 %"_s << u"\"@/100 %%/lumivale\" --login-item"_s;
@@ -205,7 +197,8 @@ private Q_SLOTS:
         const QString elsewhere = m_dir->filePath(u"fresh"_s);
         QCOMPARE(errorOf(XdgAutostartLoginItem(m_executable, elsewhere).registerLoginItem()),
                  std::nullopt);
-        writeEntry(contents.replace("@EXE@", m_executable.toUtf8()));
+        QDir().mkpath(m_autostart);
+        QVERIFY(writeFile(entryPath(), contents.replace("@EXE@", m_executable.toUtf8())));
         XdgAutostartLoginItem loginItem = item();
         QCOMPARE(loginItem.status(), status);
         QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);
