@@ -21,10 +21,8 @@ class TestDesktopIntegration : public QObject
 private Q_SLOTS:
     void sessionDecidesTheIntegration_data()
     {
-        QTest::addColumn<QString>("currentDesktop");
-        QTest::addColumn<QString>("sessionType");
-        QTest::addColumn<QString>("windowManager");
-        QTest::addColumn<QString>("overrideName");
+        // XDG_CURRENT_DESKTOP|XDG_SESSION_TYPE|window manager name|override
+        QTest::addColumn<QString>("session");
         QTest::addColumn<bool>("takeOver");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Window>("window");
@@ -32,54 +30,44 @@ private Q_SLOTS:
         // XWayland is needed, or live playback is off.
         QTest::addColumn<QString>("description");
 
-        const QString none;
-        QTest::newRow("openbox") << none << u"x11"_s << u"Openbox"_s << none << false << Kind::Ewmh
-                                 << Window::DesktopType << u"ewmh"_s;
-        QTest::newRow("GNOME on X11") << u"GNOME"_s << u"x11"_s << u"GNOME Shell"_s << none << false
-                                      << Kind::Gnome << Window::DesktopType << u"gnome"_s;
-        QTest::newRow("GNOME on Wayland")
-            << u"ubuntu:GNOME"_s << u"wayland"_s << none << none << false << Kind::Gnome
-            << Window::DesktopType << u"gnome, through XWayland"_s;
+        QTest::newRow("openbox") << u"|x11|Openbox|"_s << false << Kind::Ewmh << Window::DesktopType
+                                 << u"ewmh"_s;
+        QTest::newRow("GNOME on X11") << u"GNOME|x11|GNOME Shell|"_s << false << Kind::Gnome
+                                      << Window::DesktopType << u"gnome"_s;
+        QTest::newRow("GNOME on Wayland") << u"ubuntu:GNOME|wayland||"_s << false << Kind::Gnome
+                                          << Window::DesktopType << u"gnome, through XWayland"_s;
         QTest::newRow("Budgie names GNOME second")
-            << u"Budgie:GNOME"_s << u"x11"_s << u"Mutter(Budgie)"_s << none << false << Kind::Budgie
-            << Window::DesktopType << u"budgie"_s;
-        QTest::newRow("Cinnamon") << u"X-Cinnamon"_s << u"x11"_s << u"Mutter (Muffin)"_s << none
-                                  << false << Kind::Cinnamon << Window::DesktopType
-                                  << u"cinnamon"_s;
+            << u"Budgie:GNOME|x11|Mutter(Budgie)|"_s << false << Kind::Budgie << Window::DesktopType
+            << u"budgie"_s;
+        QTest::newRow("Cinnamon") << u"X-Cinnamon|x11|Mutter (Muffin)|"_s << false << Kind::Cinnamon
+                                  << Window::DesktopType << u"cinnamon"_s;
         QTest::newRow("XFCE, not taken over")
-            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << false << Kind::Xfce
-            << Window::DesktopType << u"xfce, live playback off on XFCE: desktop not taken over"_s;
-        QTest::newRow("XFCE, taken over")
-            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << none << true << Kind::Xfce
-            << Window::DesktopType << u"xfce, desktop taken over"_s;
+            << u"XFCE|x11|Xfwm4|"_s << false << Kind::Xfce << Window::DesktopType
+            << u"xfce, live playback off on XFCE: desktop not taken over"_s;
+        QTest::newRow("XFCE, taken over") << u"XFCE|x11|Xfwm4|"_s << true << Kind::Xfce
+                                          << Window::DesktopType << u"xfce, desktop taken over"_s;
         QTest::newRow("MATE, not taken over")
-            << u"MATE"_s << u"x11"_s << u"Metacity (Marco)"_s << none << false << Kind::Mate
-            << Window::DesktopType << u"mate, live playback off on MATE: desktop not taken over"_s;
+            << u"MATE|x11|Metacity (Marco)|"_s << false << Kind::Mate << Window::DesktopType
+            << u"mate, live playback off on MATE: desktop not taken over"_s;
         QTest::newRow("i3 by its name alone")
-            << none << u"x11"_s << u"i3"_s << none << false << Kind::Tiling
-            << Window::BottomUnmanaged << u"tiling"_s;
-        QTest::newRow("i3 session") << u"i3"_s << u"x11"_s << none << none << false << Kind::Tiling
-                                    << Window::BottomUnmanaged << u"tiling"_s;
-        QTest::newRow("override wins")
-            << u"XFCE"_s << u"x11"_s << u"Xfwm4"_s << u" Tiling "_s << false << Kind::Tiling
-            << Window::BottomUnmanaged << u"tiling"_s;
+            << u"|x11|i3|"_s << false << Kind::Tiling << Window::BottomUnmanaged << u"tiling"_s;
+        QTest::newRow("i3 session")
+            << u"i3|x11||"_s << false << Kind::Tiling << Window::BottomUnmanaged << u"tiling"_s;
+        QTest::newRow("override wins") << u"XFCE|x11|Xfwm4| Tiling "_s << false << Kind::Tiling
+                                       << Window::BottomUnmanaged << u"tiling"_s;
         QTest::newRow("unknown override is ignored")
-            << u"GNOME"_s << u"x11"_s << none << u"kde"_s << false << Kind::Gnome
-            << Window::DesktopType << u"gnome"_s;
+            << u"GNOME|x11||kde"_s << false << Kind::Gnome << Window::DesktopType << u"gnome"_s;
         QTest::newRow("taking over means nothing on openbox")
-            << none << u"x11"_s << u"Openbox"_s << none << true << Kind::Ewmh << Window::DesktopType
-            << u"ewmh"_s;
+            << u"|x11|Openbox|"_s << true << Kind::Ewmh << Window::DesktopType << u"ewmh"_s;
     }
 
     void sessionDecidesTheIntegration()
     {
-        QFETCH(QString, currentDesktop);
-        QFETCH(QString, sessionType);
-        QFETCH(QString, windowManager);
-        QFETCH(QString, overrideName);
+        QFETCH(QString, session);
         QFETCH(bool, takeOver);
-        const DesktopIntegration integration = chooseDesktopIntegration(
-            {currentDesktop, sessionType, windowManager}, overrideName, takeOver);
+        const QStringList parts = session.split(u'|');
+        const DesktopIntegration integration =
+            chooseDesktopIntegration({parts[0], parts[1], parts[2]}, parts[3], takeOver);
         QTEST(integration.kind, "kind");
         QTEST(integration.window(), "window");
         QTEST(integration.description(), "description");

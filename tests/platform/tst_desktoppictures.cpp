@@ -174,38 +174,33 @@ private Q_SLOTS:
 
     void theBackendFollowsTheSession_data()
     {
-        QTest::addColumn<QString>("desktop");
+        // XDG_CURRENT_DESKTOP|XDG_SESSION_TYPE|override
         QTest::addColumn<QString>("session");
-        QTest::addColumn<QString>("override");
         QTest::addColumn<Backend>("backend");
-        QTest::newRow("GNOME") << u"GNOME"_s << u"wayland"_s << u""_s << Backend::Gnome;
-        QTest::newRow("Ubuntu") << u"ubuntu:GNOME"_s << u"x11"_s << u""_s << Backend::Gnome;
-        QTest::newRow("Budgie") << u"Budgie:GNOME"_s << u"x11"_s << u""_s << Backend::Gnome;
-        QTest::newRow("Cinnamon") << u"X-Cinnamon"_s << u"x11"_s << u""_s << Backend::Cinnamon;
-        QTest::newRow("MATE") << u"MATE"_s << u"x11"_s << u""_s << Backend::Mate;
-        QTest::newRow("KDE") << u"KDE"_s << u"wayland"_s << u""_s << Backend::Plasma;
-        QTest::newRow("XFCE") << u"XFCE"_s << u"x11"_s << u""_s << Backend::Xfce;
-        QTest::newRow("sway") << u"sway"_s << u"wayland"_s << u""_s << Backend::Sway;
-        QTest::newRow("i3 on X11") << u"i3"_s << u"x11"_s << u""_s << Backend::RootWindow;
-        QTest::newRow("nothing said, X11") << u""_s << u"x11"_s << u""_s << Backend::RootWindow;
-        QTest::newRow("unknown Wayland")
-            << u"Hyprland"_s << u"wayland"_s << u""_s << Backend::Unsupported;
-        QTest::newRow("nothing at all") << u""_s << u""_s << u""_s << Backend::Unsupported;
-        QTest::newRow("override") << u"GNOME"_s << u"x11"_s << u"XFCE"_s << Backend::Xfce;
-        QTest::newRow("override none")
-            << u"GNOME"_s << u"x11"_s << u"none"_s << Backend::Unsupported;
-        QTest::newRow("unknown override ignored")
-            << u"MATE"_s << u"x11"_s << u"beos"_s << Backend::Mate;
+        QTest::newRow("GNOME") << u"GNOME|wayland|"_s << Backend::Gnome;
+        QTest::newRow("Ubuntu") << u"ubuntu:GNOME|x11|"_s << Backend::Gnome;
+        QTest::newRow("Budgie") << u"Budgie:GNOME|x11|"_s << Backend::Gnome;
+        QTest::newRow("Cinnamon") << u"X-Cinnamon|x11|"_s << Backend::Cinnamon;
+        QTest::newRow("MATE") << u"MATE|x11|"_s << Backend::Mate;
+        QTest::newRow("KDE") << u"KDE|wayland|"_s << Backend::Plasma;
+        QTest::newRow("XFCE") << u"XFCE|x11|"_s << Backend::Xfce;
+        QTest::newRow("sway") << u"sway|wayland|"_s << Backend::Sway;
+        QTest::newRow("i3 on X11") << u"i3|x11|"_s << Backend::RootWindow;
+        QTest::newRow("nothing said, X11") << u"|x11|"_s << Backend::RootWindow;
+        QTest::newRow("unknown Wayland") << u"Hyprland|wayland|"_s << Backend::Unsupported;
+        QTest::newRow("nothing at all") << u"||"_s << Backend::Unsupported;
+        QTest::newRow("override") << u"GNOME|x11|XFCE"_s << Backend::Xfce;
+        QTest::newRow("override none") << u"GNOME|x11|none"_s << Backend::Unsupported;
+        QTest::newRow("unknown override ignored") << u"MATE|x11|beos"_s << Backend::Mate;
         QTest::newRow("x11 in the desktop list is no desktop")
-            << u"x11"_s << u"wayland"_s << u""_s << Backend::Unsupported;
+            << u"x11|wayland|"_s << Backend::Unsupported;
     }
     void theBackendFollowsTheSession()
     {
-        QFETCH(QString, desktop);
         QFETCH(QString, session);
-        QFETCH(QString, override);
         QFETCH(Backend, backend);
-        QCOMPARE(chooseDesktopPicturesBackend(desktop, session, override), backend);
+        const QStringList parts = session.split(u'|');
+        QCOMPARE(chooseDesktopPicturesBackend(parts[0], parts[1], parts[2]), backend);
         QCOMPARE(desktopPicturesBackendNamed(desktopPicturesBackendName(backend)), backend);
     }
 

@@ -178,7 +178,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("lowPower");
         QTest::newRow("hadess, power-saver") << false << "power-saver" << true;
         QTest::newRow("hadess, balanced") << false << "balanced" << false;
-        QTest::newRow("hadess, performance") << false << "performance" << false;
         QTest::newRow("upower, power-saver") << true << "power-saver" << true;
         QTest::newRow("upower, balanced") << true << "balanced" << false;
     }

@@ -12,8 +12,7 @@ namespace {
 QByteArray edid(quint16 vendor, quint16 product, quint32 serial, const char *model = nullptr)
 {
     QByteArray block(128, '\0');
-    const unsigned char header[] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
-    std::memcpy(block.data(), header, 8);
+    block.replace(0, 8, QByteArray::fromHex("00ffffffffffff00"));
     block[8] = char(vendor >> 8);
     block[9] = char(vendor);
     block[10] = char(product);
@@ -22,9 +21,7 @@ QByteArray edid(quint16 vendor, quint16 product, quint32 serial, const char *mod
         block[12 + i] = char(serial >> (8 * i));
     if (model) {
         block[72 + 3] = char(0xfc);
-        QByteArray text = QByteArray(model) + '\n';
-        text = text.leftJustified(13, ' ');
-        std::memcpy(block.data() + 72 + 5, text.constData(), 13);
+        block.replace(72 + 5, 13, (QByteArray(model) + '\n').leftJustified(13, ' ', true));
     }
     return block;
 }

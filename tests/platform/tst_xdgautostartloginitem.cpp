@@ -59,11 +59,6 @@ private:
     {
         return QDir(m_autostart).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    void writeEntry(const QByteArray &contents)
-    {
-        QDir().mkpath(m_autostart);
-        QVERIFY(writeFile(entryPath(), contents));
-    }
 
 private Q_SLOTS:
     void init()
@@ -135,9 +130,6 @@ private Q_SLOTS:
         QTest::newRow("space") << u"My Apps"_s << u"\"@/My Apps/lumivale\" --login-item"_s;
         QTest::newRow("escaped inside quotes")
             << u"a\"b$c`d\\e"_s << u"\"@/a\\\"b\\$c\\`d\\\\e/lumivale\" --login-item"_s;
-        QTest::newRow("quote and dollar") << u"a\"b$c"_s << QString();
-        QTest::newRow("backslash") << u"back\\slash"_s << QString();
-        QTest::newRow("backtick") << u"tick`"_s << QString();
         QTest::newRow("apostrophe") << u"it's"_s << u"\"@/it's/lumivale\" --login-item"_s;
         QTest::newRow("percent") << u"100%"_s << u"@/100%%/lumivale --login-item"_s;
         QTest::newRow("percent, quoted") << u"100 %"_s << u"\"@/100 %%/lumivale\" --login-item"_s;
@@ -165,22 +157,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<Status>("status");
-        QTest::newRow("another program")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n"
-                          "Exec=/usr/bin/true --login-item\n")
-            << Status::NotRegistered;
+        const QByteArray app = "[Desktop Entry]\nType=Application\nName=Lumivale\n";
+        const QByteArray ours = "Exec=@EXE@ --login-item\nX-Lumivale-LoginItem=true\n";
+        QTest::newRow("another program") << app + "Exec=/usr/bin/true --login-item\n"
+                                         << Status::NotRegistered;
         QTest::newRow("ours, from where the program used to be")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n"
-                          "Exec=/opt/old/lumivale --login-item\nX-Lumivale-LoginItem=true\n")
+            << app + "Exec=/opt/old/lumivale --login-item\nX-Lumivale-LoginItem=true\n"
             << Status::NotRegistered;
-        QTest::newRow("ours, Hidden")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\nExec=@EXE@ "
-                          "--login-item\nX-Lumivale-LoginItem=true\nHidden=true\n")
-            << Status::NotRegistered;
+        QTest::newRow("ours, Hidden") << app + ours + "Hidden=true\n" << Status::NotRegistered;
         QTest::newRow("ours, switched off by GNOME's switch")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\nExec=@EXE@ "
-                          "--login-item\nX-Lumivale-LoginItem=true\n"
-                          "X-GNOME-Autostart-enabled=false\n")
+            << app + ours + "X-GNOME-Autostart-enabled=false\n"
             << Status::NotRegistered;
         QTest::newRow("not a desktop entry") << QByteArray("\x7f"
                                                            "ELF\x01\x02 binary")
@@ -191,11 +177,8 @@ private Q_SLOTS:
         QTest::newRow("a link, not an application")
             << QByteArray("[Desktop Entry]\nType=Link\nName=Lumivale\nExec=@EXE@\nURL=x\n")
             << Status::NotRegistered;
-        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\n")
-                                 << Status::NotRegistered;
-        QTest::newRow("unbalanced quotes")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Lumivale\nExec=\"@EXE@\n")
-            << Status::NotRegistered;
+        QTest::newRow("no Exec") << app << Status::NotRegistered;
+        QTest::newRow("unbalanced quotes") << app + "Exec=\"@EXE@\n" << Status::NotRegistered;
         QTest::newRow("empty file") << QByteArray() << Status::NotRegistered;
         // Written by hand or by an older version, without our marker: it still
         // starts this program at login.
@@ -214,7 +197,8 @@ private Q_SLOTS:
         const QString elsewhere = m_dir->filePath(u"fresh"_s);
         QCOMPARE(errorOf(XdgAutostartLoginItem(m_executable, elsewhere).registerLoginItem()),
                  std::nullopt);
-        writeEntry(contents.replace("@EXE@", m_executable.toUtf8()));
+        QDir().mkpath(m_autostart);
+        QVERIFY(writeFile(entryPath(), contents.replace("@EXE@", m_executable.toUtf8())));
         XdgAutostartLoginItem loginItem = item();
         QCOMPARE(loginItem.status(), status);
         QCOMPARE(errorOf(loginItem.registerLoginItem()), std::nullopt);

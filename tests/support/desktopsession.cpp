@@ -2,11 +2,11 @@
 
 #include "xsession.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QStandardPaths>
-#include <QThread>
 #include <gio/gio.h>
+
+using namespace Qt::StringLiterals;
 
 namespace lumivale::test {
 namespace {
@@ -15,11 +15,11 @@ struct Recipe
 {
     const char *desktop;
     const char *currentDesktop; // XDG_CURRENT_DESKTOP
-    // Window manager first, then the desktop's icon program, if any.
-    QList<QStringList> programs;
+    // Command lines: the window manager first, then the desktop's icon program, if any.
+    QStringList programs;
     bool hasIcons;
-    // GSettings keys to set first: schema, key, value.
-    QList<QStringList> settings = {};
+    // "schema key value" for gsettings, set first.
+    QStringList settings = {};
     // GNOME Shell needs logind on a system bus.
     bool needsLogind = false;
 };
@@ -27,62 +27,41 @@ struct Recipe
 const QList<Recipe> &recipes()
 {
     static const QList<Recipe> all{
-        {"openbox", "", {{QStringLiteral("openbox"), QStringLiteral("--sm-disable")}}, false},
-        {"i3",
-         "i3",
-         {{QStringLiteral("i3"), QStringLiteral("-c"), QStringLiteral("@I3CONFIG@")}},
-         false},
-        {"xfce",
-         "XFCE",
-         {{QStringLiteral("xfwm4"), QStringLiteral("--compositor=off")},
-          {QStringLiteral("xfdesktop"), QStringLiteral("--disable-wm-check")}},
-         true},
-        {"mate",
-         "MATE",
-         {{QStringLiteral("marco"), QStringLiteral("--no-composite")},
-          {QStringLiteral("caja"), QStringLiteral("-n"), QStringLiteral("--force-desktop")}},
-         true},
+        {"openbox", "", {u"openbox --sm-disable"_s}, false},
+        {"i3", "i3", {u"i3 -c @I3CONFIG@"_s}, false},
+        {"xfce", "XFCE", {u"xfwm4 --compositor=off"_s, u"xfdesktop --disable-wm-check"_s}, true},
+        {"mate", "MATE", {u"marco --no-composite"_s, u"caja -n --force-desktop"_s}, true},
+        // nemo-desktop refuses root (as CI runs) unless told to treat it as anyone.
         {"cinnamon",
          "X-Cinnamon",
-         {{QStringLiteral("muffin"), QStringLiteral("--replace")},
-          {QStringLiteral("nemo-desktop")}},
+         {u"muffin --replace"_s, u"nemo-desktop"_s},
          true,
-         // nemo-desktop refuses root (as CI runs) unless told to treat it as
-         // anyone.
-         {{QStringLiteral("org.nemo.preferences"), QStringLiteral("treat-root-as-normal"),
-           QStringLiteral("true")}}},
+         {u"org.nemo.preferences treat-root-as-normal true"_s}},
+        // budgie-wm needs a whole Budgie session; openbox with a compositor
+        // stacks and blends the same way.
         {"budgie",
          "Budgie:GNOME",
-         // budgie-wm needs a whole Budgie session; openbox with a compositor
-         // stacks and blends the same way.
-         {{QStringLiteral("openbox"), QStringLiteral("--sm-disable")},
-          {QStringLiteral("xcompmgr")},
-          {QStringLiteral("org.buddiesofbudgie.budgie-desktop-view")}},
+         {u"openbox --sm-disable"_s, u"xcompmgr"_s, u"org.buddiesofbudgie.budgie-desktop-view"_s},
          true,
-         {{QStringLiteral("org.buddiesofbudgie.budgie-desktop-view"), QStringLiteral("show"),
-           QStringLiteral("true")}}},
+         {u"org.buddiesofbudgie.budgie-desktop-view show true"_s}},
+        // A window manager that refuses to restack another client's desktop
+        // window: the icons come back on top by restarting their program.
         {"budgie-xfwm4",
          "Budgie:GNOME",
-         // A window manager that refuses to restack another client's desktop
-         // window: the icons come back on top by restarting their program.
-         {{QStringLiteral("xfwm4"), QStringLiteral("--compositor=on")},
-          {QStringLiteral("org.buddiesofbudgie.budgie-desktop-view")}},
+         {u"xfwm4 --compositor=on"_s, u"org.buddiesofbudgie.budgie-desktop-view"_s},
          true,
-         {{QStringLiteral("org.buddiesofbudgie.budgie-desktop-view"), QStringLiteral("show"),
-           QStringLiteral("true")}}},
+         {u"org.buddiesofbudgie.budgie-desktop-view show true"_s}},
         {"gnome",
          "GNOME",
-         {{QStringLiteral("gnome-shell"), QStringLiteral("--x11"), QStringLiteral("--replace")}},
+         {u"gnome-shell --x11 --replace"_s},
          false,
-         {{QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions"),
-           QStringLiteral("[]")}},
+         {u"org.gnome.shell enabled-extensions []"_s},
          true},
         {"gnome-icons",
          "GNOME",
-         {{QStringLiteral("gnome-shell"), QStringLiteral("--x11"), QStringLiteral("--replace")}},
+         {u"gnome-shell --x11 --replace"_s},
          true,
-         {{QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions"),
-           QStringLiteral("['ding@rastersoft.com']")}},
+         {u"org.gnome.shell enabled-extensions ['ding@rastersoft.com']"_s},
          true},
     };
     return all;
@@ -97,17 +76,20 @@ const Recipe *recipeFor(const QString &desktop)
     return nullptr;
 }
 
+QStringList words(const QString &commandLine)
+{
+    return commandLine.split(u' ', Qt::SkipEmptyParts);
+}
+
 bool hasDesktopWindow()
 {
-    const QString list = XSession::run(
-        QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")});
+    const QString list = XSession::run(u"xprop"_s, words(u"-root _NET_CLIENT_LIST"_s));
     const qsizetype hash = list.indexOf(u'#');
     if (hash < 0)
         return false;
     for (const QString &id : list.mid(hash + 1).split(u',', Qt::SkipEmptyParts)) {
         const QString type =
-            XSession::run(QStringLiteral("xprop"), {QStringLiteral("-id"), id.trimmed(),
-                                                    QStringLiteral("_NET_WM_WINDOW_TYPE")});
+            XSession::run(u"xprop"_s, {u"-id"_s, id.trimmed(), u"_NET_WM_WINDOW_TYPE"_s});
         if (type.contains(QLatin1String("_NET_WM_WINDOW_TYPE_DESKTOP")))
             return true;
     }
@@ -120,17 +102,13 @@ QString gnomeOverviewActive()
 {
     int status = -1;
     const QString answer = XSession::run(
-        QStringLiteral("gdbus"),
-        {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-         QStringLiteral("org.gnome.Shell"), QStringLiteral("--object-path"),
-         QStringLiteral("/org/gnome/Shell"), QStringLiteral("--method"),
-         QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("org.gnome.Shell"),
-         QStringLiteral("OverviewActive")},
+        u"gdbus"_s,
+        words(u"call --session --dest org.gnome.Shell --object-path /org/gnome/Shell --method "
+              "org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive"_s),
         &status);
     if (status != 0)
         return {};
-    return answer.contains(QLatin1String("true")) ? QStringLiteral("true")
-                                                  : QStringLiteral("false");
+    return answer.contains(QLatin1String("true")) ? u"true"_s : u"false"_s;
 }
 
 // GNOME Shell starts in the overview, which hides the desktop. Escape leaves
@@ -138,25 +116,28 @@ QString gnomeOverviewActive()
 // there, so this waits for the overview rather than for a fixed time.
 bool leaveGnomeOverview()
 {
-    const QDeadlineTimer deadline(90000);
     bool seenOpen = false;
     int closedReadings = 0;
-    while (!deadline.hasExpired()) {
-        const QString active = gnomeOverviewActive();
-        if (active == QLatin1String("true")) {
-            seenOpen = true;
-            closedReadings = 0;
-            XSession::run(QStringLiteral("xdotool"),
-                          {QStringLiteral("key"), QStringLiteral("Escape")});
-        } else if (active == QLatin1String("false")) {
+    return blockUntil(
+        [&] {
+            const QString active = gnomeOverviewActive();
+            if (active == QLatin1String("true")) {
+                seenOpen = true;
+                closedReadings = 0;
+                XSession::run(u"xdotool"_s, {u"key"_s, u"Escape"_s});
+            }
             // Closed for good once it was open, or when it stays closed for
             // fifteen seconds (a shell that skips the overview at start).
-            if (seenOpen || ++closedReadings >= 60)
-                return true;
-        }
-        QThread::msleep(250);
-    }
-    return false;
+            return active == QLatin1String("false") && (seenOpen || ++closedReadings >= 60);
+        },
+        90000, 250);
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(contents);
 }
 
 } // namespace
@@ -171,9 +152,9 @@ QString DesktopPrograms::missingProgram(const QString &desktop)
     const Recipe *recipe = recipeFor(desktop);
     if (!recipe)
         return desktop;
-    for (const QStringList &program : recipe->programs) {
-        if (QStandardPaths::findExecutable(program.first()).isEmpty())
-            return program.first();
+    for (const QString &program : recipe->programs) {
+        if (QStandardPaths::findExecutable(words(program).first()).isEmpty())
+            return words(program).first();
     }
     return {};
 }
@@ -186,50 +167,32 @@ bool DesktopPrograms::hasIcons(const QString &desktop)
 
 bool DesktopPrograms::windowManagerRuns()
 {
-    const QString check =
-        XSession::run(QStringLiteral("xprop"),
-                      {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-    return check.contains(u'#');
+    return XSession::run(u"xprop"_s, words(u"-root _NET_SUPPORTING_WM_CHECK"_s)).contains(u'#');
 }
 
 bool DesktopPrograms::waitForDesktopWindow(int seconds)
 {
-    const QDeadlineTimer deadline(seconds * 1000);
-    while (!deadline.hasExpired()) {
-        if (hasDesktopWindow())
-            return true;
-        QThread::msleep(200);
-    }
-    return false;
+    return blockUntil(hasDesktopWindow, seconds * 1000);
 }
 
 bool DesktopPrograms::startLogind()
 {
     // A bus of our own stands in for the system bus.
-    auto bus = std::make_shared<QProcess>();
-    bus->start(QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                QStringLiteral("--print-address")});
-    if (!bus->waitForStarted(5000) || !bus->waitForReadyRead(10000))
+    m_systemBus = std::make_unique<PrivateBus>();
+    if (m_systemBus->address().isEmpty())
         return false;
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->readLine().trimmed());
-    m_processes.prepend(bus);
-    launch(QStringLiteral("/usr/bin/python3"),
-           {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
-            QStringLiteral("--template"), QStringLiteral("logind")});
-    const QDeadlineTimer deadline(30000);
-    while (!deadline.hasExpired()) {
-        int status = -1;
-        XSession::run(QStringLiteral("gdbus"),
-                      {QStringLiteral("introspect"), QStringLiteral("--system"),
-                       QStringLiteral("--dest"), QStringLiteral("org.freedesktop.login1"),
-                       QStringLiteral("--object-path"), QStringLiteral("/org/freedesktop/login1")},
-                      &status);
-        if (status == 0)
-            return true;
-        QThread::msleep(200);
-    }
-    return false;
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_systemBus->address().toUtf8());
+    launch(u"/usr/bin/python3"_s, words(u"-m dbusmock --system --template logind"_s));
+    return blockUntil(
+        [] {
+            int status = -1;
+            XSession::run(u"gdbus"_s,
+                          words(u"introspect --system --dest org.freedesktop.login1 "
+                                "--object-path /org/freedesktop/login1"_s),
+                          &status);
+            return status == 0;
+        },
+        30000);
 }
 
 void DesktopPrograms::launch(const QString &program, const QStringList &arguments)
@@ -249,37 +212,24 @@ bool DesktopPrograms::start(const QString &desktop)
     qputenv("XDG_CURRENT_DESKTOP", recipe->currentDesktop);
     // The desktops' own files (icons on the desktop, settings) go to the
     // isolated home the test runs in.
-    const QDir desktopFolder(QDir::home().filePath(QStringLiteral("Desktop")));
-    desktopFolder.mkpath(QStringLiteral("."));
-    QFile note(desktopFolder.filePath(QStringLiteral("notes.txt")));
-    if (note.open(QIODevice::WriteOnly))
-        note.write("An icon on the desktop.\n");
-    note.close();
-    const QString i3Config = QDir::home().filePath(QStringLiteral("i3.config"));
-    QFile config(i3Config);
-    if (config.open(QIODevice::WriteOnly))
-        config.write("font pango:DejaVu Sans 8\n");
-    config.close();
+    QDir::home().mkpath(u"Desktop"_s);
+    writeFile(QDir::home().filePath(u"Desktop/notes.txt"_s), "An icon on the desktop.\n");
+    const QString i3Config = QDir::home().filePath(u"i3.config"_s);
+    writeFile(i3Config, "font pango:DejaVu Sans 8\n");
 
     if (recipe->needsLogind && !startLogind())
         return false;
-    for (const QStringList &setting : recipe->settings)
-        XSession::run(QStringLiteral("gsettings"), QStringList{QStringLiteral("set")} + setting);
+    for (const QString &setting : recipe->settings)
+        XSession::run(u"gsettings"_s, QStringList{u"set"_s} + words(setting));
 
-    for (qsizetype i = 0; i < recipe->programs.size(); ++i) {
-        QStringList arguments = recipe->programs[i].mid(1);
-        arguments.replaceInStrings(QStringLiteral("@I3CONFIG@"), i3Config);
-        launch(recipe->programs[i].first(), arguments);
-        if (i == 0) {
-            // Generous: a loaded machine is slow to start a window manager.
-            const QDeadlineTimer deadline(60000);
-            while (!windowManagerRuns() && !deadline.hasExpired())
-                QThread::msleep(50);
-            if (!windowManagerRuns()) {
-                qWarning("%s did not take over the display",
-                         qPrintable(recipe->programs[i].first()));
-                return false;
-            }
+    for (const QString &program : recipe->programs) {
+        QStringList arguments = words(program);
+        arguments.replaceInStrings(u"@I3CONFIG@"_s, i3Config);
+        launch(arguments.takeFirst(), arguments);
+        // Generous: a loaded machine is slow to start a window manager.
+        if (&program == &recipe->programs.first() && !blockUntil(windowManagerRuns, 60000, 50)) {
+            qWarning("%s did not take over the display", qPrintable(program));
+            return false;
         }
     }
     if (recipe->needsLogind && !leaveGnomeOverview()) {
@@ -297,23 +247,17 @@ void DesktopPrograms::stop()
 {
     // The stand-in system bus goes too: GLib must not take its end for ours
     // (see ~XSession).
-    if (qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS")) {
+    if (m_systemBus) {
         if (GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr)) {
             g_dbus_connection_set_exit_on_close(bus, FALSE);
             g_object_unref(bus);
         }
     }
     // The desktop program first, the window manager last.
-    for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-        QProcess &process = **it;
-        if (process.state() == QProcess::NotRunning)
-            continue;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
+    for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
+        endProcess(**it);
     m_processes.clear();
+    m_systemBus.reset();
 }
 
 } // namespace lumivale::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testenvironment.h"
+
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -44,6 +46,8 @@ private:
     bool startLogind();
 
     QList<std::shared_ptr<QProcess>> m_processes;
+    // Stands in for the system bus where logind is needed.
+    std::unique_ptr<PrivateBus> m_systemBus;
 };
 
 } // namespace lumivale::test

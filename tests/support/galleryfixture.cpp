@@ -20,12 +20,12 @@ QByteArray manifestOf(const QStringList &records)
         const QStringList parts = shorthand.split(QLatin1Char('/'));
         const QString id = parts.value(0);
         const QString flags = parts.value(2);
-        QJsonObject record{{u"id"_s, id},
-                           {u"name"_s, parts.value(3, u"Name "_s + id)},
-                           {u"category"_s, parts.value(1)},
-                           {u"resolution"_s, u"4K"_s},
-                           {u"isNew"_s, flags.contains(QLatin1Char('n'))}};
-        record.insert(u"video"_s, u"https://cdn.test/%1.mp4"_s.arg(id));
+        const QJsonObject record{{u"id"_s, id},
+                                 {u"name"_s, parts.value(3, u"Name "_s + id)},
+                                 {u"category"_s, parts.value(1)},
+                                 {u"resolution"_s, u"4K"_s},
+                                 {u"isNew"_s, flags.contains(QLatin1Char('n'))},
+                                 {u"video"_s, u"https://cdn.test/%1.mp4"_s.arg(id)}};
         array.append(record);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);

@@ -51,8 +51,8 @@ public:
         int status = 200;
         // "Content-Length" is added unless given here (a test may claim a
         // length the body does not have).
-        Headers headers;
-        QByteArray body;
+        Headers headers = {};
+        QByteArray body = {};
         // Wait this long before answering.
         int delayMs = 0;
         // Announce the full body but close the connection after half of it.
@@ -68,7 +68,6 @@ public:
     };
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
-    ~LoopbackHttpServer() override;
 
     // http://127.0.0.1:<port><path>
     QUrl url(const QString &path = QStringLiteral("/")) const;
@@ -98,7 +97,7 @@ private:
     QTcpServer m_server;
     QList<Request> m_requests;
     QList<Response> m_queue;
-    Response m_defaultResponse;
+    Response m_defaultResponse{.status = 404};
     std::function<Response(const Request &)> m_handler;
 };
 

@@ -62,8 +62,8 @@ double meanDifference(const QImage &a, const QImage &b)
 
 QString mediaPath(const QString &name)
 {
-    const QString dir = QStringLiteral(LUMIVALE_TEST_MEDIA_DIR);
-    return name.contains(u'.') ? dir + u'/' + name : dir + u'/' + name + u".mp4"_s;
+    return QStringLiteral(LUMIVALE_TEST_MEDIA_DIR "/") + name +
+           (name.contains(u'.') ? QString() : u".mp4"_s);
 }
 
 } // namespace lumivale::test

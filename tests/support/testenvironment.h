@@ -2,9 +2,11 @@
 
 #include "results.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 #include <memory>
 
 class QImage;
@@ -41,6 +43,19 @@ private:
 
 // Asks a process to end and kills it when it has not within `graceMs`.
 void endProcess(QProcess &process, int graceMs = 5000);
+
+// Asks again every `stepMs` until `condition` holds; false when `ms` pass
+// first. Blocks: for conditions that do not wait on this process's events.
+template<typename Condition> bool blockUntil(Condition condition, int ms, int stepMs = 200)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(stepMs);
+    }
+    return true;
+}
 
 // The mean difference of two pictures' channels, 0 to 255; 255 when they
 // differ in size or are null.

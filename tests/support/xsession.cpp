@@ -2,11 +2,11 @@
 
 #include "desktopsession.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
 #include <cstdlib>
 #include <gio/gio.h>
+#include <memory>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
@@ -15,13 +15,13 @@ using namespace Qt::StringLiterals;
 namespace lumivale::test {
 namespace {
 
-xcb_connection_t *connect()
+using Connection = std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)>;
+
+Connection connect()
 {
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        return nullptr;
-    }
+    Connection connection(xcb_connect(nullptr, nullptr), xcb_disconnect);
+    if (xcb_connection_has_error(connection.get()))
+        connection.reset();
     return connection;
 }
 
@@ -68,10 +68,7 @@ XSession::XSession(QSize size)
     qputenv("DISPLAY", ":" + number);
     qputenv("DBUS_SESSION_BUS_ADDRESS",
             m_sessionBus.address().isEmpty() ? "disabled:" : m_sessionBus.address().toUtf8());
-    if (xcb_connection_t *connection = connect()) {
-        xcb_disconnect(connection);
-        m_running = true;
-    }
+    m_running = connect() != nullptr;
 }
 
 XSession::~XSession()
@@ -98,17 +95,16 @@ bool XSession::startWindowManager()
         return false;
     }
     // Generous: a loaded CI machine can take a while.
-    const QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        if (DesktopPrograms::windowManagerRuns())
-            return true;
-        if (m_windowManager.state() == QProcess::NotRunning) {
-            qWarning("openbox exited with status %d", m_windowManager.exitCode());
-            return false;
-        }
-        QThread::msleep(50);
-    }
-    qWarning("openbox did not take over the display within a minute");
+    blockUntil(
+        [this] {
+            return m_windowManager.state() == QProcess::NotRunning ||
+                   DesktopPrograms::windowManagerRuns();
+        },
+        60000, 50);
+    if (DesktopPrograms::windowManagerRuns())
+        return true;
+    qWarning("openbox did not take over the display: %s",
+             m_windowManager.state() == QProcess::NotRunning ? "it exited" : "a minute passed");
     return false;
 }
 
@@ -140,12 +136,8 @@ bool XSession::succeeds(const QString &program, const QStringList &arguments)
 
 QImage XSession::grab(const QRect &area)
 {
-    xcb_connection_t *connection = connect();
-    if (!connection)
-        return {};
-    QImage image = grabWith(connection, area);
-    xcb_disconnect(connection);
-    return image;
+    const Connection connection = connect();
+    return connection ? grabWith(connection.get(), area) : QImage();
 }
 
 QColor XSession::colorAt(const QPoint &point)
@@ -155,31 +147,30 @@ QColor XSession::colorAt(const QPoint &point)
 
 int XSession::inputShapeRectangleCount(quint32 window)
 {
-    xcb_connection_t *connection = connect();
+    const Connection connection = connect();
     if (!connection)
         return -1;
     xcb_shape_get_rectangles_reply_t *reply = xcb_shape_get_rectangles_reply(
-        connection, xcb_shape_get_rectangles(connection, window, XCB_SHAPE_SK_INPUT), nullptr);
+        connection.get(), xcb_shape_get_rectangles(connection.get(), window, XCB_SHAPE_SK_INPUT),
+        nullptr);
     const int count = reply ? int(reply->rectangles_len) : -1;
     std::free(reply);
-    xcb_disconnect(connection);
     return count;
 }
 
 ScreenSampler::ScreenSampler(const QRect &area)
 {
     m_thread = std::thread([this, area] {
-        xcb_connection_t *connection = connect();
+        const Connection connection = connect();
         if (!connection)
             return;
         QElapsedTimer clock;
         clock.start();
         while (m_running) {
-            const QColor color = meanColor(grabWith(connection, area));
+            const QColor color = meanColor(grabWith(connection.get(), area));
             m_samples.append(Sample{clock.elapsed(), color});
             QThread::usleep(2000);
         }
-        xcb_disconnect(connection);
     });
 }
 
