@@ -198,6 +198,7 @@ bool DesktopPrograms::startLogind()
 void DesktopPrograms::launch(const QString &program, const QStringList &arguments)
 {
     auto process = std::make_shared<QProcess>();
+    endWithThisProcess(*process);
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     process->start(program, arguments);

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <csignal>
+#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -23,6 +25,7 @@ IsolatedHome::IsolatedHome()
 
 PrivateBus::PrivateBus()
 {
+    endWithThisProcess(m_daemon);
     m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
     if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(10000))
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
@@ -43,6 +46,11 @@ void endProcess(QProcess &process, int graceMs)
     if (!process.waitForFinished(graceMs))
         process.kill();
     process.waitForFinished();
+}
+
+void endWithThisProcess(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 double meanDifference(const QImage &a, const QImage &b)

@@ -43,6 +43,9 @@ private:
 
 // Asks a process to end and kills it when it has not within `graceMs`.
 void endProcess(QProcess &process, int graceMs = 5000);
+// Makes a process about to start end with the test: a test that crashes then
+// leaves no server behind holding CTest's output open.
+void endWithThisProcess(QProcess &process);
 
 // Asks again every `stepMs` until `condition` holds; false when `ms` pass
 // first. Blocks: for conditions that do not wait on this process's events.

@@ -56,6 +56,7 @@ XSession::XSession(QSize size)
     // Xvfb picks a free display itself and writes its number to its standard
     // output, so tests running side by side never meet on one display.
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithThisProcess(m_server);
     m_server.start(u"Xvfb"_s,
                    {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s,
                     u"%1x%2x24"_s.arg(size.width()).arg(size.height()), u"-nolisten"_s, u"tcp"_s,
@@ -89,6 +90,7 @@ XSession::~XSession()
 bool XSession::startWindowManager()
 {
     m_windowManager.setProcessChannelMode(QProcess::ForwardedChannels);
+    endWithThisProcess(m_windowManager);
     m_windowManager.start(u"openbox"_s, {u"--sm-disable"_s});
     if (!m_windowManager.waitForStarted(10000)) {
         qWarning("openbox did not start: %s", qPrintable(m_windowManager.errorString()));
