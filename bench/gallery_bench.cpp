@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -208,7 +209,8 @@ QByteArray homeManifest(const QString &clip, const QString &folder)
     QJsonArray records;
     for (int i = 0; i < kHomeRecords; ++i) {
         const QString file = QStringLiteral("%1/%2.mp4").arg(folder).arg(i);
-        QFile::link(clip, file);
+        // A relative target would resolve inside the folder: the links would dangle.
+        QFile::link(QFileInfo(clip).absoluteFilePath(), file);
         records.append(
             QJsonObject{{QStringLiteral("id"), QStringLiteral("h%1").arg(i)},
                         {QStringLiteral("name"), QStringLiteral("Scene %1").arg(i)},
