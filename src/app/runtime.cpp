@@ -2,11 +2,11 @@
 
 #include "buildconfig.h"
 #include "platform/desktopintegration.h"
+#include "platform/linux/mpvvideoitem.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
@@ -56,7 +56,6 @@ void prepareProcess()
                    "sit at desktop level\n",
                    stdout);
     }
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
     // Decoded pictures, posters and textures are large, short-lived buffers:
     // every hand-over brings a new decoder with threads of its own, and the
     // gallery's posters come and go by the hundred. glibc raises its mmap
@@ -75,6 +74,7 @@ void prepareApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("lumivale"));
     std::setlocale(LC_NUMERIC, "C");
+    chooseSceneGraphicsApi();
 }
 
 int execHandlingSignals(const std::function<void()> &onSignal)

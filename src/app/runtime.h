@@ -7,11 +7,12 @@ class QCoreApplication;
 
 namespace lumivale {
 
-// Process set-up that must happen before the application object exists:
-// Qt Quick is held to OpenGL, which libmpv's render API needs.
+// Process set-up that must happen before the application object exists.
 void prepareProcess();
-// Set-up right after the application object exists: names, and the "C"
-// numeric locale without which libmpv refuses to start.
+// Set-up right after the application object exists: names, the "C" numeric
+// locale without which libmpv refuses to start, and the graphics Qt Quick
+// draws with (OpenGL, which libmpv's OpenGL render API needs, or Qt Quick's
+// software painter where OpenGL is itself software).
 void prepareApplication();
 
 // Runs the event loop and returns its exit code. The first SIGINT, SIGTERM or

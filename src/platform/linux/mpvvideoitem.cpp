@@ -9,10 +9,10 @@
 #include <QOpenGLFunctions>
 #include <QQuickWindow>
 #include <QSGImageNode>
-#include <QSGOpaqueTextureMaterial>
 #include <QSGSimpleTextureNode>
 #include <QThread>
 #include <QTimer>
+#include <QTransform>
 #include <atomic>
 #include <cstdlib>
 #include <mpv/client.h>
@@ -32,8 +32,7 @@ struct VideoItemLink
     MpvVideoItem *item = nullptr; // cleared when the item goes
     int contextsAlive = 0;        // render contexts made and not yet freed
     MpvCore *coreToTerminate = nullptr;
-    QImage frame;       // the software path's newest picture
-    int frameTurns = 0; // quarter turns clockwise that show it upright
+    QImage frame; // the software path's newest picture, upright
     bool hasNewFrame = false;
 
     // From any thread.
@@ -58,12 +57,11 @@ struct VideoItemLink
                 Qt::QueuedConnection);
         }
     }
-    void publishFrame(const QImage &image, int turns)
+    void publishFrame(const QImage &image)
     {
         {
             std::lock_guard lock(mutex);
             frame = image;
-            frameTurns = turns;
             hasNewFrame = true;
         }
         requestUpdate();
@@ -182,78 +180,15 @@ private:
     bool m_hasPicture = false;
 };
 
-// Pictures rendered on the worker, uploaded as textures on the render thread,
-// and turned upright by their texture coordinates: mpv's software renderer
-// leaves a rotated video's picture as it was coded.
-class SoftwareVideoNode : public QSGGeometryNode
-{
-public:
-    SoftwareVideoNode()
-        : m_geometry(QSGGeometry::defaultAttributes_TexturedPoint2D(), 4)
-    {
-        m_geometry.setDrawingMode(QSGGeometry::DrawTriangleStrip);
-        setGeometry(&m_geometry);
-        setMaterial(&m_material);
-        m_material.setFiltering(QSGTexture::Linear);
-    }
-
-    void setPicture(std::unique_ptr<QSGTexture> texture, int quarterTurns)
-    {
-        m_texture = std::move(texture);
-        m_material.setTexture(m_texture.get());
-        m_turns = quarterTurns & 3;
-        updateGeometry();
-        markDirty(DirtyMaterial);
-    }
-
-    void setRect(const QRectF &rect)
-    {
-        if (rect == m_rect)
-            return;
-        m_rect = rect;
-        updateGeometry();
-    }
-
-private:
-    void updateGeometry()
-    {
-        if (!m_texture)
-            return;
-        // Corners clockwise from the top left, on screen and in the texture;
-        // a picture turned clockwise by n quarters shows at corner i what
-        // lies at corner i - n of the texture.
-        const QRectF t = m_texture->normalizedTextureSubRect();
-        const QPointF texture[4] = {t.topLeft(), t.topRight(), t.bottomRight(), t.bottomLeft()};
-        const QPointF screen[4] = {m_rect.topLeft(), m_rect.topRight(), m_rect.bottomRight(),
-                                   m_rect.bottomLeft()};
-        auto *vertices = m_geometry.vertexDataAsTexturedPoint2D();
-        // The strip runs top left, bottom left, top right, bottom right.
-        const int order[4] = {0, 3, 1, 2};
-        for (int v = 0; v < 4; ++v) {
-            const int corner = order[v];
-            const QPointF at = screen[corner];
-            const QPointF from = texture[(corner - m_turns + 4) % 4];
-            vertices[v].set(float(at.x()), float(at.y()), float(from.x()), float(from.y()));
-        }
-        markDirty(DirtyGeometry);
-    }
-
-    QSGGeometry m_geometry;
-    QSGOpaqueTextureMaterial m_material;
-    std::unique_ptr<QSGTexture> m_texture;
-    QRectF m_rect;
-    int m_turns = 0;
-};
-
 // 64-byte rows and pixels let mpv's converters take their fast paths.
-QImage alignedImage(QSize size)
+QImage alignedImage(QSize size, QImage::Format format)
 {
     const qsizetype stride = (qsizetype(size.width()) * 4 + 63) & ~qsizetype(63);
     void *data = std::aligned_alloc(64, size_t(stride * size.height()));
     if (!data)
         return {};
     return QImage(static_cast<uchar *>(data), size.width(), size.height(), stride,
-                  QImage::Format_RGBX8888, &std::free, data);
+                  format, &std::free, data);
 }
 
 } // namespace
@@ -266,7 +201,14 @@ public:
         : m_mpv(mpv)
         , m_file(std::move(file))
         , m_link(std::move(link))
-    {}
+    {
+        // Pictures in the layout the scene takes as they are: Qt Quick's
+        // software scene paints RGB32, OpenGL uploads RGBX bytes.
+        if (QQuickWindow::graphicsApi() == QSGRendererInterface::Software) {
+            m_format = QImage::Format_RGB32;
+            m_mpvFormat = "bgr0";
+        }
+    }
 
     void start()
     {
@@ -285,8 +227,8 @@ public:
         // The render API tells mpv that its output turns pictures itself, so
         // mpv neither turns a rotated video nor sizes it for the software
         // renderer, which then crops the coded picture with the turned
-        // picture's size and aborts. mpv leaves the rotation alone here and the
-        // scene turns the picture (see SoftwareVideoNode).
+        // picture's size and aborts. mpv leaves the rotation alone here and
+        // the picture is turned after it is drawn.
         mpv_set_property_string(m_mpv, "video-rotate", "no");
         const char *load[] = {"loadfile", m_file.constData(), nullptr};
         mpv_command_async(m_mpv, 0, load);
@@ -345,7 +287,7 @@ private:
         if (!target) {
             target = &m_buffers[m_next];
             m_next = (m_next + 1) % 2;
-            *target = alignedImage(pictureSize);
+            *target = alignedImage(pictureSize, m_format);
             if (target->isNull())
                 return;
         }
@@ -353,7 +295,7 @@ private:
         size_t stride = size_t(target->bytesPerLine());
         mpv_render_param params[] = {
             {MPV_RENDER_PARAM_SW_SIZE, size},
-            {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("rgb0")},
+            {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>(m_mpvFormat)},
             {MPV_RENDER_PARAM_SW_STRIDE, &stride},
             {MPV_RENDER_PARAM_SW_POINTER, target->bits()},
             {MPV_RENDER_PARAM_INVALID, nullptr},
@@ -361,7 +303,8 @@ private:
         if (mpv_render_context_render(m_context, params) < 0)
             return;
         m_hasFrame = true;
-        m_link->publishFrame(*target, m_turns);
+        m_link->publishFrame(m_turns ? target->transformed(QTransform().rotate(90 * m_turns))
+                                     : *target);
     }
 
     // The clockwise turn, in degrees, that the container asks for (0 when it
@@ -380,6 +323,8 @@ private:
     std::shared_ptr<VideoItemLink> m_link;
     mpv_render_context *m_context = nullptr;
     QSize m_size;
+    QImage::Format m_format = QImage::Format_RGBX8888;
+    const char *m_mpvFormat = "rgb0";
     QImage m_buffers[2];
     int m_next = 0;
     int m_turns = 0;
@@ -428,6 +373,13 @@ GalleryRenderPath galleryRenderPath()
         return renderer.isEmpty() ? GalleryRenderPath::Software : GalleryRenderPath::OpenGL;
     }();
     return path;
+}
+
+void chooseSceneGraphicsApi()
+{
+    QQuickWindow::setGraphicsApi(galleryRenderPath() == GalleryRenderPath::Software
+                                     ? QSGRendererInterface::Software
+                                     : QSGRendererInterface::OpenGL);
 }
 
 MpvVideoItem::MpvVideoItem(MpvCore *core, const QByteArray &file, QQuickItem *parent)
@@ -571,22 +523,23 @@ QSGNode *MpvVideoItem::updateOpenGLNode(QSGNode *oldNode)
 
 QSGNode *MpvVideoItem::updateSoftwareNode(QSGNode *oldNode)
 {
-    auto *node = static_cast<SoftwareVideoNode *>(oldNode);
+    auto *node = static_cast<QSGImageNode *>(oldNode);
     QImage frame;
-    int turns = 0;
     {
         std::lock_guard lock(m_link->mutex);
         if (m_link->hasNewFrame) {
             frame = std::exchange(m_link->frame, QImage());
-            turns = m_link->frameTurns;
             m_link->hasNewFrame = false;
         }
     }
     if (!frame.isNull()) {
-        if (!node)
-            node = new SoftwareVideoNode;
-        node->setPicture(std::unique_ptr<QSGTexture>(window()->createTextureFromImage(frame)),
-                         turns);
+        if (!node) {
+            // Portable, so that Qt Quick's software scene paints it too.
+            node = window()->createImageNode();
+            node->setOwnsTexture(true);
+            node->setFiltering(QSGTexture::Linear);
+        }
+        node->setTexture(window()->createTextureFromImage(frame));
         if (!m_frameReported)
             m_link->reportFrameDrawn();
     }

@@ -16,7 +16,8 @@ struct VideoItemLink;
 // How a gallery item gets its picture out of mpv.
 enum class GalleryRenderPath {
     OpenGL,   // mpv's OpenGL render API into a texture, on the scene graph's render thread
-    Software, // mpv's software renderer at the item's pixel size on a worker thread, uploaded
+    Software, // mpv's software renderer at the item's pixel size on a worker thread, handed
+              // to the scene as an image
 };
 
 // OpenGL where it is hardware-accelerated, software where OpenGL itself is
@@ -25,6 +26,12 @@ enum class GalleryRenderPath {
 GalleryRenderPath galleryRenderPath();
 // The GL_RENDERER string of this display's OpenGL; empty when there is none.
 QString openGLRendererName();
+// Has Qt Quick draw its scenes the way the gallery's videos are drawn: with
+// its own software painter on the software path, where it repaints only what
+// changed (a playing video's rectangle, not the whole window each frame, as a
+// software OpenGL must). Main thread, after the QGuiApplication is made and
+// before the first QQuickWindow.
+void chooseSceneGraphicsApi();
 
 // The picture of one mpv core in Qt Quick. The render context is made where
 // the path needs it (the render thread, or the worker), and only then is the
