@@ -645,6 +645,7 @@ int main(int argc, char *argv[])
     prepareProcess();
     QApplication application(argc, argv);
     prepareApplication();
+    prepareGraphics();
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args[1] == u"--home")
         return runHome(args[2]);

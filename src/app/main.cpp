@@ -132,6 +132,7 @@ int main(int argc, char *argv[])
     prepareProcess();
     QApplication application(argc, argv);
     prepareApplication();
+    prepareGraphics();
     if (const Result<> listening = instance.listen(); !listening)
         return printReply(failure(listening.error()));
     const int status = runApplication(application, instance, command);

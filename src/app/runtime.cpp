@@ -74,6 +74,10 @@ void prepareApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("lumivale"));
     std::setlocale(LC_NUMERIC, "C");
+}
+
+void prepareGraphics()
+{
     chooseSceneGraphicsApi();
 }
 

@@ -9,11 +9,14 @@ namespace lumivale {
 
 // Process set-up that must happen before the application object exists.
 void prepareProcess();
-// Set-up right after the application object exists: names, the "C" numeric
-// locale without which libmpv refuses to start, and the graphics Qt Quick
-// draws with (OpenGL, which libmpv's OpenGL render API needs, or Qt Quick's
-// software painter where OpenGL is itself software).
+// Set-up right after the application object exists: names, and the "C"
+// numeric locale without which libmpv refuses to start.
 void prepareApplication();
+// For a process that shows windows, before the first one: the graphics Qt
+// Quick draws with (OpenGL, which libmpv's OpenGL render API needs, or Qt
+// Quick's own software painter where OpenGL is itself software). Asks the
+// display's OpenGL which it is, so a process that only sends a command skips it.
+void prepareGraphics();
 
 // Runs the event loop and returns its exit code. The first SIGINT, SIGTERM or
 // SIGHUP is brought to the main thread safely and calls `onSignal` there,

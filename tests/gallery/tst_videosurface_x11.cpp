@@ -88,6 +88,15 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_surface->state(), VideoSurface::State::Ready, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(hueAtCenter(), Hue::Red, 2000);
         QVERIFY(saveScreenshot(QStringLiteral("videosurface-playing.png"), QRect(QPoint(), kSize)));
+        // Half faded in, the video is mixed with the placeholder under it:
+        // neither hidden nor added to it.
+        QQuickItem *picture = m_surface->playback().player()->pictureItem();
+        picture->setOpacity(0.5);
+        QTest::qWait(300);
+        const QColor mixed = XSession::colorAt(QPoint(kSize.width() / 2, kSize.height() / 2));
+        QVERIFY2(qAbs(mixed.red() - 128) < 40 && qAbs(mixed.green() - 128) < 40,
+                 qPrintable(mixed.name()));
+        picture->setOpacity(1);
 
         m_surface->setReleaseWhenPaused(false);
         m_surface->setPlaying(false);

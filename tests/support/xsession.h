@@ -96,6 +96,7 @@ Hue classify(const QColor &color);
         lumivale::prepareProcess();                                                                \
         QApplication app(argc, argv);                                                              \
         lumivale::prepareApplication();                                                            \
+        lumivale::prepareGraphics();                                                               \
         TestClass test;                                                                            \
         test.session = &session;                                                                   \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \

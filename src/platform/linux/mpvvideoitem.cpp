@@ -12,6 +12,7 @@
 #include <QSGSimpleTextureNode>
 #include <QThread>
 #include <QTimer>
+#include <QtEndian>
 #include <QTransform>
 #include <atomic>
 #include <cstdlib>
@@ -191,6 +192,23 @@ QImage alignedImage(QSize size, QImage::Format format)
                   format, &std::free, data);
 }
 
+// mpv leaves the padding byte of its pixels undefined, but Qt reads it as the
+// alpha of both RGB32 and RGBX8888: a video fading in would show nothing until
+// fully opaque in the software scene, and be added to what lies under it in
+// OpenGL.
+void makeOpaque(QImage &image)
+{
+    // RGB32 is a native 0xAARRGGBB word; RGBX8888 has the byte after blue.
+    const quint32 alpha = image.format() == QImage::Format_RGB32
+                              ? 0xff000000u
+                              : qFromBigEndian(0x000000ffu);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *pixel = reinterpret_cast<quint32 *>(image.bits() + y * image.bytesPerLine());
+        for (int x = 0; x < image.width(); ++x)
+            pixel[x] |= alpha;
+    }
+}
+
 } // namespace
 
 // mpv's software renderer on a worker thread of its own.
@@ -206,7 +224,7 @@ public:
         // software scene paints RGB32, OpenGL uploads RGBX bytes.
         if (QQuickWindow::graphicsApi() == QSGRendererInterface::Software) {
             m_format = QImage::Format_RGB32;
-            m_mpvFormat = "bgr0";
+            m_mpvFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? "bgr0" : "0rgb";
         }
     }
 
@@ -302,6 +320,7 @@ private:
         };
         if (mpv_render_context_render(m_context, params) < 0)
             return;
+        makeOpaque(*target);
         m_hasFrame = true;
         m_link->publishFrame(m_turns ? target->transformed(QTransform().rotate(90 * m_turns))
                                      : *target);
