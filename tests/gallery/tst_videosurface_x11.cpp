@@ -91,6 +91,7 @@ private Q_SLOTS:
         // Half faded in, the video is mixed with the placeholder under it:
         // neither hidden nor added to it.
         QQuickItem *picture = m_surface->playback().player()->pictureItem();
+        QTRY_COMPARE(picture->opacity(), 1.0); // the fade-in is over
         picture->setOpacity(0.5);
         QTest::qWait(300);
         const QColor mixed = XSession::colorAt(QPoint(kSize.width() / 2, kSize.height() / 2));
