@@ -202,9 +202,14 @@ void makeOpaque(QImage &image)
     const quint32 alpha = image.format() == QImage::Format_RGB32
                               ? 0xff000000u
                               : qFromBigEndian(0x000000ffu);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *pixel = reinterpret_cast<quint32 *>(image.bits() + y * image.bytesPerLine());
-        for (int x = 0; x < image.width(); ++x)
+    // Out of the loop, so that it is a plain loop the compiler vectorises.
+    const int width = image.width();
+    const int height = image.height();
+    const qsizetype stride = image.bytesPerLine();
+    uchar *bits = image.bits();
+    for (int y = 0; y < height; ++y) {
+        auto *pixel = reinterpret_cast<quint32 *>(bits + y * stride);
+        for (int x = 0; x < width; ++x)
             pixel[x] |= alpha;
     }
 }
