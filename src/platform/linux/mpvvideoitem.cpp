@@ -12,8 +12,8 @@
 #include <QSGSimpleTextureNode>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 #include <QTransform>
+#include <QtEndian>
 #include <atomic>
 #include <cstdlib>
 #include <mpv/client.h>
@@ -188,8 +188,8 @@ QImage alignedImage(QSize size, QImage::Format format)
     void *data = std::aligned_alloc(64, size_t(stride * size.height()));
     if (!data)
         return {};
-    return QImage(static_cast<uchar *>(data), size.width(), size.height(), stride,
-                  format, &std::free, data);
+    return QImage(static_cast<uchar *>(data), size.width(), size.height(), stride, format,
+                  &std::free, data);
 }
 
 // mpv leaves the padding byte of its pixels undefined, but Qt reads it as the
@@ -199,9 +199,8 @@ QImage alignedImage(QSize size, QImage::Format format)
 void makeOpaque(QImage &image)
 {
     // RGB32 is a native 0xAARRGGBB word; RGBX8888 has the byte after blue.
-    const quint32 alpha = image.format() == QImage::Format_RGB32
-                              ? 0xff000000u
-                              : qFromBigEndian(0x000000ffu);
+    const quint32 alpha =
+        image.format() == QImage::Format_RGB32 ? 0xff000000u : qFromBigEndian(0x000000ffu);
     // Out of the loop, so that it is a plain loop the compiler vectorises.
     const int width = image.width();
     const int height = image.height();
