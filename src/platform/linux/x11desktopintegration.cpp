@@ -208,8 +208,9 @@ void X11DesktopIntegration::bringIconsBackOnTop()
     if (m_integration.kind == Kind::Gnome) {
         // A desktop window mapped after ours lies above it in the desktop
         // layer; the extension maps its window again when it is re-enabled.
-        QDBusInterface shell(QStringLiteral("org.gnome.Shell.Extensions"),
-                             QStringLiteral("/org/gnome/Shell/Extensions"),
+        // The shell's own interface: the bus name org.gnome.Shell.Extensions
+        // is the Extensions application, started on demand.
+        QDBusInterface shell(QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
                              QStringLiteral("org.gnome.Shell.Extensions"));
         shell.setTimeout(kProgramTimeoutMs);
         for (const char *uuid : kGnomeIconExtensions) {

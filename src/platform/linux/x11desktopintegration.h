@@ -59,9 +59,14 @@ public:
     // time and more than once.
     void restoreDesktop();
 
+    // What is done when the window manager keeps a wallpaper window above the
+    // icons' desktop window (the stacking watch reports it): GNOME turns its
+    // icons extension off and on, Budgie restarts budgie-desktop-view, and
+    // either maps its window again above ours. Elsewhere nothing.
+    void bringIconsBackOnTop();
+
 private:
     void engage();
-    void bringIconsBackOnTop();
 
     DesktopIntegration m_integration;
     X11DesktopStacking m_stacking;
