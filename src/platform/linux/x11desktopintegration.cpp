@@ -44,8 +44,8 @@ GSettings *openSettings(const char *schema)
     return g_settings_new(schema);
 }
 
-// Processes of this user whose command name is `name` (as the kernel keeps
-// it: at most 15 characters).
+// Processes of this user on this display whose command name is `name` (as
+// the kernel keeps it: at most 15 characters).
 QList<pid_t> processesNamed(const QByteArray &name)
 {
     QList<pid_t> found;
@@ -59,7 +59,12 @@ QList<pid_t> processesNamed(const QByteArray &name)
         QFile file(proc.filePath(entry + QStringLiteral("/comm")));
         if (!file.open(QIODevice::ReadOnly) || file.readAll().trimmed() != comm)
             continue;
-        if (QFileInfo(proc.filePath(entry)).ownerId() == ::getuid())
+        if (QFileInfo(proc.filePath(entry)).ownerId() != ::getuid())
+            continue;
+        // Another session of the same user has desktop programs of its own.
+        QFile environment(proc.filePath(entry + QStringLiteral("/environ")));
+        if (environment.open(QIODevice::ReadOnly) &&
+            environment.readAll().split('\0').contains("DISPLAY=" + qgetenv("DISPLAY")))
             found.append(pid);
     }
     return found;
