@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +145,7 @@ struct CatalogueServer::Private
     RateLimiter likeLimiter;
     httplib::Server http;
     int port = 0;
+    int listeningSocket = -1; // as httplib made it, so that bind() can widen its backlog
 
     explicit Private(ServeOptions serveOptions)
         : options(std::move(serveOptions))
@@ -362,6 +364,16 @@ struct CatalogueServer::Private
             return new httplib::ThreadPool(size_t(threads));
         };
         http.set_keep_alive_max_count(100000);
+        // Headers and a small body go out as two writes: without this the
+        // body waits for the client's delayed acknowledgement.
+        http.set_tcp_nodelay(true);
+        // httplib's own options add SO_REUSEPORT, which would let a second
+        // copy on this port take half the connections unnoticed.
+        http.set_socket_options([this](int socket) {
+            const int yes = 1;
+            ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            listeningSocket = socket;
+        });
         http.set_payload_max_length(kMaxBodyBytes);
         http.set_pre_routing_handler([](const httplib::Request &request, httplib::Response &) {
             requestTimer.start();
@@ -442,6 +454,11 @@ Result<> CatalogueServer::bind()
     d->port = d->options.port == 0
                   ? d->http.bind_to_any_port(host)
                   : (d->http.bind_to_port(host, d->options.port) ? d->options.port : -1);
+    // httplib listens with a backlog of 5: a burst of clients past that has
+    // its SYNs dropped or answered with cookies, which cost a retry of a
+    // second or a connection without window scaling.
+    if (d->port > 0 && d->listeningSocket >= 0)
+        ::listen(d->listeningSocket, SOMAXCONN);
     if (d->port <= 0)
         return failure(u"Server"_s, 1,
                        u"cannot listen on %1:%2"_s.arg(d->options.host).arg(d->options.port));

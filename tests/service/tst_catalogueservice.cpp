@@ -324,6 +324,17 @@ private Q_SLOTS:
         }
     }
 
+    void aSecondCopyOnTheSamePortIsRefused()
+    {
+        ServeOptions options;
+        options.libraryFolder = m_library;
+        options.port = m_servers.at(u"sqlite"_s)->port();
+        CatalogueServer second(options);
+        const Result<> bound = second.bind();
+        QVERIFY(!bound);
+        QVERIFY(bound.error().description().contains(u"cannot listen"_s));
+    }
+
     void videoRanges_data()
     {
         QTest::addColumn<QByteArray>("range");
