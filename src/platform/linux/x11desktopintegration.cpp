@@ -2,13 +2,16 @@
 
 #include "platform/userdefaults.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTextStream>
+#include <QThread>
 #include <csignal>
 #include <gio/gio.h>
 #include <unistd.h>
@@ -68,6 +71,23 @@ QList<pid_t> processesNamed(const QByteArray &name)
             found.append(pid);
     }
     return found;
+}
+
+// Waits, at most kProgramTimeoutMs, until no `program` of this display runs
+// and nobody owns its application ID (the binary's name) on the session bus.
+// A GApplication started while its ID is still owned hands over and exits.
+bool waitUntilGone(const QByteArray &program)
+{
+    const QDeadlineTimer deadline(kProgramTimeoutMs);
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    const QString applicationID = QString::fromLatin1(program);
+    while (!processesNamed(program).isEmpty() ||
+           (bus && bus->isServiceRegistered(applicationID).value())) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 bool runQuietly(const QString &program, const QStringList &arguments)
@@ -239,7 +259,9 @@ void X11DesktopIntegration::bringIconsBackOnTop()
                                   "restarting budgie-desktop-view to bring them back on top"));
         for (pid_t pid : running)
             ::kill(pid, SIGTERM);
-        if (!QProcess::startDetached(QString::fromLatin1(kBudgieDesktopView), {}))
+        if (!waitUntilGone(kBudgieDesktopView))
+            logProblem(QStringLiteral("budgie-desktop-view did not quit"));
+        else if (!QProcess::startDetached(QString::fromLatin1(kBudgieDesktopView), {}))
             logProblem(QStringLiteral("cannot start budgie-desktop-view again"));
     }
 }
