@@ -48,11 +48,13 @@ GSettings *openSettings(const char *schema)
 }
 
 // Processes of this user on this display whose command name is `name` (as
-// the kernel keeps it: at most 15 characters).
+// the kernel keeps it: at most 15 characters). One that has exited but is not
+// reaped yet has no environment left, and so is not among them.
 QList<pid_t> processesNamed(const QByteArray &name)
 {
     QList<pid_t> found;
     const QByteArray comm = name.left(15);
+    const QByteArray display = "DISPLAY=" + qgetenv("DISPLAY");
     const QDir proc(QStringLiteral("/proc"));
     for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool numeric = false;
@@ -67,7 +69,7 @@ QList<pid_t> processesNamed(const QByteArray &name)
         // Another session of the same user has desktop programs of its own.
         QFile environment(proc.filePath(entry + QStringLiteral("/environ")));
         if (environment.open(QIODevice::ReadOnly) &&
-            environment.readAll().split('\0').contains("DISPLAY=" + qgetenv("DISPLAY")))
+            environment.readAll().split('\0').contains(display))
             found.append(pid);
     }
     return found;
